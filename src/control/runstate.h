@@ -1,0 +1,51 @@
+#pragma once
+
+#include "onebased.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kora {
+
+using Byte = std::uint8_t;
+
+// The one record that every routine reads and writes. It is created with
+// every field zero or empty; start-up gives the operator fields their values.
+// Flags hold 1 for set and 0 for clear, and every test compares with 1.
+struct RunState
+{
+    Byte SetControls = 0;
+    Byte SetDisplay = 0;
+    Byte PortSelect = 0;
+    std::int16_t PollRate = 0;
+    Byte StartStop = 0;
+    Byte Allow = 0;
+
+    // Acceptor state, reply byte 4.
+    Byte Idling = 0, Accepting = 0, Escrowed = 0, Stacking = 0, Stacked = 0, Returning = 0,
+         Returned = 0;
+    // Events and cassette presence, reply byte 5.
+    Byte Cheated = 0, Rejected = 0, Jammed = 0, Full = 0, Cassette = 0;
+    // Power-up, invalid command and failure, reply byte 6.
+    Byte Power = 0, Invalid = 0, Failure = 0;
+
+    Byte Credit = 0;
+    Byte LastCredit = 0;
+    Byte Toggle = 0;
+    int NRFlag = 0;
+    double T1 = 0.0;
+    std::string Sendit;
+    Byte Delay = 0;
+    OneBased<Byte, 1, 7> BillEnable;
+    OneBased<Byte, 1, 8> HostMsg;
+    OneBased<Byte, 1, 11> AcceptorMsg;
+    std::vector<Byte> RxData;
+    Byte Chk = 0;
+
+    // Returns the decoded status to its cleared state. The link fields, the
+    // enables and both buffers stay as they are.
+    void ClearStatus();
+};
+
+} // namespace kora

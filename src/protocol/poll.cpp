@@ -1,0 +1,86 @@
+#include "poll.h"
+
+#include "hostmessage.h"
+#include "reply.h"
+
+#include <algorithm>
+
+namespace kora {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsNow()
+{
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+template <typename Step>
+auto stepOver(Step&& step, decltype(step()) fallback) noexcept -> decltype(step())
+{
+    try {
+        return step();
+    } catch (...) {
+        return fallback;
+    }
+}
+
+// Takes the first eleven waiting bytes into AcceptorMsg and drops the rest.
+// The port hands bytes over in bursts, so a check can find more than eleven
+// waiting where a byte-by-byte count would have stood at exactly eleven; the
+// first eleven are what that count would have taken in. A count that has
+// passed eleven could otherwise never be taken in, and the link would stay
+// blocked for good.
+int takeIn(RunState& s, AcceptorLink& link)
+{
+    s.RxData = stepOver([&] { return link.readAll(); }, {});
+    stepOver([&] { link.discardInput(); return 0; }, 0);
+    if (s.RxData.size() < ReplyLength)
+        return 1; // a short read is no reply; AcceptorMsg keeps the last one
+    std::copy_n(s.RxData.begin(), ReplyLength, s.AcceptorMsg.raw().begin());
+    return 0;
+}
+
+int awaitReply(RunState& s, AcceptorLink& link, Clock::time_point deadline)
+{
+    int outcome = 1;
+    while (Clock::now() <= deadline) {
+        if (stepOver([&] { return link.waitingCount(); }, 0) >= ReplyLength)
+            return takeIn(s, link);
+        if (!stepOver([&] { return link.isOpen(); }, false))
+            break;
+        stepOver([&] { link.waitForInput(deadline); return 0; }, 0);
+    }
+    return outcome;
+}
+
+} // namespace
+
+void ToggleAck(RunState& s)
+{
+    if (s.Toggle == 0)
+        s.Toggle = 1;
+    else if (s.Toggle == 1)
+        s.Toggle = 0;
+}
+
+void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest)
+{
+    BuildHostMessage(s, escrowRequest);
+    stepOver([&] { link.write(s.Sendit); return 0; }, 0);
+    const auto sent = Clock::now();
+    s.T1 = secondsNow();
+
+    s.NRFlag = awaitReply(s, link, sent + ReplyTimeout);
+    if (!ReplyChecksumMatches(s))
+        s.NRFlag = 2;
+
+    if (s.NRFlag != 0)
+        ToggleAck(s);
+    else
+        DecodeReply(s);
+    ToggleAck(s);
+}
+
+} // namespace kora

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "acceptorlink.h"
+#include "runstate.h"
+
+#include <chrono>
+
+namespace kora {
+
+// The longest the poll waits for a reply.
+inline constexpr std::chrono::milliseconds ReplyTimeout{400};
+inline constexpr int ReplyLength = 11;
+
+// Flips Toggle between 0 and 1; any other value is left alone.
+void ToggleAck(RunState& s);
+
+// One complete exchange: send the host message, wait at most ReplyTimeout for
+// the reply, check and decode it, advance the acknowledgement bit. Link
+// trouble shows only in NRFlag; no failure escapes.
+void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest);
+
+} // namespace kora

@@ -1,0 +1,39 @@
+#include "reply.h"
+
+#include <array>
+
+namespace kora {
+
+namespace {
+Byte bit(Byte value, int n) { return static_cast<Byte>((value >> n) & 1u); }
+} // namespace
+
+bool ReplyChecksumMatches(RunState& s)
+{
+    const auto& r = s.AcceptorMsg;
+    s.Chk = r(2) ^ r(3);
+    for (int i = 4; i <= 9; ++i)
+        s.Chk ^= r(i);
+    return s.Chk == r(11);
+}
+
+void DecodeReply(RunState& s)
+{
+    const std::array state{&s.Idling,  &s.Accepting, &s.Escrowed, &s.Stacking,
+                           &s.Stacked, &s.Returning, &s.Returned};
+    const std::array events{&s.Cheated, &s.Rejected, &s.Jammed, &s.Full, &s.Cassette};
+    const std::array health{&s.Power, &s.Invalid, &s.Failure};
+
+    for (int b = 0; b < 7; ++b)
+        *state[b] = bit(s.AcceptorMsg(4), b);
+    for (int b = 0; b < 5; ++b)
+        *events[b] = bit(s.AcceptorMsg(5), b);
+    for (int b = 0; b < 3; ++b)
+        *health[b] = bit(s.AcceptorMsg(6), b);
+
+    s.Credit = static_cast<Byte>((s.AcceptorMsg(6) & 0x38) >> 3);
+    if (s.Credit != 0)
+        s.LastCredit = s.Credit;
+}
+
+} // namespace kora
