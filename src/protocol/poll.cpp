@@ -44,7 +44,6 @@ int takeIn(RunState& s, AcceptorLink& link)
 
 int awaitReply(RunState& s, AcceptorLink& link, Clock::time_point deadline)
 {
-    int outcome = 1;
     while (Clock::now() <= deadline) {
         if (stepOver([&] { return link.waitingCount(); }, 0) >= ReplyLength)
             return takeIn(s, link);
@@ -52,7 +51,7 @@ int awaitReply(RunState& s, AcceptorLink& link, Clock::time_point deadline)
             break;
         stepOver([&] { link.waitForInput(deadline); return 0; }, 0);
     }
-    return outcome;
+    return 1;
 }
 
 } // namespace

@@ -1,0 +1,158 @@
+// The poll transaction's own decisions, over a scripted link whose far end
+// is a list of arrivals. Timing and the real line are covered by the tests
+// that run against the simulator on a pseudo-terminal.
+#include "hexbytes.h"
+#include "poll.h"
+#include "streamlink.h"
+
+#include <QTest>
+
+using namespace kora;
+
+namespace {
+
+const QString StackedBill3 = "02 0B 20 10 10 18 41 01 03 03 70";
+const QString Idling = "02 0B 21 01 10 00 41 01 03 03 78";
+
+RunState started()
+{
+    RunState s;
+    s.BillEnable.fill(1);
+    s.Allow = 1;
+    return s;
+}
+
+std::vector<Byte> acceptorMsg(const RunState& s)
+{
+    return {s.AcceptorMsg.raw().begin(), s.AcceptorMsg.raw().end()};
+}
+
+// Reads hand back fewer bytes than the count promised, as a failing port may.
+class ShortReadLink : public StreamLink
+{
+public:
+    std::vector<std::uint8_t> readAll() override
+    {
+        auto all = StreamLink::readAll();
+        all.resize(std::min<std::size_t>(all.size(), 7));
+        return all;
+    }
+};
+
+} // namespace
+
+class PollStepsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void aGoodReplyIsDecodedAndFlipsToggleOnce()
+    {
+        RunState s = started();
+        StreamLink link;
+        link.schedule({hexBytes(StackedBill3)}, false);
+        PollAcceptor(s, link, 1);
+        QCOMPARE(s.NRFlag, 0);
+        QCOMPARE(s.Toggle, Byte{1});
+        QCOMPARE(s.Stacked, Byte{1});
+        QCOMPARE(s.Credit, Byte{3});
+        QCOMPARE(link.sent, std::size_t{8});
+    }
+
+    void aReplyArrivingByteByByteIsTakenInAtEleven()
+    {
+        RunState s = started();
+        StreamLink link;
+        std::vector<std::vector<Byte>> bytes;
+        for (Byte b : hexBytes(Idling))
+            bytes.push_back({b});
+        link.schedule(bytes, false);
+        PollAcceptor(s, link, 1);
+        QCOMPARE(s.NRFlag, 0);
+        QCOMPARE(acceptorMsg(s), hexBytes(Idling));
+    }
+
+    void aBurstPastElevenTakesTheFirstElevenAndDropsTheRest()
+    {
+        RunState s = started();
+        StreamLink link;
+        auto burst = hexBytes(Idling);
+        burst.insert(burst.end(), {0x55, 0x66, 0x77});
+        link.schedule({burst}, false);
+        PollAcceptor(s, link, 1);
+        QCOMPARE(s.NRFlag, 0);
+        QCOMPARE(acceptorMsg(s), hexBytes(Idling));
+        QCOMPARE(link.waitingCount(), 0);
+    }
+
+    void aShortReadIsNoReplyAndKeepsTheLastReply()
+    {
+        RunState s = started();
+        StreamLink good;
+        good.schedule({hexBytes(StackedBill3)}, false);
+        PollAcceptor(s, good, 1);
+        const Byte toggle = s.Toggle;
+
+        ShortReadLink link;
+        link.schedule({hexBytes(Idling)}, false);
+        PollAcceptor(s, link, 1);
+        QCOMPARE(s.NRFlag, 1);
+        QCOMPARE(acceptorMsg(s), hexBytes(StackedBill3));
+        QCOMPARE(s.Toggle, toggle);
+        QCOMPARE(s.Stacked, Byte{1});
+    }
+
+    void aPortThatRefusesEverythingEndsTheTransactionNormally()
+    {
+        RunState s = started();
+        StreamLink link;
+        link.schedule({hexBytes(Idling)}, true);
+        PollAcceptor(s, link, 1);
+        QCOMPARE(s.NRFlag, 1);
+        QCOMPARE(s.Toggle, Byte{0});
+        QCOMPARE(s.HostMsg(3), Byte{0x10});
+    }
+
+    void aWrongChecksumDecodesNothingAndKeepsToggle()
+    {
+        RunState s = started();
+        s.Toggle = 1;
+        StreamLink link;
+        auto bad = hexBytes(StackedBill3);
+        bad[10] ^= 0x01;
+        link.schedule({bad}, false);
+        PollAcceptor(s, link, 1);
+        QCOMPARE(s.NRFlag, 2);
+        QCOMPARE(s.Toggle, Byte{1});
+        QCOMPARE(s.Stacked, Byte{0});
+        QCOMPARE(acceptorMsg(s), bad);
+    }
+
+    void noReplyAfterABadOneStillReportsTheChecksumError()
+    {
+        RunState s = started();
+        StreamLink link;
+        auto bad = hexBytes(StackedBill3);
+        bad[10] = 0;
+        link.schedule({bad}, false);
+        PollAcceptor(s, link, 1);
+        link.schedule({}, false);
+        PollAcceptor(s, link, 1);
+        QCOMPARE(s.NRFlag, 2);
+    }
+
+    void toggleAckLeavesOddValuesAlone()
+    {
+        RunState s;
+        ToggleAck(s);
+        QCOMPARE(s.Toggle, Byte{1});
+        ToggleAck(s);
+        QCOMPARE(s.Toggle, Byte{0});
+        s.Toggle = 5;
+        ToggleAck(s);
+        QCOMPARE(s.Toggle, Byte{5});
+    }
+};
+
+QTEST_APPLESS_MAIN(PollStepsTest)
+#include "tst_pollsteps.moc"
