@@ -1,0 +1,232 @@
+#include "acceptormodel.h"
+
+#include <numeric>
+#include <stdexcept>
+
+namespace kora::sim {
+
+int Tally::total() const
+{
+    return std::accumulate(count_.begin(), count_.end(), 0);
+}
+
+std::string Tally::text() const
+{
+    std::string text;
+    for (int bill = 1; bill <= 7; ++bill)
+        text += "bill" + std::to_string(bill) + '=' + std::to_string(of(bill)) + ' ';
+    return text + "total=" + std::to_string(total());
+}
+
+const char* phaseName(Phase phase)
+{
+    switch (phase) {
+    case Phase::Idling:
+        return "idling";
+    case Phase::Accepting:
+        return "accepting";
+    case Phase::Escrowed:
+        return "escrowed";
+    case Phase::Stacking:
+        return "stacking";
+    case Phase::Stacked:
+        return "stacked";
+    case Phase::Returning:
+        return "returning";
+    case Phase::Returned:
+        return "returned";
+    case Phase::Rejected:
+        return "rejected";
+    }
+    return "?";
+}
+
+void AcceptorModel::advance(Ms elapsed)
+{
+    if (elapsed <= Ms{0})
+        return;
+    now_ += elapsed;
+    if (frozen())
+        phaseSince_ += elapsed; // a jammed transport does not move on
+    runSteps();
+}
+
+void AcceptorModel::insert(int bill)
+{
+    if (bill < 1 || bill > 7)
+        throw std::out_of_range("bill " + std::to_string(bill) + " is not 1-7");
+    waiting_.push_back(bill);
+    if (phase_ == Phase::Idling)
+        enterIdling(now_);
+}
+
+void AcceptorModel::clear()
+{
+    jammed_ = false;
+    failed_ = false;
+    full_ = false;
+}
+
+void AcceptorModel::powerUp()
+{
+    // Whatever the acceptor held in memory is gone; the cassette, its bills
+    // and the clock are not.
+    AcceptorModel fresh(step_);
+    fresh.now_ = now_;
+    fresh.phaseSince_ = now_;
+    fresh.tally_ = tally_;
+    fresh.cassette_ = cassette_;
+    fresh.full_ = full_;
+    *this = fresh;
+}
+
+bool AcceptorModel::refuses(int bill) const
+{
+    const bool enabled = (enables_ >> (bill - 1)) & 1;
+    return !enabled || full_ || !cassette_;
+}
+
+void AcceptorModel::enter(Phase phase, Ms since)
+{
+    phase_ = phase;
+    phaseSince_ = since;
+}
+
+void AcceptorModel::enterIdling(Ms since)
+{
+    bill_ = 0;
+    enter(Phase::Idling, since);
+    if (waiting_.empty())
+        return;
+    bill_ = waiting_.front();
+    waiting_.pop_front();
+    enter(Phase::Accepting, since);
+}
+
+void AcceptorModel::runSteps()
+{
+    while (now_ - phaseSince_ >= step_) {
+        const Ms due = phaseSince_ + step_;
+        switch (phase_) {
+        case Phase::Accepting:
+            if (refuses(bill_))
+                enter(Phase::Rejected, due);
+            else
+                enter(escrowMode_ ? Phase::Escrowed : Phase::Stacking, due);
+            break;
+        case Phase::Stacking:
+            tally_.add(bill_);
+            enter(Phase::Stacked, due);
+            break;
+        case Phase::Returning:
+            enter(Phase::Returned, due);
+            break;
+        default:
+            return; // waits for the host, not for time
+        }
+    }
+}
+
+void AcceptorModel::takeOrder(const HostMessage& message)
+{
+    enables_ = message.enables();
+    escrowMode_ = message.escrowMode();
+    if (message.asksTheImpossible()) {
+        invalid_ = true;
+        return;
+    }
+    if (phase_ != Phase::Escrowed)
+        return; // an order with nothing in escrow has nothing to act on
+    if (message.stackOrder())
+        enter(Phase::Stacking, now_);
+    else if (message.returnOrder())
+        enter(Phase::Returning, now_);
+}
+
+AcceptorModel::Answer AcceptorModel::answer(const HostMessage& message)
+{
+    if (lastAck_ == message.ack())
+        return {lastReply_, true};
+    takeOrder(message);
+    runSteps();
+    lastReply_ = buildReply(message.ack(), peek());
+    lastAck_ = message.ack();
+    markReported();
+    return {lastReply_, false};
+}
+
+void AcceptorModel::markReported()
+{
+    cheated_ = false;
+    invalid_ = false;
+    if (powerRepliesLeft_ > 0)
+        --powerRepliesLeft_;
+    if (phase_ == Phase::Stacked || phase_ == Phase::Returned || phase_ == Phase::Rejected)
+        enterIdling(now_);
+}
+
+ReplyContent AcceptorModel::peek() const
+{
+    static constexpr std::uint8_t kStateOf[] = {
+        state::Idling,  state::Accepting, state::Escrowed, state::Stacking,
+        state::Stacked, state::Returning, state::Returned, state::Idling,
+    };
+    ReplyContent c;
+    c.state = kStateOf[static_cast<int>(phase_)];
+    c.events = static_cast<std::uint8_t>((cheated_ ? event::Cheated : 0) |
+                                         (phase_ == Phase::Rejected ? event::Rejected : 0) |
+                                         (jammed_ ? event::Jammed : 0) | (full_ ? event::Full : 0) |
+                                         (cassette_ ? event::Cassette : 0));
+    c.health = static_cast<std::uint8_t>((powerRepliesLeft_ > 0 ? health::Power : 0) |
+                                         (invalid_ ? health::Invalid : 0) |
+                                         (failed_ ? health::Failure : 0));
+    c.credit = (phase_ == Phase::Escrowed || phase_ == Phase::Stacked) ? bill_ : 0;
+    return c;
+}
+
+std::string AcceptorModel::describe() const
+{
+    std::string text = phaseName(phase_);
+    if (bill_ != 0)
+        text += " bill " + std::to_string(bill_);
+    if (!waiting_.empty())
+        text += ", " + std::to_string(waiting_.size()) + " waiting";
+    text += cassette_ ? ", cassette in" : ", cassette out";
+    if (jammed_)
+        text += ", jammed";
+    if (failed_)
+        text += ", failure";
+    if (full_)
+        text += ", stacker full";
+    if (powerRepliesLeft_ > 0)
+        text += ", powering up";
+    return text;
+}
+
+} // namespace kora::sim
+
+namespace kora::sim {
+
+std::string replyText(const ReplyBytes& reply)
+{
+    static constexpr const char* kStates[] = {"idling",  "accepting", "escrowed", "stacking",
+                                              "stacked", "returning", "returned"};
+    static constexpr const char* kEvents[] = {"cheated", "rejected", "jammed", "full", "cassette"};
+    static constexpr const char* kHealth[] = {"power-up", "invalid", "failure"};
+    std::string text;
+    auto add = [&text](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
+    for (int bit = 0; bit < 7; ++bit)
+        if (reply[3] & (1 << bit))
+            add(kStates[bit]);
+    if (const int credit = (reply[5] >> 3) & 0x07; credit != 0)
+        add("credit " + std::to_string(credit));
+    for (int bit = 0; bit < 5; ++bit)
+        if (reply[4] & (1 << bit))
+            add(kEvents[bit]);
+    for (int bit = 0; bit < 3; ++bit)
+        if (reply[5] & (1 << bit))
+            add(kHealth[bit]);
+    return text;
+}
+
+} // namespace kora::sim

@@ -1,0 +1,147 @@
+#pragma once
+
+#include "framing.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+
+namespace kora::sim {
+
+using Ms = std::chrono::milliseconds;
+
+constexpr Ms kDefaultStepTime{300};
+// Replies after power-up that carry the power-up bit.
+constexpr int kPowerUpReplies = 2;
+
+// Reply byte 4: exactly one of these at a time.
+namespace state {
+constexpr std::uint8_t Idling = 0x01;
+constexpr std::uint8_t Accepting = 0x02;
+constexpr std::uint8_t Escrowed = 0x04;
+constexpr std::uint8_t Stacking = 0x08;
+constexpr std::uint8_t Stacked = 0x10;
+constexpr std::uint8_t Returning = 0x20;
+constexpr std::uint8_t Returned = 0x40;
+} // namespace state
+
+// Reply byte 5.
+namespace event {
+constexpr std::uint8_t Cheated = 0x01;
+constexpr std::uint8_t Rejected = 0x02;
+constexpr std::uint8_t Jammed = 0x04;
+constexpr std::uint8_t Full = 0x08;
+constexpr std::uint8_t Cassette = 0x10;
+} // namespace event
+
+// Reply byte 6, bits 0-2 (the credit number sits in bits 3-5).
+namespace health {
+constexpr std::uint8_t Power = 0x01;
+constexpr std::uint8_t Invalid = 0x02;
+constexpr std::uint8_t Failure = 0x04;
+} // namespace health
+
+// Bills stacked in the cassette, per denomination 1-7.
+class Tally
+{
+public:
+    int of(int bill) const { return count_.at(static_cast<std::size_t>(bill - 1)); }
+    void add(int bill) { ++count_.at(static_cast<std::size_t>(bill - 1)); }
+    int total() const;
+    // "bill1=0 bill2=0 bill3=1 ... total=1"
+    std::string text() const;
+    bool operator==(const Tally&) const = default;
+
+private:
+    std::array<int, 7> count_{};
+};
+
+enum class Phase { Idling, Accepting, Escrowed, Stacking, Stacked, Returning, Returned, Rejected };
+
+// The bill acceptor itself: what happens to each bill, step by step, and what
+// each reply reports. It has no clock of its own: whoever drives it says how
+// much time has passed, so tests can run it without waiting.
+//
+// A reported outcome (stacked with its credit, returned, rejected, and the
+// one-shot events) goes out in exactly one fresh reply. A host message that
+// repeats the previous acknowledgement bit gets the previous reply again,
+// unchanged, and is otherwise ignored: its reply was lost on the way, and
+// acting on it again would double an order.
+class AcceptorModel
+{
+public:
+    struct Answer
+    {
+        ReplyBytes reply{};
+        bool repeated = false;
+    };
+
+    explicit AcceptorModel(Ms stepTime = kDefaultStepTime) : step_(stepTime) {}
+
+    void advance(Ms elapsed);
+    Ms now() const { return now_; }
+    void setStepTime(Ms stepTime) { step_ = stepTime; }
+    Ms stepTime() const { return step_; }
+
+    Answer answer(const HostMessage& message);
+
+    // A bill of denomination 1-7 enters; it waits its turn while another bill
+    // is being handled. Throws std::out_of_range for any other number.
+    void insert(int bill);
+    void cheat() { cheated_ = true; }
+    void invalidCommand() { invalid_ = true; }
+    void jam() { jammed_ = true; }
+    void fail() { failed_ = true; }
+    void setStackerFull(bool full) { full_ = full; }
+    void setCassette(bool present) { cassette_ = present; }
+    // Ends a jam, a failure and a full stacker.
+    void clear();
+    void powerUp();
+
+    // What a fresh reply built now would report.
+    ReplyContent peek() const;
+    Phase phase() const { return phase_; }
+    int bill() const { return bill_; }
+    const Tally& tally() const { return tally_; }
+    std::string describe() const;
+
+private:
+    bool frozen() const { return jammed_ || failed_; }
+    bool refuses(int bill) const;
+    void enter(Phase phase, Ms since);
+    void enterIdling(Ms since);
+    // Moves on through every step whose time has come.
+    void runSteps();
+    void takeOrder(const HostMessage& message);
+    void markReported();
+
+    Ms now_{0};
+    Ms step_;
+    Phase phase_ = Phase::Idling;
+    Ms phaseSince_{0};
+    int bill_ = 0;
+    std::deque<int> waiting_;
+    Tally tally_;
+
+    std::uint8_t enables_ = 0; // inhibited until the host says otherwise
+    bool escrowMode_ = false;
+    std::optional<std::uint8_t> lastAck_;
+    ReplyBytes lastReply_{};
+
+    bool cheated_ = false;
+    bool invalid_ = false;
+    bool jammed_ = false;
+    bool failed_ = false;
+    bool full_ = false;
+    bool cassette_ = true;
+    int powerRepliesLeft_ = kPowerUpReplies;
+};
+
+const char* phaseName(Phase phase);
+// What a reply reports, in words: "stacked, credit 3, cassette, power-up".
+std::string replyText(const ReplyBytes& reply);
+
+} // namespace kora::sim

@@ -1,0 +1,221 @@
+#include "commands.h"
+
+#include <charconv>
+#include <cmath>
+#include <sstream>
+#include <vector>
+
+namespace kora::sim {
+
+namespace {
+
+std::vector<std::string> wordsOf(std::string_view line)
+{
+    const auto hash = line.find('#');
+    std::istringstream in{std::string(line.substr(0, hash))};
+    std::vector<std::string> words;
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    return words;
+}
+
+std::optional<int> parseCount(std::string_view text, int lowest, int highest)
+{
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || value < lowest || value > highest)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<bool> parseSwitch(std::string_view text)
+{
+    if (text == "on")
+        return true;
+    if (text == "off")
+        return false;
+    return std::nullopt;
+}
+
+struct Parser
+{
+    std::vector<std::string> words;
+    ParsedLine result;
+
+    std::string_view arg() const { return words.size() > 1 ? words[1] : std::string_view{}; }
+    bool wants(std::size_t count)
+    {
+        if (words.size() == count)
+            return true;
+        result.error = words[0] + ": expected " + std::to_string(count - 1) + " argument(s)";
+        return false;
+    }
+    void give(Command c) { result.command = c; }
+    void fail(const std::string& why) { result.error = words[0] + ": " + why; }
+
+    void simple(Verb verb)
+    {
+        if (wants(1))
+            give({.verb = verb});
+    }
+    void optionalSwitch(Verb verb)
+    {
+        if (words.size() == 1)
+            return give({.verb = verb});
+        const auto on = wants(2) ? parseSwitch(arg()) : std::nullopt;
+        if (on)
+            give({.verb = verb, .on = *on});
+        else if (result.error.empty())
+            fail("expected on or off");
+    }
+    void number(Verb verb, int lowest, int highest, bool offIsZero)
+    {
+        if (!wants(2))
+            return;
+        const auto n = offIsZero && arg() == "off" ? std::optional<int>(0)
+                                                   : parseCount(arg(), lowest, highest);
+        if (n)
+            give({.verb = verb, .number = *n});
+        else
+            fail("expected a number from " + std::to_string(lowest) + " to " +
+                 std::to_string(highest) + (offIsZero ? " or off" : ""));
+    }
+    void duration(Verb verb, bool offIsZero)
+    {
+        if (!wants(2))
+            return;
+        const auto t = offIsZero && arg() == "off" ? std::optional(std::chrono::milliseconds{0})
+                                                   : parseDuration(arg());
+        if (t)
+            give({.verb = verb, .time = *t});
+        else
+            fail("expected a duration such as 500ms or 2s");
+    }
+    void switchOrDuration(Verb onOff, Verb timed)
+    {
+        if (!wants(2))
+            return;
+        if (const auto on = parseSwitch(arg()))
+            give({.verb = onOff, .on = *on});
+        else
+            duration(timed, false);
+    }
+    void switchOrCount(Verb onOff, Verb counted)
+    {
+        if (!wants(2))
+            return;
+        if (const auto on = parseSwitch(arg()))
+            give({.verb = onOff, .on = *on});
+        else
+            number(counted, 1, 1000000, false);
+    }
+
+    void parse()
+    {
+        const std::string& v = words[0];
+        if (v == "insert")
+            number(Verb::Insert, 1, 7, false);
+        else if (v == "cheat")
+            simple(Verb::Cheat);
+        else if (v == "jam")
+            simple(Verb::Jam);
+        else if (v == "failure")
+            simple(Verb::Failure);
+        else if (v == "full")
+            optionalSwitch(Verb::Full);
+        else if (v == "cassette")
+            optionalSwitch(Verb::Cassette);
+        else if (v == "invalid")
+            simple(Verb::Invalid);
+        else if (v == "clear")
+            simple(Verb::Clear);
+        else if (v == "power")
+            simple(Verb::Power);
+        else if (v == "step")
+            duration(Verb::Step, false);
+        else if (v == "wait")
+            duration(Verb::Wait, false);
+        else if (v == "tally")
+            simple(Verb::Tally);
+        else if (v == "status")
+            simple(Verb::Status);
+        else if (v == "silent")
+            switchOrDuration(Verb::Silent, Verb::SilentFor);
+        else if (v == "late")
+            duration(Verb::Late, true);
+        else if (v == "truncate")
+            number(Verb::Truncate, 1, 10, true);
+        else if (v == "corrupt")
+            switchOrCount(Verb::Corrupt, Verb::CorruptNext);
+        else if (v == "garbage")
+            number(Verb::Garbage, 1, 1000, true);
+        else if (v == "paced")
+            optionalSwitch(Verb::Paced);
+        else if (v == "help")
+            simple(Verb::Help);
+        else if (v == "quit" || v == "exit")
+            simple(Verb::Quit);
+        else
+            result.error = "unknown command '" + v + "' (try help)";
+    }
+};
+
+} // namespace
+
+ParsedLine parseCommand(std::string_view line)
+{
+    Parser p{wordsOf(line), {}};
+    if (!p.words.empty())
+        p.parse();
+    return p.result;
+}
+
+std::optional<std::chrono::milliseconds> parseDuration(std::string_view text)
+{
+    double scale = 1.0;
+    if (text.ends_with("ms")) {
+        text.remove_suffix(2);
+    } else if (text.ends_with('s')) {
+        text.remove_suffix(1);
+        scale = 1000.0;
+    }
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || !(value >= 0) ||
+        value * scale > 1e9)
+        return std::nullopt;
+    return std::chrono::milliseconds{std::llround(value * scale)};
+}
+
+std::string commandHelp()
+{
+    return R"(Commands (one a line; '#' starts a comment):
+  insert N            a bill of denomination N (1-7) goes in; waits its turn if busy
+  cheat               report a cheat attempt (once)
+  jam                 the transport jams and stops until 'clear'
+  failure             report a failure until 'clear'
+  full [on|off]       the stacker is full: new bills are rejected
+  cassette off|on     take the cassette out / put it back
+  invalid             report an invalid command (once)
+  clear               end a jam, a failure and a full stacker
+  power               power-cycle: idle again, power-up bit in the first replies
+  step DURATION       time between the acceptor's steps (default 300ms)
+  wait DURATION       pause before the next command, e.g. wait 500ms, wait 2s
+  tally               print the bills stacked per denomination
+  status              print the acceptor's state and the faults in force
+  help                this list
+  quit                stop the simulator
+Faults (on the line only; a host repeat after a spoiled reply gets the good one):
+  silent on|off       answer nothing
+  silent DURATION     answer nothing for a while, e.g. silent 2s
+  late MS|off         answer MS milliseconds late, e.g. late 600
+  truncate K|off      send only the first K bytes (1-10) of each reply
+  corrupt on|off      a wrong checksum (byte 11) on every reply
+  corrupt N           a wrong checksum on the next N replies
+  garbage N|off       N noise bytes ahead of each reply
+  paced on|off        on: one byte every 1.04 ms as at 9600 baud (default);
+                      off: each reply at once
+)";
+}
+
+} // namespace kora::sim

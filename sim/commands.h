@@ -1,0 +1,60 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kora::sim {
+
+// The control language, one command a line, the same in a scenario file, on
+// the command line and typed on standard input.
+enum class Verb {
+    Insert,
+    Cheat,
+    Jam,
+    Failure,
+    Full,
+    Cassette,
+    Invalid,
+    Clear,
+    Power,
+    Step,
+    Wait,
+    Tally,
+    Status,
+    Silent,
+    SilentFor,
+    Late,
+    Truncate,
+    Corrupt,
+    CorruptNext,
+    Garbage,
+    Paced,
+    Help,
+    Quit,
+};
+
+struct Command
+{
+    Verb verb = Verb::Help;
+    int number = 0;                   // insert N, truncate K, garbage N, corrupt N
+    bool on = true;                   // the on|off of full, cassette, silent, corrupt, paced
+    std::chrono::milliseconds time{}; // wait, step, late, silent DURATION
+};
+
+struct ParsedLine
+{
+    std::optional<Command> command; // none for a blank line, a comment or an error
+    std::string error;              // why the line is not a command
+};
+
+ParsedLine parseCommand(std::string_view line);
+
+// "500ms", "2s", "1.5s", or a bare number of milliseconds.
+std::optional<std::chrono::milliseconds> parseDuration(std::string_view text);
+
+// The commands and faults, one a line, for --help and `help`.
+std::string commandHelp();
+
+} // namespace kora::sim

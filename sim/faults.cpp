@@ -1,0 +1,49 @@
+#include "faults.h"
+
+namespace kora::sim {
+
+std::string Faults::text(Clock::time_point now) const
+{
+    std::string text;
+    auto add = [&text](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
+    if (silent)
+        add("silent");
+    else if (now < silentUntil)
+        add("silent for " +
+            std::to_string(
+                std::chrono::ceil<std::chrono::milliseconds>(silentUntil - now).count()) +
+            "ms");
+    if (late.count() > 0)
+        add("late " + std::to_string(late.count()) + "ms");
+    if (truncate > 0)
+        add("truncate " + std::to_string(truncate));
+    if (corrupt)
+        add("corrupt");
+    else if (corruptNext > 0)
+        add("corrupt " + std::to_string(corruptNext));
+    if (garbage > 0)
+        add("garbage " + std::to_string(garbage));
+    add(paced ? "paced" : "unpaced");
+    return text;
+}
+
+std::vector<std::uint8_t> shapeReply(const ReplyBytes& reply, Faults& faults,
+                                     std::minstd_rand& noise)
+{
+    std::vector<std::uint8_t> out;
+    for (int i = 0; i < faults.garbage; ++i)
+        out.push_back(static_cast<std::uint8_t>(noise() & 0x7F));
+    ReplyBytes sent = reply;
+    if (faults.corrupt || faults.corruptNext > 0) {
+        sent[kReplySize - 1] ^= 0x01;
+        if (!faults.corrupt)
+            --faults.corruptNext;
+    }
+    const std::size_t keep = faults.truncate > 0 && faults.truncate < static_cast<int>(kReplySize)
+                                 ? static_cast<std::size_t>(faults.truncate)
+                                 : kReplySize;
+    out.insert(out.end(), sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(keep));
+    return out;
+}
+
+} // namespace kora::sim

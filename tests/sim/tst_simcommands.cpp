@@ -1,0 +1,114 @@
+#include "commands.h"
+
+#include <QTest>
+
+using namespace kora::sim;
+using Ms = std::chrono::milliseconds;
+
+Q_DECLARE_METATYPE(Verb)
+
+class SimCommandsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsEachCommand_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<Verb>("verb");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<int>("ms");
+        QTest::newRow("insert") << "insert 3" << Verb::Insert << 3 << true << 0;
+        QTest::newRow("spaces and a comment")
+            << "  insert   7  # big one" << Verb::Insert << 7 << true << 0;
+        QTest::newRow("cheat") << "cheat" << Verb::Cheat << 0 << true << 0;
+        QTest::newRow("jam") << "jam" << Verb::Jam << 0 << true << 0;
+        QTest::newRow("clear") << "clear" << Verb::Clear << 0 << true << 0;
+        QTest::newRow("full") << "full" << Verb::Full << 0 << true << 0;
+        QTest::newRow("full off") << "full off" << Verb::Full << 0 << false << 0;
+        QTest::newRow("cassette off") << "cassette off" << Verb::Cassette << 0 << false << 0;
+        QTest::newRow("cassette on") << "cassette on" << Verb::Cassette << 0 << true << 0;
+        QTest::newRow("failure") << "failure" << Verb::Failure << 0 << true << 0;
+        QTest::newRow("invalid") << "invalid" << Verb::Invalid << 0 << true << 0;
+        QTest::newRow("power") << "power" << Verb::Power << 0 << true << 0;
+        QTest::newRow("wait in ms") << "wait 500ms" << Verb::Wait << 0 << true << 500;
+        QTest::newRow("wait in s") << "wait 2s" << Verb::Wait << 0 << true << 2000;
+        QTest::newRow("wait in fractions of s") << "wait 1.5s" << Verb::Wait << 0 << true << 1500;
+        QTest::newRow("step bare ms") << "step 20" << Verb::Step << 0 << true << 20;
+        QTest::newRow("silent on") << "silent on" << Verb::Silent << 0 << true << 0;
+        QTest::newRow("silent off") << "silent off" << Verb::Silent << 0 << false << 0;
+        QTest::newRow("silent for a while") << "silent 2s" << Verb::SilentFor << 0 << true << 2000;
+        QTest::newRow("late") << "late 600" << Verb::Late << 0 << true << 600;
+        QTest::newRow("late off") << "late off" << Verb::Late << 0 << true << 0;
+        QTest::newRow("truncate") << "truncate 5" << Verb::Truncate << 5 << true << 0;
+        QTest::newRow("truncate off") << "truncate off" << Verb::Truncate << 0 << true << 0;
+        QTest::newRow("corrupt on") << "corrupt on" << Verb::Corrupt << 0 << true << 0;
+        QTest::newRow("corrupt some") << "corrupt 2" << Verb::CorruptNext << 2 << true << 0;
+        QTest::newRow("garbage") << "garbage 4" << Verb::Garbage << 4 << true << 0;
+        QTest::newRow("paced off") << "paced off" << Verb::Paced << 0 << false << 0;
+        QTest::newRow("tally") << "tally" << Verb::Tally << 0 << true << 0;
+        QTest::newRow("status") << "status" << Verb::Status << 0 << true << 0;
+        QTest::newRow("quit") << "quit" << Verb::Quit << 0 << true << 0;
+    }
+    void readsEachCommand()
+    {
+        QFETCH(QString, line);
+        QFETCH(Verb, verb);
+        QFETCH(int, number);
+        QFETCH(bool, on);
+        QFETCH(int, ms);
+        const ParsedLine p = parseCommand(line.toStdString());
+        QVERIFY2(p.command.has_value(), p.error.c_str());
+        QCOMPARE(p.command->verb, verb);
+        QCOMPARE(p.command->number, number);
+        QCOMPARE(p.command->on, on);
+        QCOMPARE(p.command->time, Ms{ms});
+    }
+
+    void refusesWhatItCannotDo_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::newRow("unknown word") << "dance";
+        QTest::newRow("bill 0") << "insert 0";
+        QTest::newRow("bill 8") << "insert 8";
+        QTest::newRow("no bill") << "insert";
+        QTest::newRow("not a number") << "insert three";
+        QTest::newRow("trailing junk") << "insert 3x";
+        QTest::newRow("too many words") << "jam now";
+        QTest::newRow("negative wait") << "wait -1s";
+        QTest::newRow("unit unknown") << "wait 5min";
+        QTest::newRow("cassette half") << "cassette maybe";
+        QTest::newRow("whole reply is no truncation") << "truncate 11";
+        QTest::newRow("corrupt nothing") << "corrupt 0";
+    }
+    void refusesWhatItCannotDo()
+    {
+        QFETCH(QString, line);
+        const ParsedLine p = parseCommand(line.toStdString());
+        QVERIFY(!p.command.has_value());
+        QVERIFY(!p.error.empty());
+    }
+
+    void blankLinesAndCommentsAreNoCommandAndNoError()
+    {
+        for (const char* line : {"", "   ", "# a scenario", "\t# indented"}) {
+            const ParsedLine p = parseCommand(line);
+            QVERIFY(!p.command.has_value());
+            QVERIFY(p.error.empty());
+        }
+    }
+
+    void helpListsEveryCommandAndFault()
+    {
+        const std::string help = commandHelp();
+        for (const char* word :
+             {"insert", "cheat", "jam",      "failure", "full",    "cassette", "invalid",
+              "clear",  "power", "step",     "wait",    "tally",   "status",   "quit",
+              "silent", "late",  "truncate", "corrupt", "garbage", "paced"})
+            QVERIFY2(help.find(std::string("\n  ") + word) != std::string::npos, word);
+    }
+};
+
+QTEST_APPLESS_MAIN(SimCommandsTest)
+#include "tst_simcommands.moc"
