@@ -1,0 +1,285 @@
+#include "acceptorserver.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace kora::sim {
+
+namespace {
+
+// Sleeps to an absolute point on the monotonic clock that steady_clock reads,
+// so that a run of paced bytes does not drift by the sum of its wake-up lags.
+void sleepUntil(std::chrono::steady_clock::time_point when)
+{
+    const auto since = when.time_since_epoch();
+    const auto secs = std::chrono::duration_cast<std::chrono::seconds>(since);
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(secs.count());
+    ts.tv_nsec = static_cast<long>(std::chrono::nanoseconds(since - secs).count());
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
+
+void writeAll(int fd, const std::uint8_t* bytes, std::size_t count)
+{
+    // A host that stopped reading fills the line's buffer; what does not fit
+    // is lost, as it would be on a real line.
+    while (count > 0) {
+        const ssize_t n = ::write(fd, bytes, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        bytes += n;
+        count -= static_cast<std::size_t>(n);
+    }
+}
+
+} // namespace
+
+AcceptorServer::AcceptorServer(ServerOptions options)
+    : log_(std::move(options.log)), link_(options.device, options.symlink), model_(options.stepTime)
+{
+    link_.open();
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0)
+        throw std::system_error(errno, std::generic_category(), "eventfd");
+    thread_ = std::thread([this] { run(); });
+}
+
+AcceptorServer::~AcceptorServer()
+{
+    stop();
+    ::close(wakeFd_);
+}
+
+void AcceptorServer::stop()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    stopped_.notify_all();
+    wake();
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+}
+
+bool AcceptorServer::stopped() const
+{
+    std::lock_guard lock(mutex_);
+    return stopping_;
+}
+
+void AcceptorServer::wake()
+{
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+}
+
+void AcceptorServer::run()
+{
+    for (;;) {
+        runTasks();
+        int timeoutMs = -1;
+        int fd = -1;
+        {
+            std::unique_lock lock(mutex_);
+            if (stopping_) {
+                lock.unlock();
+                runTasks(); // any posted before the stop still wait for an answer
+                return;
+            }
+            fd = link_.fd();
+            if (!outgoing_.empty())
+                timeoutMs = static_cast<int>(
+                    std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(
+                                               outgoing_.front().due - Clock::now())
+                                               .count()));
+        }
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd, POLLIN, 0}};
+        ::poll(fds, 2, timeoutMs);
+        if (fds[0].revents & POLLIN) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
+        }
+        if (fds[1].revents & POLLIN) {
+            std::vector<std::string> logLines;
+            onInput(logLines);
+            emit(logLines);
+        } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            // A device that went away: look again now and then, not in a spin.
+            ::poll(fds, 1, 100);
+        }
+        sendDue();
+    }
+}
+
+void AcceptorServer::runTasks()
+{
+    std::unique_lock lock(mutex_);
+    while (!tasks_.empty()) {
+        auto task = std::move(tasks_.front());
+        tasks_.pop_front();
+        task();
+    }
+}
+
+void AcceptorServer::onInput(std::vector<std::string>& logLines)
+{
+    std::uint8_t buf[512];
+    const ssize_t n = ::read(link_.fd(), buf, sizeof buf);
+    if (n <= 0)
+        return;
+    const auto now = Clock::now();
+    std::lock_guard lock(mutex_);
+    const auto dropped = reader_.discardedBytes();
+    const auto messages =
+        reader_.feed(std::span<const std::uint8_t>(buf, static_cast<std::size_t>(n)));
+    counters_.discardedBytes = reader_.discardedBytes();
+    counters_.rejectedFrames = reader_.rejectedFrames();
+    if (log_ && reader_.discardedBytes() != dropped)
+        logLines.push_back(stamp(now) + "skipped " +
+                           std::to_string(reader_.discardedBytes() - dropped) + " byte(s)");
+    for (const HostMessage& m : messages)
+        answer(m, now, logLines);
+}
+
+void AcceptorServer::answer(const HostMessage& message, Clock::time_point now,
+                            std::vector<std::string>& logLines)
+{
+    advanceModel(now);
+    const AcceptorModel::Answer a = model_.answer(message);
+    ++counters_.messages;
+    if (a.repeated)
+        ++counters_.repeats;
+    const bool silent = faults_.silentAt(now);
+    if (log_)
+        logLines.push_back(stamp(now) + "host " + hexText(message.bytes) +
+                           (silent ? " | no reply" : " | reply " + hexText(a.reply)) +
+                           (a.repeated ? " (repeat)" : "") + " | " + replyText(a.reply) + " | " +
+                           faults_.text(now));
+    if (silent) {
+        ++counters_.silenced;
+        return;
+    }
+    outgoing_.push_back({now + faults_.late, shapeReply(a.reply, faults_, noise_), faults_.paced});
+}
+
+void AcceptorServer::sendDue()
+{
+    for (;;) {
+        Transmission t;
+        {
+            std::lock_guard lock(mutex_);
+            if (outgoing_.empty() || outgoing_.front().due > Clock::now())
+                return;
+            t = std::move(outgoing_.front());
+            outgoing_.pop_front();
+        }
+        transmit(t);
+    }
+}
+
+// Runs on the server's thread only, which alone opens and closes the link, so
+// the descriptor stays valid while the bytes go out.
+void AcceptorServer::transmit(const Transmission& t)
+{
+    const int fd = link_.fd();
+    if (fd < 0)
+        return;
+    if (t.paced) {
+        const auto start = Clock::now();
+        for (std::size_t i = 0; i < t.bytes.size(); ++i) {
+            sleepUntil(start + kByteTime * static_cast<long>(i + 1));
+            writeAll(fd, &t.bytes[i], 1);
+        }
+    } else {
+        writeAll(fd, t.bytes.data(), t.bytes.size());
+    }
+    const auto end = Clock::now();
+    std::lock_guard lock(mutex_);
+    lastReplyEnd_ = end;
+    ++counters_.replies;
+}
+
+void AcceptorServer::advanceModel(Clock::time_point now) const
+{
+    const auto elapsed = std::chrono::floor<Ms>(now - origin_);
+    model_.advance(elapsed - model_.now());
+}
+
+void AcceptorServer::emit(const std::vector<std::string>& lines) const
+{
+    if (log_)
+        for (const std::string& line : lines)
+            log_(line);
+}
+
+std::string AcceptorServer::stamp(Clock::time_point now) const
+{
+    char text[32];
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(now - origin_).count();
+    std::snprintf(text, sizeof text, "%10.3f ", static_cast<double>(us) / 1000.0);
+    return text;
+}
+
+void AcceptorServer::onLinkThread(std::function<void()> task)
+{
+    std::packaged_task<void()> job(std::move(task));
+    auto done = job.get_future();
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) {
+            job();
+            return done.get();
+        }
+        tasks_.push_back(std::move(job));
+    }
+    wake();
+    done.get();
+}
+
+void AcceptorServer::closeLink()
+{
+    onLinkThread([this] {
+        link_.close();
+        outgoing_.clear();
+        reader_.reset();
+    });
+}
+
+std::string AcceptorServer::reopenLink()
+{
+    onLinkThread([this] {
+        link_.close();
+        outgoing_.clear();
+        reader_.reset();
+        link_.open();
+    });
+    return devicePath();
+}
+
+bool AcceptorServer::linkOpen() const
+{
+    std::lock_guard lock(mutex_);
+    return link_.isOpen();
+}
+
+std::string AcceptorServer::devicePath() const
+{
+    std::lock_guard lock(mutex_);
+    return link_.isOpen() ? link_.path() : std::string{};
+}
+
+std::string AcceptorServer::symlinkPath() const
+{
+    return link_.symlinkPath(); // fixed at construction
+}
+
+} // namespace kora::sim

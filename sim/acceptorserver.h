@@ -1,0 +1,145 @@
+#pragma once
+
+#include "acceptormodel.h"
+#include "commands.h"
+#include "faults.h"
+#include "ptylink.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kora::sim {
+
+struct ServerOptions
+{
+    std::string device;  // serve this device; empty: a new pseudo-terminal
+    std::string symlink; // keep this path a symbolic link to the device
+    Ms stepTime = kDefaultStepTime;
+    // Called from the server's thread with each exchange and command; must
+    // not call back into the server.
+    std::function<void(const std::string&)> log;
+};
+
+struct CommandResult
+{
+    bool ok = true;
+    std::string message; // text to show (tally, status, help) or why it failed
+    bool quit = false;   // the command was `quit`
+};
+
+struct Counters
+{
+    std::uint64_t messages = 0;       // good host messages taken in, repeats included
+    std::uint64_t repeats = 0;        // answered with the previous reply
+    std::uint64_t replies = 0;        // put on the line, whole or cut short
+    std::uint64_t silenced = 0;       // held back by silence
+    std::uint64_t rejectedFrames = 0; // framed but wrong (end byte, checksum)
+    std::uint64_t discardedBytes = 0; // skipped while looking for 02 08
+};
+
+// A simulated acceptor serving a serial line on its own thread. Every public
+// member is safe to call from any thread.
+class AcceptorServer
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Opens the line and starts serving. Throws std::system_error when the
+    // line cannot be opened.
+    explicit AcceptorServer(ServerOptions options = {});
+    ~AcceptorServer();
+    AcceptorServer(const AcceptorServer&) = delete;
+    AcceptorServer& operator=(const AcceptorServer&) = delete;
+
+    // Where a host connects: the pseudo-terminal's slave or the device.
+    // Empty while the link is closed.
+    std::string devicePath() const;
+    std::string symlinkPath() const;
+
+    // One line of the control language. `wait D` blocks the caller for D, or
+    // until stop().
+    CommandResult command(const std::string& line);
+
+    void setSilent(bool on);
+    void silenceFor(Ms duration);
+    void setLate(Ms delay);
+    void setTruncate(int bytes); // 0: whole replies
+    void setCorrupt(bool on);
+    void corruptNext(int replies);
+    void setGarbage(int bytes);
+    void setPaced(bool on);
+    Faults faults() const;
+    void setStepTime(Ms stepTime);
+
+    Tally tally() const;
+    Counters counters() const;
+    std::uint64_t messagesServed() const { return counters().messages; }
+    std::uint64_t repliesSent() const { return counters().replies; }
+    // When the last byte of the last reply went to the line.
+    Clock::time_point lastReplyEnd() const;
+    // The acceptor's state and the faults in force, one line.
+    std::string status() const;
+
+    // Closes the line as if the device were unplugged; the host sees it gone.
+    void closeLink();
+    // A new pseudo-terminal (or the device again); returns its path.
+    std::string reopenLink();
+    bool linkOpen() const;
+
+    // Stops serving and ends any `wait`. The line stays open until destruction.
+    void stop();
+    bool stopped() const;
+
+private:
+    struct Transmission
+    {
+        Clock::time_point due;
+        std::vector<std::uint8_t> bytes;
+        bool paced = true;
+    };
+
+    void run();
+    void runTasks();
+    void onInput(std::vector<std::string>& logLines);
+    void answer(const HostMessage& message, Clock::time_point now,
+                std::vector<std::string>& logLines);
+    void sendDue();
+    void transmit(const Transmission& t);
+    void advanceModel(Clock::time_point now) const;
+    void wake();
+    void emit(const std::vector<std::string>& lines) const;
+    std::string stamp(Clock::time_point now) const;
+    void onLinkThread(std::function<void()> task);
+    CommandResult apply(const Command& c);
+
+    const std::function<void(const std::string&)> log_;
+    const Clock::time_point origin_ = Clock::now();
+
+    mutable std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stopping_ = false;
+    PtyLink link_;
+    // Reading the acceptor lets its time catch up first, also in const reads.
+    mutable AcceptorModel model_;
+    HostMessageReader reader_;
+    Faults faults_;
+    Counters counters_;
+    Clock::time_point lastReplyEnd_{};
+    std::deque<Transmission> outgoing_;
+    std::deque<std::packaged_task<void()>> tasks_;
+    std::minstd_rand noise_{232};
+
+    int wakeFd_ = -1;
+    std::thread thread_;
+};
+
+} // namespace kora::sim

@@ -1,0 +1,230 @@
+// acceptor-sim: a bill acceptor on a pseudo-terminal, for running and testing
+// the host program without hardware.
+#include "acceptorserver.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace kora::sim;
+
+namespace {
+
+const char* const kUsage = R"(Usage: acceptor-sim [options]
+Plays a bill acceptor on a serial line. By default it opens a new
+pseudo-terminal and prints its path on the first line of standard output;
+commands typed on standard input act at once. At exit it prints its tally.
+
+Options:
+  --device PATH      serve an existing serial device instead
+  --link PATH        keep PATH a symbolic link to the pseudo-terminal
+  --step DURATION    time between the acceptor's steps (default 300ms)
+  --scenario FILE    run the commands in FILE, one a line
+  --run COMMANDS     run commands separated by ';', e.g. --run "wait 1s; insert 3"
+  --silent           start silent         (as: silent on)
+  --late MS          answer MS ms late     (as: late MS)
+  --truncate K       send K bytes a reply  (as: truncate K)
+  --corrupt          wrong checksums       (as: corrupt on)
+  --garbage N        N noise bytes a reply (as: garbage N)
+  --unpaced          each reply at once    (as: paced off)
+  --verbose          log every exchange on standard error
+  --help             this text
+
+)";
+
+struct Options
+{
+    ServerOptions server;
+    std::vector<std::string> startCommands; // faults from the command line
+    std::vector<std::string> scenario;
+    bool verbose = false;
+};
+
+std::vector<std::string> splitRun(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t from = 0;
+    for (std::size_t semi; (semi = text.find(';', from)) != std::string::npos; from = semi + 1)
+        lines.push_back(text.substr(from, semi - from));
+    lines.push_back(text.substr(from));
+    return lines;
+}
+
+bool readScenario(const std::string& path, std::vector<std::string>& lines)
+{
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return in.eof();
+}
+
+// Returns an exit status to leave with, or -1 to carry on.
+int parseArguments(int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                throw std::invalid_argument(a + " needs a value");
+            return argv[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            std::cout << kUsage << commandHelp();
+            return 0;
+        }
+        if (a == "--device")
+            o.server.device = value();
+        else if (a == "--link")
+            o.server.symlink = value();
+        else if (a == "--step")
+            o.startCommands.push_back("step " + value());
+        else if (a == "--scenario") {
+            const std::string path = value();
+            if (!readScenario(path, o.scenario))
+                throw std::invalid_argument("cannot read " + path);
+        } else if (a == "--run") {
+            for (const std::string& line : splitRun(value()))
+                o.scenario.push_back(line);
+        } else if (a == "--silent")
+            o.startCommands.push_back("silent on");
+        else if (a == "--late" || a == "--truncate" || a == "--garbage")
+            o.startCommands.push_back(a.substr(2) + ' ' + value());
+        else if (a == "--corrupt")
+            o.startCommands.push_back("corrupt on");
+        else if (a == "--unpaced")
+            o.startCommands.push_back("paced off");
+        else if (a == "--verbose")
+            o.verbose = true;
+        else
+            throw std::invalid_argument("unknown option " + a + " (try --help)");
+    }
+    for (const auto& lines : {o.startCommands, o.scenario})
+        for (const std::string& line : lines)
+            if (const ParsedLine p = parseCommand(line); !p.error.empty())
+                throw std::invalid_argument("'" + line + "': " + p.error);
+    return -1;
+}
+
+// Output from the scenario, standard input and the exit path, one line at a time.
+class Console
+{
+public:
+    void show(const CommandResult& r)
+    {
+        if (r.message.empty())
+            return;
+        std::lock_guard lock(mutex_);
+        (r.ok ? std::cout : std::cerr) << (r.ok ? "" : "error: ") << r.message << std::endl;
+    }
+    void log(const std::string& line)
+    {
+        std::lock_guard lock(mutex_);
+        std::cerr << line << std::endl;
+    }
+
+private:
+    std::mutex mutex_;
+};
+
+// Runs lines until one says quit (returns true) or the server stops.
+bool runLines(AcceptorServer& server, Console& console, const std::vector<std::string>& lines)
+{
+    for (const std::string& line : lines) {
+        if (server.stopped())
+            return false;
+        const CommandResult r = server.command(line);
+        console.show(r);
+        if (r.quit)
+            return true;
+    }
+    return false;
+}
+
+void readStandardInput(AcceptorServer& server, Console& console, int quitFd, int quitWrite)
+{
+    std::string pending;
+    char buf[256];
+    for (;;) {
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {quitFd, POLLIN, 0}};
+        ::poll(fds, 2, -1);
+        if (fds[1].revents)
+            return;
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n <= 0)
+            return; // no more input; keep serving until a signal or quit
+        pending.append(buf, static_cast<std::size_t>(n));
+        for (std::size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
+            const std::string line = pending.substr(0, nl);
+            pending.erase(0, nl + 1);
+            if (runLines(server, console, {line})) {
+                [[maybe_unused]] const ssize_t w = ::write(quitWrite, "q", 1);
+                return;
+            }
+        }
+    }
+}
+
+int serve(Options& o)
+{
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr); // every thread inherits this
+    std::signal(SIGPIPE, SIG_IGN);
+    const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+    int quitPipe[2];
+    if (signalFd < 0 || pipe(quitPipe) < 0)
+        throw std::system_error(errno, std::generic_category(), "signalfd");
+
+    Console console;
+    if (o.verbose)
+        o.server.log = [&console](const std::string& line) { console.log(line); };
+    AcceptorServer server(o.server);
+    runLines(server, console, o.startCommands);
+    std::cout << server.devicePath() << std::endl;
+
+    auto quit = [&] { [[maybe_unused]] const ssize_t w = ::write(quitPipe[1], "q", 1); };
+    std::thread scenario([&] {
+        if (runLines(server, console, o.scenario))
+            quit();
+    });
+    std::thread input([&] { readStandardInput(server, console, quitPipe[0], quitPipe[1]); });
+
+    pollfd fds[2] = {{signalFd, POLLIN, 0}, {quitPipe[0], POLLIN, 0}};
+    while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+    }
+    quit(); // lets the input thread go too
+    server.stop();
+    scenario.join();
+    input.join();
+    console.show({true, "tally: " + server.tally().text(), false});
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    try {
+        if (const int status = parseArguments(argc, argv, options); status >= 0)
+            return status;
+    } catch (const std::invalid_argument& e) {
+        std::cerr << "acceptor-sim: " << e.what() << '\n';
+        return 2;
+    }
+    try {
+        return serve(options);
+    } catch (const std::exception& e) {
+        std::cerr << "acceptor-sim: " << e.what() << '\n';
+        return 1;
+    }
+}

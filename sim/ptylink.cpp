@@ -1,0 +1,142 @@
+#include "ptylink.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kora::sim {
+
+namespace {
+
+[[noreturn]] void throwErrno(const std::string& what)
+{
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+termios rawTermios()
+{
+    termios t{};
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    cfsetispeed(&t, B9600);
+    cfsetospeed(&t, B9600);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    return t;
+}
+
+void setNonBlocking(int fd)
+{
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+        throwErrno("fcntl");
+}
+
+std::string readLink(const std::string& path)
+{
+    std::vector<char> buf(4096);
+    const ssize_t n = readlink(path.c_str(), buf.data(), buf.size());
+    return n < 0 ? std::string{} : std::string(buf.data(), static_cast<std::size_t>(n));
+}
+
+} // namespace
+
+PtyLink::PtyLink(std::string device, std::string symlink)
+    : device_(std::move(device)), symlink_(std::move(symlink))
+{
+    struct stat st
+    {};
+    if (!symlink_.empty() && lstat(symlink_.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
+        throw std::system_error(std::make_error_code(std::errc::file_exists),
+                                symlink_ + " exists and is not a symbolic link");
+}
+
+PtyLink::~PtyLink()
+{
+    close();
+}
+
+void PtyLink::open()
+{
+    close();
+    if (device_.empty())
+        openNewPty();
+    else
+        openDevice();
+    pointSymlink();
+}
+
+void PtyLink::openNewPty()
+{
+    termios t = rawTermios();
+    int master = -1;
+    int slave = -1;
+    if (openpty(&master, &slave, nullptr, &t, nullptr) < 0)
+        throwErrno("openpty");
+    fd_ = master;
+    slaveFd_ = slave;
+    // Termios on the master reaches the one shared line discipline; set it
+    // there as well in case the slave's settings were not taken.
+    tcsetattr(fd_, TCSANOW, &t);
+    char name[256] = {};
+    path_ = ttyname_r(slave, name, sizeof name) == 0 ? name : "";
+    setNonBlocking(fd_);
+}
+
+void PtyLink::openDevice()
+{
+    const int fd = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        throwErrno("open " + device_);
+    termios t{};
+    if (tcgetattr(fd, &t) == 0) {
+        // A real line to an acceptor runs 9600 baud, 7 data bits, even parity.
+        cfmakeraw(&t);
+        t.c_cflag = (t.c_cflag & ~(CSIZE | CSTOPB | PARODD)) | CS7 | PARENB | CLOCAL | CREAD;
+        cfsetispeed(&t, B9600);
+        cfsetospeed(&t, B9600);
+        tcsetattr(fd, TCSANOW, &t);
+    }
+    fd_ = fd;
+    path_ = device_;
+}
+
+void PtyLink::close()
+{
+    removeSymlink();
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (slaveFd_ >= 0)
+        ::close(slaveFd_);
+    fd_ = -1;
+    slaveFd_ = -1;
+}
+
+void PtyLink::pointSymlink()
+{
+    if (symlink_.empty() || path_.empty())
+        return;
+    // A new link under a temporary name, then a rename, so that the path is
+    // never missing or half-made while it moves.
+    const std::string fresh = symlink_ + ".new";
+    ::unlink(fresh.c_str());
+    if (::symlink(path_.c_str(), fresh.c_str()) < 0)
+        throwErrno("symlink " + fresh);
+    if (::rename(fresh.c_str(), symlink_.c_str()) < 0)
+        throwErrno("rename " + fresh);
+}
+
+void PtyLink::removeSymlink()
+{
+    // A link left to a closed pty would lead a host to whoever gets that
+    // number next; remove it, but only if it is still ours.
+    if (!symlink_.empty() && !path_.empty() && readLink(symlink_) == path_)
+        ::unlink(symlink_.c_str());
+}
+
+} // namespace kora::sim

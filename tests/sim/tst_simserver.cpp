@@ -1,0 +1,304 @@
+#include "acceptorserver.h"
+#include "simtestkit.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+#include <thread>
+
+using namespace kora::sim;
+using namespace simtest;
+
+namespace {
+
+ServerOptions fastSteps()
+{
+    ServerOptions o;
+    o.stepTime = Ms{20};
+    return o;
+}
+
+bool isGoodReply(const Bytes& r, int ack)
+{
+    if (r.size() != 11)
+        return false;
+    for (std::uint8_t b : r)
+        if (b >= 0x80)
+            return false;
+    return r[0] == 0x02 && r[1] == 0x0B && r[2] == (0x20 | ack) && r[9] == 0x03 &&
+           r[10] == replyChecksum(r);
+}
+
+std::string linkTarget(const std::string& path)
+{
+    char buf[256] = {};
+    const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
+    return n < 0 ? std::string{} : std::string(buf, std::size_t(n));
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st
+    {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+Ms since(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration_cast<Ms>(to - from);
+}
+
+} // namespace
+
+class SimServerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void repliesOnThePtyHaveTheLayoutAndChecksumOfTheMessagesAck()
+    {
+        AcceptorServer server(fastSteps());
+        QVERIFY(server.devicePath().starts_with("/dev/pts/"));
+        PtyClient host(server.devicePath());
+        QVERIFY(host.isOpen());
+        for (int ack : {0, 1, 0}) {
+            const Bytes r = host.exchange(hostMessage(ack));
+            QVERIFY2(isGoodReply(r, ack), hexText(r).c_str());
+        }
+        QCOMPARE(server.messagesServed(), std::uint64_t{3});
+        QCOMPARE(server.repliesSent(), std::uint64_t{3});
+    }
+
+    void controlCharactersPassUntranslatedToAHostThatSetsNothing()
+    {
+        // Every message holds 02 and 03 (^C); these add 11 (XON) and 13
+        // (XOFF), and 0D (CR): a line left cooked would eat or change them.
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath(), /*configureRaw=*/false);
+        const Bytes flowControl = hostMessage(1, 0x13, 0x10);
+        QCOMPARE(flowControl[2], std::uint8_t{0x11});
+        const Bytes r = host.exchange(flowControl);
+        QVERIFY2(isGoodReply(r, 1), hexText(r).c_str());
+        const Bytes r2 = host.exchange(hostMessage(0, 0x0D, 0x00));
+        QVERIFY2(isGoodReply(r2, 0), hexText(r2).c_str());
+        QCOMPARE(server.counters().discardedBytes, std::uint64_t{0});
+    }
+
+    void aSilentAcceptorSendsNothingAndTheHostsRepeatGetsTheReplyLater()
+    {
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        server.setSilent(true);
+        host.send(hostMessage(0));
+        QVERIFY(host.readFor(Ms{300}).empty());
+        QCOMPARE(server.counters().silenced, std::uint64_t{1});
+        server.setSilent(false);
+        QVERIFY(isGoodReply(host.exchange(hostMessage(0)), 0));
+        QCOMPARE(server.counters().repeats, std::uint64_t{1});
+    }
+
+    void aSilenceForAWhileEndsByItself()
+    {
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        QVERIFY(server.command("silent 250ms").ok);
+        host.send(hostMessage(0));
+        QVERIFY(host.readFor(Ms{150}).empty());
+        QTest::qWait(150);
+        QVERIFY(isGoodReply(host.exchange(hostMessage(0)), 0));
+    }
+
+    void aLateReplyArrivesAfterTheDelay()
+    {
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        server.setLate(Ms{150});
+        host.send(hostMessage(0));
+        QVERIFY(host.readFor(Ms{100}).empty());
+        const Bytes r = host.read(11, Ms{2000});
+        QVERIFY(isGoodReply(r, 0));
+        QVERIFY(since(host.sentAt(), host.lastByteAt()) >= Ms{150});
+    }
+
+    void aTruncatedReplyStopsAfterKBytes()
+    {
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        server.setTruncate(5);
+        host.send(hostMessage(1));
+        const Bytes r = host.readFor(Ms{250});
+        QCOMPARE(r.size(), std::size_t{5});
+        QCOMPARE(r, (Bytes{0x02, 0x0B, 0x21, 0x01, 0x10}));
+    }
+
+    void aCorruptReplyHasAWrongLastByteAndTheRepeatIsGood()
+    {
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        QVERIFY(server.command("corrupt 1").ok);
+        const Bytes bad = host.exchange(hostMessage(0));
+        QCOMPARE(bad.size(), std::size_t{11});
+        QVERIFY(bad[10] != replyChecksum(bad));
+        const Bytes again = host.exchange(hostMessage(0));
+        QVERIFY(isGoodReply(again, 0));
+        QCOMPARE(Bytes(again.begin(), again.begin() + 10), Bytes(bad.begin(), bad.begin() + 10));
+        server.setCorrupt(true);
+        QVERIFY(!isGoodReply(host.exchange(hostMessage(1)), 1));
+        QVERIFY(!isGoodReply(host.exchange(hostMessage(0)), 0));
+    }
+
+    void garbageComesAheadOfTheReply()
+    {
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        server.setGarbage(4);
+        host.send(hostMessage(0));
+        const Bytes got = host.readFor(Ms{250});
+        QCOMPARE(got.size(), std::size_t{15});
+        QVERIFY(isGoodReply(Bytes(got.begin() + 4, got.end()), 0));
+    }
+
+    void pacedRepliesTakeTheLineTimeOfElevenBytes()
+    {
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        QVERIFY(server.faults().paced);
+        for (int ack : {0, 1, 0}) {
+            const Bytes r = host.exchange(hostMessage(ack));
+            QVERIFY(isGoodReply(r, ack));
+            // Eleven bytes at 1.04 ms cannot all be there sooner.
+            QVERIFY(since(host.sentAt(), host.lastByteAt()) >= Ms{10});
+        }
+    }
+
+    void unpacedRepliesArriveAtOnce()
+    {
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        server.setPaced(false);
+        auto fastest = Ms{1000};
+        for (int i = 0; i < 5; ++i) {
+            const Bytes r = host.exchange(hostMessage(i % 2));
+            QVERIFY(isGoodReply(r, i % 2));
+            fastest = std::min(fastest, since(host.sentAt(), host.lastByteAt()));
+        }
+        QVERIFY2(fastest < Ms{5}, std::to_string(fastest.count()).c_str());
+    }
+
+    void lineNoiseFromTheHostIsSkipped()
+    {
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        host.send({0x7F, 0x02, 0x55, 0x02, 0x08, 0x10});
+        QVERIFY(isGoodReply(host.exchange(hostMessage(1)), 1));
+        QCOMPARE(server.counters().messages, std::uint64_t{1});
+        QVERIFY(server.counters().discardedBytes >= 3);
+    }
+
+    void lastReplyEndFallsBetweenSendingAndReceiving()
+    {
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        QCOMPARE(server.lastReplyEnd(), Clock::time_point{});
+        QVERIFY(isGoodReply(host.exchange(hostMessage(0)), 0));
+        QVERIFY(server.lastReplyEnd() > host.sentAt());
+        QVERIFY(server.lastReplyEnd() <= host.lastByteAt());
+    }
+
+    void aBillInsertedByCommandIsStackedAndCountedOnceOverTheLine()
+    {
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        QVERIFY(server.command("insert 4").ok);
+        int ack = 0;
+        int stackedReplies = 0;
+        int idleAfter = 0;
+        bool escrowed = false;
+        for (int poll = 0; poll < 60 && idleAfter < 3; ++poll) {
+            const Bytes r = host.exchange(hostMessage(ack, 0x7F, escrowed ? 0x30 : 0x10));
+            QVERIFY(isGoodReply(r, ack));
+            escrowed = r[3] & 0x04;
+            if ((r[3] & 0x10) && creditOf(r) == 4)
+                ++stackedReplies;
+            else if (stackedReplies > 0)
+                ++idleAfter;
+            ack ^= 1;
+            QTest::qWait(10);
+        }
+        QCOMPARE(stackedReplies, 1);
+        QCOMPARE(server.tally().of(4), 1);
+        QCOMPARE(server.tally().total(), 1);
+    }
+
+    void closingTheLinkHangsUpTheHostAndReopeningMovesTheSymlink()
+    {
+        QTemporaryDir dir;
+        const std::string link = dir.filePath("acceptor").toStdString();
+        ServerOptions o = fastSteps();
+        o.symlink = link;
+        {
+            AcceptorServer server(o);
+            QCOMPARE(linkTarget(link), server.devicePath());
+            PtyClient host(link);
+            QVERIFY(isGoodReply(host.exchange(hostMessage(0)), 0));
+
+            server.closeLink();
+            QVERIFY(!server.linkOpen());
+            QVERIFY(server.devicePath().empty());
+            host.read(1, Ms{500});
+            QVERIFY(host.hungUp());
+            QVERIFY(!exists(link));
+
+            const std::string fresh = server.reopenLink();
+            QVERIFY(fresh.starts_with("/dev/pts/"));
+            QCOMPARE(linkTarget(link), fresh);
+            PtyClient again(link);
+            QVERIFY(isGoodReply(again.exchange(hostMessage(1)), 1));
+        }
+        QVERIFY(!exists(link));
+    }
+
+    void aSymlinkPathHoldingAFileIsRefused()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("taken");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        ServerOptions o;
+        o.symlink = path.toStdString();
+        QVERIFY_THROWS_EXCEPTION(std::system_error, AcceptorServer{o});
+    }
+
+    void commandsAnswerWithTextOrAReason()
+    {
+        AcceptorServer server(fastSteps());
+        QVERIFY(server.command("tally").message.starts_with("tally: bill1=0"));
+        QVERIFY(server.command("status").message.find("idling") != std::string::npos);
+        QVERIFY(server.command("help").message.find("garbage") != std::string::npos);
+        QVERIFY(server.command("quit").quit);
+        const CommandResult bad = server.command("insert 9");
+        QVERIFY(!bad.ok);
+        QVERIFY(!bad.message.empty());
+        QVERIFY(server.command("late 600").ok);
+        QCOMPARE(server.faults().late, Ms{600});
+        QVERIFY(server.command("paced off").ok);
+        QVERIFY(!server.faults().paced);
+    }
+
+    void aWaitCommandEndsWhenTheServerStops()
+    {
+        AcceptorServer server(fastSteps());
+        const auto start = Clock::now();
+        std::thread stopper([&server] {
+            std::this_thread::sleep_for(Ms{100});
+            server.stop();
+        });
+        server.command("wait 10s");
+        stopper.join();
+        QVERIFY(since(start, Clock::now()) < Ms{5000});
+        QVERIFY(server.stopped());
+    }
+};
+
+QTEST_GUILESS_MAIN(SimServerTest)
+#include "tst_simserver.moc"
