@@ -1,31 +1,15 @@
 #pragma once
 
 #include "acceptorlink.h"
+#include "linesettings.h"
 #include "portmap.h"
+#include "serialerror.h"
 
 #include <QObject>
+#include <QSerialPort>
 #include <QString>
 
-#include <stdexcept>
-
-class QSerialPort;
-
 namespace kora {
-
-// A port error the operator sees: a number and a description that names the
-// port number, the device and the system's reason.
-class SerialError : public std::runtime_error
-{
-public:
-    SerialError(int number, const QString& description)
-        : std::runtime_error(description.toStdString()), number_(number)
-    {
-    }
-    int number() const { return number_; }
-
-private:
-    int number_ = 0;
-};
 
 // The serial communications object through which every byte to and from the
 // acceptor passes. Settings are kept and applied at each open; all input is
@@ -38,17 +22,22 @@ public:
     explicit MSComm(PortMap ports = {}, QObject* parent = nullptr);
     ~MSComm() override;
 
-    void setPortNumber(int n);               // 1-8; takes effect at the next open
+    // Settings are kept and applied at each open; line settings, DTR and RTS
+    // given while open also apply at once. Unusable values throw SerialError
+    // (InvalidPropertyValue) and leave the setting as it was.
+    void setPortNumber(int n); // 1-8; takes effect at the next open
     int portNumber() const;
-    void setSettings(const QString& text);   // "9600, E, 7, 1"; throws SerialError if unusable
-    void setReadLength(int length);          // 0: a read returns every waiting byte
-    void setDtr(bool on);                    // asserted while open
+    void setSettings(const QString& text); // "9600, E, 7, 1"; throws SerialError if unusable
+    void setReadLength(int length);        // 0: a read returns every waiting byte; n: at most n
+    void setDtr(bool on);                  // asserted while open
     void setRts(bool on);
     void setBinaryInput(bool binary);
-    QString device() const;                  // the device the port number resolves to now
+    QString device() const; // the device the port number resolves to now
 
+    // Operations other than open throw SerialError (PortNotOpen) on a closed
+    // port, except isOpen, close and waitForInput, which return at once.
     bool isOpen() const override;
-    void open();                             // throws SerialError
+    void open(); // throws SerialError, see serialerror.h
     void close();
     void write(std::string_view text) override;
     int waitingCount() override;
@@ -60,6 +49,28 @@ signals:
     // The device went away while open (adapter pulled, far end closed); the
     // port has closed itself by the time this is emitted.
     void deviceLost(const QString& reason);
+
+private:
+    QString portText() const;
+    [[noreturn]] void refuse(int errorNumber, const QString& what) const;
+    void applyLine();
+    void assertModemLines();
+    void requireOpen(const char* operation) const;
+    void takeInHeldBytes();
+    void onPortError(QSerialPort::SerialPortError error);
+    void loseDevice(const QString& why);
+
+    PortMap ports;
+    QSerialPort* port = nullptr;
+    int number = 1;
+    int openedNumber = 1; // the port number and device opened last
+    QString openedDevice;
+    LineSettings line;
+    int readLength = 0;
+    bool dtr = false;
+    bool rts = false;
+    bool binaryInput = true;       // reads hand over raw bytes in either mode
+    bool onPseudoTerminal = false; // of the device opened last
 };
 
 } // namespace kora

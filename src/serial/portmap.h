@@ -22,6 +22,9 @@ public:
     // Orders system port names as the numbering above uses them.
     static QStringList orderedSystemPorts(QStringList names);
 
+    // A few lines for --help on how port numbers reach devices.
+    static QString numberingHelp();
+
 private:
     QMap<int, QString> pinned;
 };

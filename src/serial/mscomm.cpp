@@ -1,0 +1,250 @@
+#include "mscomm.h"
+
+#include "ttyline.h"
+
+namespace kora {
+
+MSComm::MSComm(PortMap portMap, QObject* parent)
+    : QObject(parent), ports(std::move(portMap)), port(new QSerialPort(this))
+{
+    connect(port, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) { onPortError(error); });
+}
+
+MSComm::~MSComm()
+{
+    close();
+}
+
+void MSComm::setPortNumber(int n)
+{
+    if (n < 1 || n > 8)
+        throw SerialError(
+            InvalidPropertyValue,
+            QStringLiteral("Invalid property value: port number %1 is not 1 to 8").arg(n));
+    number = n;
+}
+
+int MSComm::portNumber() const
+{
+    return number;
+}
+
+void MSComm::setSettings(const QString& text)
+{
+    line = LineSettings::fromText(text);
+    if (port->isOpen())
+        applyLine();
+}
+
+void MSComm::setReadLength(int length)
+{
+    if (length < 0)
+        throw SerialError(InvalidPropertyValue,
+                          QStringLiteral("Invalid property value: read length %1").arg(length));
+    readLength = length;
+}
+
+void MSComm::setDtr(bool on)
+{
+    dtr = on;
+    if (port->isOpen())
+        assertModemLines();
+}
+
+void MSComm::setRts(bool on)
+{
+    rts = on;
+    if (port->isOpen())
+        assertModemLines();
+}
+
+void MSComm::setBinaryInput(bool binary)
+{
+    binaryInput = binary;
+}
+
+QString MSComm::device() const
+{
+    return ports.deviceFor(number);
+}
+
+bool MSComm::isOpen() const
+{
+    return port->isOpen();
+}
+
+void MSComm::open()
+{
+    if (port->isOpen())
+        refuse(PortAlreadyOpen, QStringLiteral("is already open"));
+    openedNumber = number;
+    openedDevice = ports.deviceFor(number);
+    const QString& path = openedDevice;
+    if (path.isEmpty())
+        throw SerialError(InvalidPortNumber,
+                          QStringLiteral("Invalid port number: port %1 has no device on this "
+                                         "system (name one with --port %1=DEVICE)")
+                              .arg(number));
+    onPseudoTerminal = ttyline::isPseudoTerminal(path);
+    port->setPortName(path);
+    applyLine();
+    if (!port->open(QIODevice::ReadWrite)) {
+        const bool settingsRefused = port->error() == QSerialPort::UnsupportedOperationError;
+        const QString reason = port->errorString();
+        port->clearError();
+        refuse(settingsRefused ? CommStateFailed : DeviceUnavailable,
+               QStringLiteral("cannot be opened: %1").arg(reason));
+    }
+    try {
+        assertModemLines();
+    } catch (const SerialError&) {
+        close();
+        throw;
+    }
+}
+
+void MSComm::close()
+{
+    if (port->isOpen())
+        port->close();
+    port->clearError();
+}
+
+void MSComm::write(std::string_view text)
+{
+    requireOpen("write");
+    const QByteArray bytes(text.data(), qsizetype(text.size()));
+    // flush() hands the bytes to the system now: the caller then waits for
+    // the reply without returning to the event loop that would send them.
+    if (port->write(bytes) == bytes.size() && port->flush())
+        return;
+    refuse(DeviceIoFailed, QStringLiteral("write failed: %1")
+                               .arg(port->isOpen() ? port->errorString()
+                                                   : QStringLiteral("the device has gone away")));
+}
+
+int MSComm::waitingCount()
+{
+    requireOpen("waiting count");
+    takeInHeldBytes();
+    return int(port->bytesAvailable());
+}
+
+std::vector<std::uint8_t> MSComm::readAll()
+{
+    requireOpen("read");
+    takeInHeldBytes();
+    const QByteArray bytes = readLength > 0 ? port->read(readLength) : port->readAll();
+    return {bytes.begin(), bytes.end()};
+}
+
+void MSComm::discardInput()
+{
+    requireOpen("discard input");
+    // Drops the port's buffer and what the system still holds.
+    if (!port->clear(QSerialPort::Input))
+        refuse(DeviceIoFailed, QStringLiteral("discarding input failed"));
+}
+
+void MSComm::waitForInput(Deadline deadline)
+{
+    if (!port->isOpen())
+        return;
+    const qint64 before = port->bytesAvailable();
+    takeInHeldBytes();
+    if (!port->isOpen() || port->bytesAvailable() > before)
+        return;
+    switch (ttyline::sleepUntilInput(*port, deadline)) {
+    case ttyline::Wake::Input:
+        takeInHeldBytes();
+        break;
+    case ttyline::Wake::Gone:
+        loseDevice(QStringLiteral("the device hung up"));
+        break;
+    case ttyline::Wake::Deadline:
+        break;
+    }
+}
+
+QString MSComm::portText() const
+{
+    return QStringLiteral("Port %1 (%2)").arg(openedNumber).arg(openedDevice);
+}
+
+void MSComm::refuse(int errorNumber, const QString& what) const
+{
+    throw SerialError(errorNumber, portText() + QLatin1Char(' ') + what);
+}
+
+// A pseudo-terminal keeps its line 8N1 whatever is asked, and the C library
+// reports a request whose only changes the kernel drops as "Invalid
+// argument", which would refuse the open of a pty already set up that way.
+// On a pty the line is therefore asked for as the kernel will keep it.
+void MSComm::applyLine()
+{
+    const bool applied = port->setBaudRate(line.baudRate) &&
+                         port->setDataBits(onPseudoTerminal ? QSerialPort::Data8 : line.dataBits) &&
+                         port->setParity(onPseudoTerminal ? QSerialPort::NoParity : line.parity) &&
+                         port->setStopBits(line.stopBits) &&
+                         port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!applied)
+        refuse(CommStateFailed,
+               QStringLiteral("refused the line settings: %1").arg(port->errorString()));
+}
+
+// A pty has no modem lines and refuses the calls; on a serial port a refusal
+// is a real fault.
+void MSComm::assertModemLines()
+{
+    if (onPseudoTerminal)
+        return;
+    if (!port->setDataTerminalReady(dtr) || !port->setRequestToSend(rts))
+        refuse(CommStateFailed, QStringLiteral("refused DTR or RTS: %1").arg(port->errorString()));
+}
+
+void MSComm::requireOpen(const char* operation) const
+{
+    if (!port->isOpen())
+        throw SerialError(
+            PortNotOpen, QStringLiteral("Operation valid only when the port is open: %1 on port %2")
+                             .arg(QLatin1String(operation))
+                             .arg(number));
+}
+
+// The caller counts and reads without returning to the event loop, so bytes
+// the system holds are taken into the port's buffer here, where the count
+// and the read find them.
+void MSComm::takeInHeldBytes()
+{
+    for (int chunk = 0; chunk < 16 && port->isOpen(); ++chunk) {
+        const int held = ttyline::heldBySystem(*port);
+        if (held < 0)
+            loseDevice(QStringLiteral("the device no longer answers"));
+        if (held <= 0 || !port->waitForReadyRead(0))
+            return;
+    }
+}
+
+// Qt goes on reporting a hung-up device as fast as the event loop turns
+// until the port is closed, so the first report of a dead device closes it.
+// A failed read alone proves nothing: the event loop may find the device
+// readable after the poll has taken the bytes in.
+void MSComm::onPortError(QSerialPort::SerialPortError error)
+{
+    const bool ioError = error == QSerialPort::ReadError || error == QSerialPort::WriteError ||
+                         error == QSerialPort::ResourceError;
+    if (ioError && port->isOpen() && ttyline::deviceGone(*port))
+        loseDevice(QStringLiteral("the device has gone away"));
+}
+
+void MSComm::loseDevice(const QString& why)
+{
+    if (!port->isOpen())
+        return;
+    port->close();
+    port->clearError();
+    emit deviceLost(QStringLiteral("%1: %2").arg(portText(), why));
+}
+
+} // namespace kora

@@ -1,0 +1,134 @@
+#include "portmap.h"
+
+#include <QSerialPortInfo>
+#include <algorithm>
+
+namespace kora {
+
+namespace {
+
+bool isUsbAdapter(const QString& name)
+{
+    static const char* const prefixes[] = {"ttyUSB", "ttyACM", "cu.usb", "tty.usb"};
+    return std::any_of(std::begin(prefixes), std::end(prefixes),
+                       [&](const char* p) { return name.startsWith(QLatin1String(p)); });
+}
+
+qsizetype endOfDigits(const QString& s, qsizetype k)
+{
+    while (k < s.size() && s[k].isDigit())
+        ++k;
+    return k;
+}
+
+QStringView withoutLeadingZeros(QStringView digits)
+{
+    while (digits.size() > 1 && digits.front() == u'0')
+        digits = digits.mid(1);
+    return digits;
+}
+
+// Compares names with runs of digits taken as numbers, so ttyS2 < ttyS10.
+bool naturallyBefore(const QString& a, const QString& b)
+{
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            const qsizetype ei = endOfDigits(a, i), ej = endOfDigits(b, j);
+            const QStringView x = withoutLeadingZeros(QStringView(a).mid(i, ei - i));
+            const QStringView y = withoutLeadingZeros(QStringView(b).mid(j, ej - j));
+            if (x.size() != y.size())
+                return x.size() < y.size();
+            if (const int c = x.compare(y); c != 0)
+                return c < 0;
+            i = ei, j = ej;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j];
+        ++i, ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+} // namespace
+
+void PortMap::pin(int n, const QString& device)
+{
+    pinned.insert(n, device);
+}
+
+QString PortMap::deviceFor(int n) const
+{
+    if (n < 1 || n > 8)
+        return {};
+    if (pinned.contains(n))
+        return pinned.value(n);
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(n);
+#else
+    QStringList names;
+    QMap<QString, QString> locations;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        names << info.portName();
+        locations.insert(info.portName(), info.systemLocation());
+    }
+    names = orderedSystemPorts(names);
+    return n <= names.size() ? locations.value(names[n - 1]) : QString();
+#endif
+}
+
+bool PortMap::pinFromArgument(const QString& text, QString* error)
+{
+    const auto fail = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("--port %1: %2").arg(text, why);
+        return false;
+    };
+    const qsizetype eq = text.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return fail(QStringLiteral("expected N=DEVICE, e.g. 1=/dev/ttyUSB0"));
+    const QString numberText = text.left(eq);
+    bool ok = false;
+    const int n = numberText.toInt(&ok);
+    const bool digitsOnly =
+        std::all_of(numberText.begin(), numberText.end(), [](QChar c) { return c.isDigit(); });
+    if (!ok || !digitsOnly || n < 1 || n > 8)
+        return fail(QStringLiteral("the port number must be 1 to 8, not \"%1\"").arg(numberText));
+    const QString device = text.mid(eq + 1);
+    if (device.isEmpty())
+        return fail(QStringLiteral("no device after \"%1=\"").arg(numberText));
+    pin(n, device);
+    return true;
+}
+
+QStringList PortMap::orderedSystemPorts(QStringList names)
+{
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        if (isUsbAdapter(a) != isUsbAdapter(b))
+            return isUsbAdapter(a);
+        return naturallyBefore(a, b);
+    });
+    return names;
+}
+
+QString PortMap::numberingHelp()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("Ports 1 to 8 are COM1 to COM8.\n"
+                          "--port N=DEVICE  reach port N (1-8) through DEVICE instead, e.g. "
+                          "--port 1=COM12; may be repeated.\n");
+#else
+    return QStringLiteral(
+        "Ports 1 to 8 are the serial ports the system lists, USB adapters (ttyUSB, ttyACM,\n"
+        "cu.usb...) first, then built-in ports (ttyS...), each group in name order: with one\n"
+        "USB adapter plugged in, it is port 1. The list is read at each START, so an adapter\n"
+        "plugged in later is found.\n"
+        "--port N=DEVICE  reach port N (1-8) through DEVICE instead, e.g. --port 1=/dev/ttyUSB0\n"
+        "                 or a pseudo-terminal such as the simulator's; may be repeated.\n"
+        "A port that cannot be opened for lack of permission needs the user in the group that\n"
+        "owns the device, usually dialout: sudo usermod -aG dialout $USER, then log in again.\n");
+#endif
+}
+
+} // namespace kora

@@ -1,0 +1,127 @@
+#include "ttyline.h"
+
+#include <QFileInfo>
+#include <QSerialPort>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <sys/ioctl.h>
+#include <sys/poll.h> // not <poll.h>: the poll transaction has a header of that name
+#include <sys/stat.h>
+#ifdef Q_OS_LINUX
+#include <sys/sysmacros.h>
+#endif
+#endif
+
+#include <chrono>
+
+namespace kora::ttyline {
+
+using Clock = std::chrono::steady_clock;
+
+#ifdef Q_OS_UNIX
+
+namespace {
+
+constexpr short HangUp = POLLHUP | POLLERR | POLLNVAL;
+
+// Milliseconds to the deadline, rounded up so that a timed-out sleep never
+// ends before it.
+int millisecondsUntil(Deadline deadline)
+{
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero())
+        return 0;
+    return int(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+bool majorIsPtySlave(const QString& path)
+{
+#ifdef Q_OS_LINUX
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    // 136-143: Unix98 pty slaves (/dev/pts/N); 3: the old BSD-style ttyp slaves.
+    const unsigned m = major(st.st_rdev);
+    return (m >= 136 && m <= 143) || m == 3;
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
+}
+
+} // namespace
+
+bool isPseudoTerminal(const QString& device)
+{
+    const QString real = QFileInfo(device).canonicalFilePath();
+    if (real.isEmpty())
+        return false;
+    if (real.startsWith(QLatin1String("/dev/pts/")))
+        return true;
+#ifdef Q_OS_MACOS
+    if (real.startsWith(QLatin1String("/dev/ttys")))
+        return true;
+#endif
+    return majorIsPtySlave(real);
+}
+
+int heldBySystem(QSerialPort& port)
+{
+    int count = 0;
+    if (::ioctl(int(port.handle()), FIONREAD, &count) != 0)
+        return -1;
+    return count;
+}
+
+bool deviceGone(QSerialPort& port)
+{
+    pollfd p{int(port.handle()), POLLIN, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & HangUp))
+        return true;
+    return heldBySystem(port) < 0;
+}
+
+Wake sleepUntilInput(QSerialPort& port, Deadline deadline)
+{
+    for (;;) {
+        pollfd p{int(port.handle()), POLLIN, 0};
+        const int ready = ::poll(&p, 1, millisecondsUntil(deadline));
+        if (ready < 0 && errno != EINTR)
+            return Wake::Gone;
+        if (ready > 0)
+            return (p.revents & HangUp) ? Wake::Gone : Wake::Input;
+        if (Clock::now() >= deadline)
+            return Wake::Deadline;
+    }
+}
+
+#else // Windows: Qt's overlapped reads fill the buffer; it only needs a chance to run.
+
+bool isPseudoTerminal(const QString&)
+{
+    return false;
+}
+
+int heldBySystem(QSerialPort& port)
+{
+    port.waitForReadyRead(0);
+    return 0;
+}
+
+bool deviceGone(QSerialPort& port)
+{
+    return port.error() == QSerialPort::ResourceError;
+}
+
+Wake sleepUntilInput(QSerialPort& port, Deadline deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() > 0 && port.waitForReadyRead(int(left.count())))
+        return Wake::Input;
+    return deviceGone(port) ? Wake::Gone : Wake::Deadline;
+}
+
+#endif
+
+} // namespace kora::ttyline
