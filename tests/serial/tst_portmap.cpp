@@ -1,0 +1,138 @@
+#include "portmap.h"
+
+#include <QSerialPortInfo>
+#include <QTest>
+
+using namespace kora;
+
+class PortMapTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void systemPortsAreOrderedUsbFirstThenByNaturalName_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("ordered");
+        const auto list = [](const char* text) {
+            return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        };
+        QTest::newRow("nothing listed") << QStringList() << QStringList();
+        QTest::newRow("a USB adapter goes ahead of a built-in port")
+            << list("ttyS0 ttyUSB0") << list("ttyUSB0 ttyS0");
+        QTest::newRow("numbers compare as numbers")
+            << list("ttyS10 ttyS2 ttyS1") << list("ttyS1 ttyS2 ttyS10");
+        QTest::newRow("ACM and USB adapters share the first group")
+            << list("ttyS0 ttyUSB1 ttyAMA0 ttyACM0 ttyUSB0")
+            << list("ttyACM0 ttyUSB0 ttyUSB1 ttyAMA0 ttyS0");
+        QTest::newRow("ttyUSB10 after ttyUSB9")
+            << list("ttyUSB10 ttyUSB9 ttyS3") << list("ttyUSB9 ttyUSB10 ttyS3");
+        QTest::newRow("macOS adapters first")
+            << list("cu.Bluetooth-Incoming-Port tty.usbserial-1410 cu.usbserial-1410")
+            << list("cu.usbserial-1410 tty.usbserial-1410 cu.Bluetooth-Incoming-Port");
+        QTest::newRow("leading zeros do not reorder")
+            << list("ttyS010 ttyS9") << list("ttyS9 ttyS010");
+    }
+    void systemPortsAreOrderedUsbFirstThenByNaturalName()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, ordered);
+        QCOMPARE(PortMap::orderedSystemPorts(names), ordered);
+    }
+
+    void portArgumentsPinNumbersOrSayWhatIsWrong_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("complaint");
+        QTest::newRow("a USB adapter") << "1=/dev/ttyUSB0" << 1 << "/dev/ttyUSB0"
+                                       << "";
+        QTest::newRow("port 8") << "8=/dev/ttyS3" << 8 << "/dev/ttyS3"
+                                << "";
+        QTest::newRow("a path with a blank") << "2=/tmp/my pty" << 2 << "/tmp/my pty"
+                                             << "";
+        QTest::newRow("an equals sign in the path") << "3=/tmp/a=b" << 3 << "/tmp/a=b"
+                                                    << "";
+        QTest::newRow("port 0") << "0=/dev/ttyS0" << 0 << ""
+                                << "1 to 8";
+        QTest::newRow("port 9") << "9=/dev/ttyS0" << 0 << ""
+                                << "1 to 8";
+        QTest::newRow("not a number") << "one=/dev/ttyS0" << 0 << ""
+                                      << "1 to 8";
+        QTest::newRow("a sign") << "+1=/dev/ttyS0" << 0 << ""
+                                << "1 to 8";
+        QTest::newRow("a blank before the number") << " 1=/dev/ttyS0" << 0 << ""
+                                                   << "1 to 8";
+        QTest::newRow("no number") << "=/dev/ttyS0" << 0 << ""
+                                   << "1 to 8";
+        QTest::newRow("no device") << "1=" << 0 << ""
+                                   << "no device";
+        QTest::newRow("no equals sign") << "/dev/ttyUSB0" << 0 << ""
+                                        << "N=DEVICE";
+        QTest::newRow("empty") << "" << 0 << ""
+                               << "N=DEVICE";
+    }
+    void portArgumentsPinNumbersOrSayWhatIsWrong()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, number);
+        QFETCH(QString, device);
+        QFETCH(QString, complaint);
+        PortMap map;
+        QString error;
+        const bool ok = map.pinFromArgument(text, &error);
+        QCOMPARE(ok, complaint.isEmpty());
+        if (ok) {
+            QCOMPARE(map.deviceFor(number), device);
+            QVERIFY(error.isEmpty());
+        } else {
+            QVERIFY2(error.contains(complaint), qPrintable(error));
+            QVERIFY2(error.contains(text), qPrintable(error));
+        }
+    }
+
+    void aPinnedNumberWinsAndLeavesTheOthersAlone()
+    {
+        PortMap map;
+        const QString listedSecond = map.deviceFor(2);
+        map.pin(1, QStringLiteral("/dev/pts/7"));
+        QCOMPARE(map.deviceFor(1), QStringLiteral("/dev/pts/7"));
+        QCOMPARE(map.deviceFor(2), listedSecond);
+        QVERIFY(map.pinFromArgument(QStringLiteral("1=/dev/ttyUSB3")));
+        QCOMPARE(map.deviceFor(1), QStringLiteral("/dev/ttyUSB3"));
+    }
+
+    void numbersOutsideOneToEightHaveNoDevice()
+    {
+        PortMap map;
+        map.pin(9, QStringLiteral("/dev/ttyS9"));
+        QVERIFY(map.deviceFor(0).isEmpty());
+        QVERIFY(map.deviceFor(9).isEmpty());
+    }
+
+    void unpinnedNumbersCountTheSystemListing()
+    {
+        QStringList names;
+        QMap<QString, QString> locations;
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+            names << info.portName();
+            locations.insert(info.portName(), info.systemLocation());
+        }
+        names = PortMap::orderedSystemPorts(names);
+        PortMap map;
+        for (int n = 1; n <= 8; ++n)
+            QCOMPARE(map.deviceFor(n), n <= names.size() ? locations[names[n - 1]] : QString());
+    }
+
+    void helpExplainsNumberingAndPinning()
+    {
+        const QString help = PortMap::numberingHelp();
+        QVERIFY(help.contains(QLatin1String("--port N=DEVICE")));
+        QVERIFY(help.contains(QLatin1String("USB")));
+        QVERIFY(help.contains(QLatin1String("dialout")));
+    }
+};
+
+QTEST_GUILESS_MAIN(PortMapTest)
+#include "tst_portmap.moc"
