@@ -1,0 +1,111 @@
+#include "kora232.h"
+#include "portmap.h"
+#include "startup.h"
+#include "toplevel.h"
+
+#include <QCommandLineParser>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+namespace {
+
+struct Options
+{
+    QCommandLineParser parser;
+    QCommandLineOption help = parser.addHelpOption();
+    QCommandLineOption version = parser.addVersionOption();
+    QCommandLineOption port{QStringLiteral("port"),
+                            QStringLiteral("Pins port number N (1-8) to DEVICE."),
+                            QStringLiteral("N=DEVICE")};
+
+    Options()
+    {
+        parser.setApplicationDescription(
+            QStringLiteral("Runs and watches a banknote acceptor on a serial port.\n\n") +
+            kora::PortMap::numberingHelp());
+        parser.addOption(port);
+    }
+
+    // --help and --version end the program; gives their exit status.
+    std::optional<int> answered() const
+    {
+        if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+            QString text = parser.helpText();
+            text.replace(QStringLiteral("<executable_name>"), QStringLiteral("kora232"));
+            std::fputs(qPrintable(text), stdout);
+            return 0;
+        }
+        if (parser.isSet(version)) {
+            std::printf("kora232 %s\n", qPrintable(QCoreApplication::applicationVersion()));
+            return 0;
+        }
+        return std::nullopt;
+    }
+};
+
+// --help and --version before the application exists, so that they work
+// without a display. A command line this cannot read yet (it may carry the
+// toolkit's own options) is left for readOptions.
+std::optional<int> answerEarly(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    Options options;
+    if (!options.parser.parse(arguments))
+        return std::nullopt;
+    return options.answered();
+}
+
+// Reads --port N=DEVICE, any number of times, into the port map. Gives the
+// exit status when the program should end here.
+std::optional<int> readOptions(const QStringList& arguments, kora::PortMap& ports)
+{
+    Options options;
+    if (!options.parser.parse(arguments)) {
+        std::fprintf(stderr, "kora232: %s\n", qPrintable(options.parser.errorText()));
+        return 2;
+    }
+    if (const std::optional<int> status = options.answered())
+        return status;
+    if (!options.parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "kora232: unexpected argument %s\n",
+                     qPrintable(options.parser.positionalArguments().constFirst()));
+        return 2;
+    }
+    for (const QString& text : options.parser.values(options.port)) {
+        QString why;
+        if (!ports.pinFromArgument(text, &why)) {
+            std::fprintf(stderr, "kora232: %s\n", qPrintable(why));
+            return 2;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("kora232"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.3"));
+    if (const std::optional<int> status = answerEarly(argc, argv))
+        return *status;
+
+    kora::TopLevel app(argc, argv);
+    kora::PortMap ports;
+    if (const std::optional<int> status = readOptions(QCoreApplication::arguments(), ports))
+        return *status;
+    QGuiApplication::setDesktopFileName(QStringLiteral("kora232"));
+
+    std::unique_ptr<kora::Kora232> window;
+    app.guard([&] {
+        window = std::make_unique<kora::Kora232>(ports);
+        kora::Startup(*window);
+        window->show();
+    });
+    const int status = app.failed() ? 1 : app.exec();
+    window.reset(); // the timers and the port go with it, before any message
+    return app.finish(status);
+}

@@ -1,0 +1,36 @@
+#include "startup.h"
+
+#include "kora232.h"
+#include "mscomm.h"
+
+#include <QLineEdit>
+
+namespace kora {
+
+void Startup(Kora232& w)
+{
+    RunState& s = w.state();
+    s.SetControls = 1;
+    s.SetDisplay = 1;
+    s.PortSelect = 1;
+    s.PollRate = 100;
+    for (int n = 1; n <= 7; ++n)
+        s.BillEnable(n) = 1;
+    s.StartStop = 0;
+    s.ClearStatus();
+    s.Allow = 1;
+
+    // The layout gives the counters a text; the operator never sees it.
+    for (int n = 1; n <= 7; ++n)
+        w.txBillCount(n)->setText(QString());
+
+    MSComm& port = w.MSComm1();
+    port.setPortNumber(1);
+    port.setSettings(QStringLiteral("9600, E, 7, 1"));
+    port.setReadLength(0);
+    port.setDtr(true);
+    port.setRts(true);
+    port.setBinaryInput(true);
+}
+
+} // namespace kora

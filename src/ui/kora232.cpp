@@ -1,0 +1,96 @@
+#include "kora232.h"
+
+#include "appearance.h"
+#include "mscomm.h"
+#include "widgets.h"
+
+#include <QIcon>
+#include <QLabel>
+#include <QPixmap>
+#include <QTimer>
+
+namespace kora {
+
+namespace {
+constexpr int ClientWidth = 641;  // 9615 twips
+constexpr int ClientHeight = 434; // 6510 twips
+constexpr int TimerPeriodMs = 100;
+
+QTimer* makeTimer(const char* name, QObject* owner)
+{
+    auto* timer = new QTimer(owner);
+    timer->setObjectName(QString::fromLatin1(name));
+    timer->setInterval(TimerPeriodMs);
+    timer->start();
+    return timer;
+}
+} // namespace
+
+Kora232::Kora232(PortMap ports, QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Kora232"));
+    setWindowTitle(QStringLiteral("RS-232 Interface Program  -  Kora232  Ver. 1.3"));
+    setWindowIcon(QIcon(QStringLiteral(":/kora232/kora232.png")));
+    setFont(WindowFont());
+    SetBackColor(this, QColor(colour::LightBlue));
+    resize(ClientWidth, ClientHeight);
+
+    comm = new MSComm(std::move(ports), this);
+    comm->setObjectName(QStringLiteral("MSComm1"));
+
+    buildWindow();
+    buildControlsFrame();
+    buildMonitorFrame();
+
+    // Both run from creation on; their first ticks come once the event loop
+    // runs, which is after start-up.
+    timer1 = makeTimer("Timer1", this);
+    timer2 = makeTimer("Timer2", this);
+}
+
+Kora232::~Kora232() = default;
+
+QGroupBox* Kora232::frmControls() const
+{
+    return controlsFrame;
+}
+QGroupBox* Kora232::frmMonitor() const
+{
+    return monitorFrame;
+}
+
+void Kora232::buildWindow()
+{
+    picture1 = new QLabel(this);
+    picture1->setObjectName(QStringLiteral("Picture1"));
+    picture1->setGeometry(TwipsRect(300, 0, 8955, 1275));
+    picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    picture1->setPixmap(QPixmap(QStringLiteral(":/kora232/banner.png")));
+    SetBackColor(picture1, QColor(colour::LightBlue));
+
+    controlsFrame = new Frame(QStringLiteral("Settings && Controls"), this);
+    controlsFrame->setObjectName(QStringLiteral("frmControls"));
+    controlsFrame->setGeometry(TwipsRect(0, 1440, 1815, 5055));
+    SetBackColor(controlsFrame, QColor(colour::PaleYellow));
+    SetForeColor(controlsFrame, QColor(colour::Black));
+
+    // The blanks put the words near the middle of the frame's top edge.
+    const QString monitorCaption =
+        QString(61, u' ') + QStringLiteral("Communication  Monitor") + QString(71, u' ');
+    monitorFrame = new Frame(monitorCaption, this);
+    monitorFrame->setObjectName(QStringLiteral("frmMonitor"));
+    monitorFrame->setGeometry(TwipsRect(1800, 1440, 7815, 5055));
+    SetBackColor(monitorFrame, QColor(colour::Black));
+    SetForeColor(monitorFrame, QColor(colour::White));
+
+    // A child of the window, not of the monitor frame, and made after it so
+    // that it floats over the frame.
+    startStop = new FaceButton(QStringLiteral("START"), this);
+    startStop->setObjectName(QStringLiteral("cmdStartStop"));
+    startStop->setGeometry(TwipsRect(4560, 3720, 1335, 375));
+    startStop->setFont(BoldFont());
+    SetBackColor(startStop, QColor(colour::Green));
+    SetForeColor(startStop, QColor(colour::Black));
+}
+
+} // namespace kora

@@ -1,0 +1,25 @@
+#include "labelfactory.h"
+
+#include "appearance.h"
+
+#include <QLabel>
+
+namespace kora {
+
+QLabel* MakeLabel(const LabelRow& row, QWidget* container)
+{
+    auto* label = new QLabel(QString::fromLatin1(row.caption), container);
+    const QString name = QString::fromLatin1(row.name);
+    label->setObjectName(row.index < 0 ? name : name + QStringLiteral("(%1)").arg(row.index));
+    label->setGeometry(TwipsRect(row.left, row.top, row.width, row.height));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setAlignment(row.align | Qt::AlignTop);
+    label->setFont(row.font == LabelFont::LargeBold ? LargeBoldFont() : WindowFont());
+    SetBackColor(label, QColor(row.back));
+    SetForeColor(label, QColor(row.fore));
+    label->setVisible(!row.hidden);
+    return label;
+}
+
+} // namespace kora
