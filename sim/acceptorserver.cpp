@@ -191,21 +191,25 @@ void AcceptorServer::sendDue()
 void AcceptorServer::transmit(const Transmission& t)
 {
     const int fd = link_.fd();
-    if (fd < 0)
+    if (fd < 0 || t.bytes.empty())
         return;
+    const std::size_t last = t.bytes.size() - 1;
     if (t.paced) {
         const auto start = Clock::now();
-        for (std::size_t i = 0; i < t.bytes.size(); ++i) {
+        for (std::size_t i = 0; i < last; ++i) {
             sleepUntil(start + kByteTime * static_cast<long>(i + 1));
             writeAll(fd, &t.bytes[i], 1);
         }
+        sleepUntil(start + kByteTime * static_cast<long>(last + 1));
     } else {
-        writeAll(fd, t.bytes.data(), t.bytes.size());
+        writeAll(fd, t.bytes.data(), last);
     }
-    const auto end = Clock::now();
+    // Stamped and counted before the final byte leaves, so that a host that
+    // already holds the whole reply never reads an older time or count.
     std::lock_guard lock(mutex_);
-    lastReplyEnd_ = end;
+    lastReplyEnd_ = Clock::now();
     ++counters_.replies;
+    writeAll(fd, &t.bytes[last], 1);
 }
 
 void AcceptorServer::advanceModel(Clock::time_point now) const

@@ -84,7 +84,8 @@ public:
     Counters counters() const;
     std::uint64_t messagesServed() const { return counters().messages; }
     std::uint64_t repliesSent() const { return counters().replies; }
-    // When the last byte of the last reply went to the line.
+    // When the last byte of the last reply went to the line; already set, as
+    // is repliesSent(), by the time a host can have read that byte.
     Clock::time_point lastReplyEnd() const;
     // The acceptor's state and the faults in force, one line.
     std::string status() const;

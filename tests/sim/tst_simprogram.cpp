@@ -60,6 +60,23 @@ private slots:
         QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
     }
 
+    void runsAScenarioFileToItsQuit()
+    {
+        QTemporaryDir dir;
+        QFile scenario(dir.filePath("scenario"));
+        QVERIFY(scenario.open(QIODevice::WriteOnly));
+        scenario.write("# a short demo\ncassette off\nwait 50ms\nstatus\nquit\ninsert 3\n");
+        scenario.close();
+        QProcess sim;
+        sim.start(ACCEPTOR_SIM, {"--scenario", scenario.fileName()});
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 0);
+        const QStringList out = QString::fromLocal8Bit(sim.readAllStandardOutput()).split('\n');
+        QVERIFY(out.value(0).startsWith("/dev/pts/"));
+        QVERIFY2(out.value(1).startsWith("status: idling, cassette out"), qPrintable(out.value(1)));
+        QVERIFY(out.value(2).startsWith("tally: bill1=0"));
+    }
+
     void endsCleanlyOnTerminateWithItsTally()
     {
         QProcess sim;

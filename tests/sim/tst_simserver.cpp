@@ -3,6 +3,7 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <pty.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -256,6 +257,35 @@ private slots:
             QVERIFY(isGoodReply(again.exchange(hostMessage(1)), 1));
         }
         QVERIFY(!exists(link));
+    }
+
+    void servesAGivenDeviceInsteadOfANewPty()
+    {
+        // A pty pair of the test's own stands in for a serial line: the
+        // simulator takes the slave as its device, the host uses the master.
+        int master = -1;
+        int slave = -1;
+        char name[256] = {};
+        QCOMPARE(openpty(&master, &slave, name, nullptr, nullptr), 0);
+        ServerOptions o = fastSteps();
+        o.device = name;
+        {
+            AcceptorServer server(o);
+            QCOMPARE(server.devicePath(), std::string(name));
+            const Bytes message = hostMessage(1);
+            QCOMPARE(::write(master, message.data(), message.size()), ssize_t(message.size()));
+            Bytes r(11);
+            std::size_t got = 0;
+            for (int i = 0; i < 100 && got < r.size(); ++i) {
+                pollfd p{master, POLLIN, 0};
+                if (::poll(&p, 1, 10) > 0)
+                    got +=
+                        std::size_t(std::max<ssize_t>(0, ::read(master, &r[got], r.size() - got)));
+            }
+            QVERIFY2(isGoodReply(r, 1), hexText(r).c_str());
+        }
+        ::close(master);
+        ::close(slave);
     }
 
     void aSymlinkPathHoldingAFileIsRefused()
