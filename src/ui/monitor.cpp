@@ -1,0 +1,157 @@
+#include "monitor.h"
+
+#include "appearance.h"
+#include "kora232.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <limits>
+
+namespace kora {
+
+namespace {
+
+constexpr int HistoryRows = 6;
+constexpr int BillCount = 7;
+// Counting waits until the delay timer has ticked more than this many times
+// since the last counted bill.
+constexpr Byte CountingGate = 4;
+
+// Flag -> indicator, in the order the indicators are set.
+struct Indicator
+{
+    Byte RunState::*flag;
+    QLabel* (Kora232::*array)(int) const;
+    int index;
+};
+
+constexpr Indicator IndicatorMap[] = {
+    {&RunState::Idling, &Kora232::lb0, 0},   {&RunState::Accepting, &Kora232::lb0, 1},
+    {&RunState::Escrowed, &Kora232::lb0, 2}, {&RunState::Stacking, &Kora232::lb0, 3},
+    {&RunState::Stacked, &Kora232::lb0, 4},  {&RunState::Returning, &Kora232::lb0, 5},
+    {&RunState::Returned, &Kora232::lb0, 6}, {&RunState::Cheated, &Kora232::lb1, 0},
+    {&RunState::Rejected, &Kora232::lb1, 1}, {&RunState::Jammed, &Kora232::lb1, 2},
+    {&RunState::Full, &Kora232::lb1, 3},     {&RunState::Cassette, &Kora232::lb1, 4},
+    {&RunState::Power, &Kora232::lb2, 0},    {&RunState::Invalid, &Kora232::lb2, 1},
+    {&RunState::Failure, &Kora232::lb2, 2},
+};
+
+void ageHistories(Kora232& w)
+{
+    for (int i = HistoryRows - 2; i >= 0; --i) {
+        w.lbOUT(i + 1)->setText(w.lbOUT(i)->text());
+        w.lbIN(i + 1)->setText(w.lbIN(i)->text());
+    }
+}
+
+void showReply(const RunState& s, Kora232& w)
+{
+    w.lbIN(0)->setText(HexRow(s.AcceptorMsg.raw()));
+    if (s.NRFlag == 1)
+        w.lbIN(0)->setText(QStringLiteral("Acceptor Busy / Not Connected"));
+    if (s.NRFlag == 2)
+        w.lbIN(0)->setText(QStringLiteral("Checksum Error"));
+}
+
+void showLastCredit(const RunState& s, Kora232& w)
+{
+    for (int n = 1; n <= BillCount; ++n)
+        w.lbD(n)->setVisible(n == s.LastCredit);
+    if (s.LastCredit != 0)
+        SetForeColor(w.lbD(s.LastCredit), QColor(colour::LastCredit));
+}
+
+void countStackedBill(RunState& s, Kora232& w)
+{
+    if (s.Stacked != 1 || s.Credit == 0)
+        return;
+    SetForeColor(w.lbD(s.Credit), QColor(colour::PalePink));
+    if (s.Delay > CountingGate) {
+        QLineEdit* counter = w.txBillCount(s.Credit);
+        counter->setText(CountOneMore(counter->text()));
+        s.Delay = 0;
+    }
+}
+
+void showIndicators(const RunState& s, Kora232& w)
+{
+    for (const Indicator& i : IndicatorMap)
+        (w.*i.array)(i.index)->setVisible(s.*i.flag == 1);
+}
+
+} // namespace
+
+QString HexRow(std::span<const Byte> bytes)
+{
+    QString row;
+    for (const Byte b : bytes)
+        row += QStringLiteral("%1 ").arg(static_cast<int>(b), 2, 16, QLatin1Char('0')).toUpper();
+    return row;
+}
+
+std::int64_t ReadCount(const QString& text)
+{
+    constexpr std::int64_t Most = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t Least = std::numeric_limits<std::int64_t>::min();
+    const QString t = text.trimmed();
+    qsizetype at = 0;
+    const bool negative = at < t.size() && t[at] == u'-';
+    if (at < t.size() && (t[at] == u'-' || t[at] == u'+'))
+        ++at;
+    std::int64_t value = 0;
+    for (; at < t.size() && t[at] >= u'0' && t[at] <= u'9'; ++at) {
+        const int digit = t[at].unicode() - u'0';
+        // Accumulate towards the sign so that the lowest count fits too.
+        if (negative) {
+            if (value < (Least + digit) / 10)
+                return Least;
+            value = value * 10 - digit;
+        } else {
+            if (value > (Most - digit) / 10)
+                return Most;
+            value = value * 10 + digit;
+        }
+    }
+    return value;
+}
+
+QString CountOneMore(const QString& text)
+{
+    const std::int64_t count = ReadCount(text);
+    const std::int64_t next = count == std::numeric_limits<std::int64_t>::max() ? count : count + 1;
+    return QString::number(next);
+}
+
+void UpdateMonitor(RunState& s, Kora232& w)
+{
+    ageHistories(w);
+    w.lbOUT(0)->setText(HexRow(s.HostMsg.raw()));
+    showReply(s, w);
+    showLastCredit(s, w);
+    countStackedBill(s, w);
+    showIndicators(s, w);
+}
+
+void ClearTraffic(Kora232& w)
+{
+    for (int i = 0; i < HistoryRows; ++i) {
+        w.lbIN(i)->setText(QString());
+        w.lbOUT(i)->setText(QString());
+    }
+}
+
+void ResetMonitor(Kora232& w)
+{
+    for (int n = 1; n <= BillCount; ++n) {
+        w.lbD(n)->hide();
+        w.txBillCount(n)->setText(QString());
+    }
+    for (int i = 0; i <= 6; ++i)
+        w.lb0(i)->hide();
+    for (int i = 0; i <= 4; ++i)
+        w.lb1(i)->hide();
+    for (int i = 0; i <= 2; ++i)
+        w.lb2(i)->hide();
+}
+
+} // namespace kora
