@@ -111,7 +111,7 @@ void AcceptorServer::run()
         if (fds[1].revents & POLLIN) {
             std::vector<std::string> logLines;
             onInput(logLines);
-            emit(logLines);
+            writeLog(logLines);
         } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             // A device that went away: look again now and then, not in a spin.
             ::poll(fds, 1, 100);
@@ -218,7 +218,7 @@ void AcceptorServer::advanceModel(Clock::time_point now) const
     model_.advance(elapsed - model_.now());
 }
 
-void AcceptorServer::emit(const std::vector<std::string>& lines) const
+void AcceptorServer::writeLog(const std::vector<std::string>& lines) const
 {
     if (log_)
         for (const std::string& line : lines)

@@ -117,7 +117,7 @@ private:
     void transmit(const Transmission& t);
     void advanceModel(Clock::time_point now) const;
     void wake();
-    void emit(const std::vector<std::string>& lines) const;
+    void writeLog(const std::vector<std::string>& lines) const;
     std::string stamp(Clock::time_point now) const;
     void onLinkThread(std::function<void()> task);
     CommandResult apply(const Command& c);
