@@ -1,5 +1,6 @@
 #include "runcontrol.h"
 
+#include "appearance.h"
 #include "kora232.h"
 #include "monitor.h"
 #include "mscomm.h"
@@ -7,6 +8,7 @@
 #include "startup.h"
 
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -17,15 +19,10 @@
 namespace kora {
 
 namespace {
-const QColor StartColour(0, 255, 0);
-const QColor StopColour(255, 0, 0);
-
-void paintButton(QPushButton* button, const QString& caption, const QColor& face)
+void paintButton(QPushButton* button, const QString& caption, QRgb face)
 {
     button->setText(caption);
-    QPalette p = button->palette();
-    p.setColor(QPalette::Button, face);
-    button->setPalette(p);
+    SetBackColor(button, QColor(face));
 }
 } // namespace
 
@@ -92,7 +89,7 @@ void RunControl::refusedToOpen(const QString& reason)
 {
     RunState& s = w.state();
     s.StartStop = 0;
-    paintButton(w.cmdStartStop(), QStringLiteral("START"), StartColour);
+    paintButton(w.cmdStartStop(), QStringLiteral("START"), colour::Green);
     w.optCom(1)->show();
     w.optCom(2)->show();
 
@@ -117,7 +114,7 @@ void RunControl::StartStopClick()
     linkLost = false;
     if (s.StartStop == 0) {
         s.StartStop = 1;
-        paintButton(w.cmdStartStop(), QStringLiteral("STOP"), StopColour);
+        paintButton(w.cmdStartStop(), QStringLiteral("STOP"), colour::Red);
         ClearTraffic(w);
         w.optCom(1)->hide();
         w.optCom(2)->hide();
@@ -125,7 +122,7 @@ void RunControl::StartStopClick()
         ResetMonitor(w);
     } else {
         s.StartStop = 0;
-        paintButton(w.cmdStartStop(), QStringLiteral("START"), StartColour);
+        paintButton(w.cmdStartStop(), QStringLiteral("START"), colour::Green);
         w.optCom(1)->show();
         w.optCom(2)->show();
     }

@@ -1,0 +1,221 @@
+// The complete program end to end: timers, operator controls, the port and
+// the monitor, against the simulated acceptor.
+#include "appearance.h"
+#include "appfixture.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTimer>
+
+using namespace kora;
+using namespace std::chrono_literals;
+
+class RunControlTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void afterLoadTicksOnlySetThePeriodAndFrames()
+    {
+        App app;
+        app.window->frmControls()->hide();
+        QTest::qWait(350);
+        QVERIFY(!app.portOpen());
+        QVERIFY(app.window->frmControls()->isVisible());
+        QCOMPARE(app.sim->messagesServed(), 0u);
+        QCOMPARE(app.window->lbOUT(0)->text(), QStringLiteral("00 00 00 00 00 00 00 00"));
+        QCOMPARE(app.window->Timer1()->interval(), 100);
+    }
+
+    void startOpensThePortAtTheNextTickAndSendsTheFirstFrame()
+    {
+        App app;
+        app.clickStartStop();
+        QCOMPARE(app.window->cmdStartStop()->text(), QStringLiteral("STOP"));
+        QCOMPARE(BackColor(app.window->cmdStartStop()), QColor(255, 0, 0));
+        QVERIFY(!app.window->optCom(1)->isVisible());
+        QVERIFY(!app.window->optCom(2)->isVisible());
+        QVERIFY(app.window->optCom(3)->isVisible());
+        QVERIFY(!app.portOpen());
+        QCOMPARE(app.rows(true), QStringList(6, QString()));
+
+        QTRY_VERIFY_WITH_TIMEOUT(app.sim->repliesSent() >= 2, 2000);
+        QVERIFY(app.portOpen());
+        const QStringList host = app.rows(true);
+        const auto first = std::find_if(host.begin(), host.end(), [](auto& r) { return !r.isEmpty(); });
+        QCOMPARE(*first, QStringLiteral("02 08 10 7F 10 00 03 77 "));
+    }
+
+    void anEscrowedBillIsStackedShownAndCounted()
+    {
+        App app;
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 2000);
+        QVERIFY(app.sim->command("insert 3").ok);
+        QTRY_COMPARE_WITH_TIMEOUT(app.counter(3), QStringLiteral("1"), 5000);
+        QVERIFY(app.window->lbD(3)->isVisible());
+        QCOMPARE(app.sim->tally().of(3), 1);
+        for (int n : {1, 2, 4, 5, 6, 7})
+            QCOMPARE(app.counter(n), QString());
+    }
+
+    void billsOfMixedDenominationsAreCountedAsTheAcceptorStackedThem()
+    {
+        App app(100ms);
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 2000);
+        for (int bill : {1, 7, 3, 3, 5, 2, 6, 4, 7}) {
+            QVERIFY(app.sim->command("insert " + std::to_string(bill)).ok);
+            QTest::qWait(1000);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(app.sim->tally().total() == 9, 3000);
+        QTest::qWait(500);
+        for (int n = 1; n <= 7; ++n) {
+            const int tally = app.sim->tally().of(n);
+            QCOMPARE(app.counter(n), tally ? QString::number(tally) : QString());
+        }
+    }
+
+    void stopClosesThePortAtTheNextTickAndClearsNothing()
+    {
+        App app;
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 2000);
+        app.clickStartStop();
+        QVERIFY(app.portOpen());
+        const QStringList host = app.rows(true), reply = app.rows(false);
+        QCOMPARE(app.window->cmdStartStop()->text(), QStringLiteral("START"));
+        QVERIFY(app.window->optCom(1)->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!app.portOpen(), 1000);
+        QTest::qWait(250);
+        QCOMPARE(app.rows(true), host);
+        QCOMPARE(app.rows(false), reply);
+        QVERIFY(app.window->lb0(0)->isVisible());
+        QCOMPARE(app.state().Idling, Byte{1});
+    }
+
+    void stopThenStartBeforeATickKeepsThePortAndItsNumber()
+    {
+        App app;
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.portOpen(), 2000);
+        QSignalSpy lost(&app.window->MSComm1(), &MSComm::deviceLost);
+        app.clickStartStop();
+        app.window->optCom(8)->click();
+        app.clickStartStop();
+        const auto served = app.sim->messagesServed();
+        QTest::qWait(400);
+        QVERIFY(app.portOpen());
+        QVERIFY(app.sim->messagesServed() >= served + 2);
+        QCOMPARE(app.state().PortSelect, Byte{8});
+        QCOMPARE(lost.count(), 0);
+    }
+
+    void aPortChosenWhileRunningIsUsedAfterStopATickAndStart()
+    {
+        QTemporaryDir dir;
+        sim::ServerOptions o;
+        o.symlink = dir.filePath(QStringLiteral("eight")).toStdString();
+        sim::AcceptorServer eight(o);
+        PortMap extra;
+        extra.pin(8, QString::fromStdString(o.symlink));
+        App app(150ms, extra);
+
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.portOpen(), 2000);
+        app.window->optCom(8)->click();
+        QTest::qWait(300);
+        QCOMPARE(eight.messagesServed(), 0u);
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(!app.portOpen(), 1000);
+        const auto onOne = app.sim->messagesServed();
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(eight.messagesServed() >= 2, 2000);
+        QCOMPARE(app.sim->messagesServed(), onOne);
+    }
+
+    void aBillBoxClearsItsEnableBitInTheNextFrameAndRestoresIt()
+    {
+        App app;
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().NRFlag == 0 && app.portOpen(), 2000);
+        app.window->chkBill(2)->click();
+        QCOMPARE(app.state().BillEnable(3), Byte{0});
+        QTRY_COMPARE_WITH_TIMEOUT(app.window->lbOUT(0)->text().mid(9, 3), QStringLiteral("7B "), 1000);
+        app.window->chkBill(2)->click();
+        QCOMPARE(app.state().BillEnable(3), Byte{1});
+        QTRY_COMPARE_WITH_TIMEOUT(app.window->lbOUT(0)->text().mid(9, 3), QStringLiteral("7F "), 1000);
+    }
+
+    void thePollRateScrollBarSetsTextAndTheNextPeriod()
+    {
+        App app;
+        app.window->hsPoll()->setValue(250);
+        QCOMPARE(app.window->txtPoll()->text(), QStringLiteral(" 250 ms"));
+        QCOMPARE(app.state().PollRate, std::int16_t{250});
+        QCOMPARE(app.window->Timer1()->interval(), 100);
+        QTRY_COMPARE_WITH_TIMEOUT(app.window->Timer1()->interval(), 250, 1000);
+    }
+
+    void theDelayCounterWrapsFromFiftyToTen()
+    {
+        App app;
+        app.window->Timer2()->stop(); // so that only this test advances it
+        app.state().Delay = 0;
+        for (int i = 0; i < 50; ++i)
+            app.control->DelayTick();
+        QCOMPARE(app.state().Delay, Byte{50});
+        app.control->DelayTick();
+        QCOMPARE(app.state().Delay, Byte{10});
+    }
+
+    void anUnopenablePortIsReportedAndTheProgramStaysStopped()
+    {
+        PortMap extra;
+        extra.pin(5, QStringLiteral("/dev/kora232-no-such-port"));
+        App app(150ms, extra);
+        app.window->optCom(5)->click();
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.window->findChild<QMessageBox*>("portError"), 2000);
+        auto* box = app.window->findChild<QMessageBox*>("portError");
+        QVERIFY(box->isVisible());
+        QVERIFY2(box->text().contains(QLatin1String("/dev/kora232-no-such-port")),
+                 qPrintable(box->text()));
+        QCOMPARE(app.state().StartStop, Byte{0});
+        QCOMPARE(app.window->cmdStartStop()->text(), QStringLiteral("START"));
+        QCOMPARE(BackColor(app.window->cmdStartStop()), QColor(0, 255, 0));
+        QVERIFY(app.window->optCom(1)->isVisible());
+        QVERIFY(app.window->optCom(2)->isVisible());
+        box->accept();
+
+        app.window->optCom(1)->click();
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.portOpen() && app.state().NRFlag == 0, 2000);
+    }
+
+    void aFarEndThatGoesAndComesBackShowsFailedRowsThenPollsAgain()
+    {
+        App app;
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 2000);
+        app.sim->closeLink();
+        QTRY_COMPARE_WITH_TIMEOUT(app.window->lbIN(0)->text(),
+                                  QStringLiteral("Acceptor Busy / Not Connected"), 2000);
+        QTest::qWait(300);
+        QCOMPARE(app.window->lbIN(1)->text(), QStringLiteral("Acceptor Busy / Not Connected"));
+        QCOMPARE(app.state().StartStop, Byte{1});
+        QVERIFY(!app.window->findChild<QMessageBox*>());
+
+        app.sim->reopenLink();
+        QTRY_VERIFY_WITH_TIMEOUT(app.window->lbIN(0)->text().startsWith(QLatin1String("02 0B")), 3000);
+        QVERIFY(app.portOpen());
+    }
+};
+
+QTEST_MAIN(RunControlTest)
+#include "tst_runcontrol.moc"

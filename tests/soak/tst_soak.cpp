@@ -1,0 +1,100 @@
+// Thousands of polls at the fastest rate against an acceptor on a bad line:
+// silence, late and short replies, corrupt checksums, garbage floods and the
+// far end going away. The program must live through it without growing, and
+// count every bill that was stacked while the line was good.
+#include "appfixture.h"
+
+#include <QFile>
+#include <QTimer>
+
+#include <random>
+
+using namespace kora;
+using namespace std::chrono_literals;
+
+namespace {
+
+long residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return 0;
+}
+
+int pollTarget()
+{
+    bool ok = false;
+    const int n = qEnvironmentVariableIntValue("KORA_SOAK_POLLS", &ok);
+    return ok && n > 0 ? n : 2000;
+}
+
+} // namespace
+
+class SoakTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    // One bad spell on the line, then the line is good again.
+    static void badSpell(App& app, int kind)
+    {
+        sim::AcceptorServer& sim = *app.sim;
+        switch (kind) {
+        case 0: sim.silenceFor(1000ms); QTest::qWait(1000); break;
+        case 1: sim.setLate(600ms); QTest::qWait(1000); sim.setLate(0ms); break;
+        case 2: sim.setTruncate(6); QTest::qWait(700); sim.setTruncate(0); break;
+        case 3: sim.setCorrupt(true); QTest::qWait(700); sim.setCorrupt(false); break;
+        case 4:
+            sim.setPaced(false);
+            sim.setGarbage(64 * 1024);
+            QTest::qWait(300);
+            sim.setGarbage(0);
+            sim.setPaced(true);
+            break;
+        default: sim.closeLink(); QTest::qWait(800); sim.reopenLink(); break;
+        }
+        QTest::qWait(1200); // the line settles and a late reply drains
+    }
+
+private slots:
+    void theProgramLivesCountsAndDoesNotGrow()
+    {
+        App app(100ms);
+        int polls = 0;
+        QObject::connect(app.window->Timer1(), &QTimer::timeout, [&] {
+            polls += app.state().StartStop == 1;
+        });
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 3000);
+        QTest::qWait(3000);
+        const long startKiB = residentKiB();
+
+        std::mt19937 random(232);
+        const int target = pollTarget();
+        int bills = 0;
+        while (polls < target) {
+            badSpell(app, static_cast<int>(random() % 6));
+            QTRY_VERIFY_WITH_TIMEOUT(app.state().NRFlag == 0, 5000);
+            app.sim->command("insert " + std::to_string(1 + random() % 7));
+            ++bills;
+            QTRY_VERIFY_WITH_TIMEOUT(app.sim->tally().total() == bills, 5000);
+            QTest::qWait(700); // the stacked report reaches the monitor and is counted
+        }
+
+        const long grownKiB = residentKiB() - startKiB;
+        qInfo("%d polls, %d bills, resident memory grew by %ld KiB", polls, bills, grownKiB);
+        QVERIFY2(grownKiB < 2048, qPrintable(QString::number(grownKiB)));
+        for (int n = 1; n <= 7; ++n) {
+            const int tally = app.sim->tally().of(n);
+            QCOMPARE(app.counter(n), tally ? QString::number(tally) : QString());
+        }
+        QCOMPARE(app.state().StartStop, Byte{1});
+    }
+};
+
+QTEST_MAIN(SoakTest)
+#include "tst_soak.moc"
