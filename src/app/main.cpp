@@ -1,6 +1,6 @@
 #include "kora232.h"
 #include "portmap.h"
-#include "startup.h"
+#include "runcontrol.h"
 #include "toplevel.h"
 
 #include <QCommandLineParser>
@@ -102,7 +102,7 @@ int main(int argc, char** argv)
     std::unique_ptr<kora::Kora232> window;
     app.guard([&] {
         window = std::make_unique<kora::Kora232>(ports);
-        kora::Startup(*window);
+        new kora::RunControl(*window); // runs start-up; the window owns it
         window->show();
     });
     const int status = app.failed() ? 1 : app.exec();

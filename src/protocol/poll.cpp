@@ -42,16 +42,36 @@ int takeIn(RunState& s, AcceptorLink& link)
     return 0;
 }
 
-int awaitReply(RunState& s, AcceptorLink& link, Clock::time_point deadline)
+int awaitReply(RunState& s, AcceptorLink& link, Clock::time_point deadline, bool& tookIn)
 {
     while (Clock::now() <= deadline) {
-        if (stepOver([&] { return link.waitingCount(); }, 0) >= ReplyLength)
+        if (stepOver([&] { return link.waitingCount(); }, 0) >= ReplyLength) {
+            tookIn = true;
             return takeIn(s, link);
+        }
         if (!stepOver([&] { return link.isOpen(); }, false))
             break;
         stepOver([&] { link.waitForInput(deadline); return 0; }, 0);
     }
     return 1;
+}
+
+// A take-in that fails the checksum was out of step with the acceptor: old
+// bytes left by a short or late reply, or garbage. The rest of the reply in
+// flight would be left over for the next poll and put it out of step in the
+// same way, for good. Dropping what still arrives until the line falls quiet
+// lets the next poll start on a fresh reply.
+void drainTail(AcceptorLink& link, Clock::time_point deadline)
+{
+    while (stepOver([&] { return link.isOpen(); }, false)) {
+        const auto quietUntil = std::min(deadline, Clock::now() + LineQuiet);
+        stepOver([&] { link.waitForInput(quietUntil); return 0; }, 0);
+        if (stepOver([&] { return link.waitingCount(); }, 0) == 0)
+            return;
+        stepOver([&] { link.discardInput(); return 0; }, 0);
+        if (Clock::now() >= deadline)
+            return;
+    }
 }
 
 } // namespace
@@ -71,9 +91,13 @@ void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest)
     const auto sent = Clock::now();
     s.T1 = secondsNow();
 
-    s.NRFlag = awaitReply(s, link, sent + ReplyTimeout);
-    if (!ReplyChecksumMatches(s))
+    bool tookIn = false;
+    s.NRFlag = awaitReply(s, link, sent + ReplyTimeout, tookIn);
+    if (!ReplyChecksumMatches(s)) {
         s.NRFlag = 2;
+        if (tookIn)
+            drainTail(link, sent + ReplyTimeout);
+    }
 
     if (s.NRFlag != 0)
         ToggleAck(s);

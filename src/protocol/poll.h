@@ -10,6 +10,9 @@ namespace kora {
 // The longest the poll waits for a reply.
 inline constexpr std::chrono::milliseconds ReplyTimeout{400};
 inline constexpr int ReplyLength = 11;
+// A reply's bytes follow each other about a millisecond apart at 9600 baud;
+// a line this long without a byte has finished sending.
+inline constexpr std::chrono::milliseconds LineQuiet{5};
 
 // Flips Toggle between 0 and 1; any other value is left alone.
 void ToggleAck(RunState& s);

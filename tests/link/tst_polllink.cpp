@@ -69,6 +69,43 @@ private slots:
         QCOMPARE(s.NRFlag, 2); // ten old bytes and the first new one
     }
 
+    void aShortReplyPutsTheLineOutOfStepForOnePollOnly()
+    {
+        SimulatedLink link;
+        RunState s = startedState();
+        link.server->setTruncate(6);
+        PollAcceptor(s, *link.port, 1);
+        QCOMPARE(s.NRFlag, 1);
+        link.server->setTruncate(0);
+        PollAcceptor(s, *link.port, 1);
+        QCOMPARE(s.NRFlag, 2);
+        // Back in step within a poll or two (a stalled machine may split the
+        // reply once more), and staying there.
+        for (int i = 0; i < 2 && s.NRFlag != 0; ++i)
+            PollAcceptor(s, *link.port, 1);
+        QCOMPARE(s.NRFlag, 0);
+        for (int i = 0; i < 5; ++i) {
+            PollAcceptor(s, *link.port, 1);
+            QCOMPARE(s.NRFlag, 0);
+        }
+    }
+
+    void aGarbageFloodIsDroppedAndTheNextPollIsGood()
+    {
+        SimulatedLink link;
+        RunState s = startedState();
+        link.server->setPaced(false);
+        link.server->setGarbage(16 * 1024);
+        PollAcceptor(s, *link.port, 1);
+        QCOMPARE(s.NRFlag, 2);
+        link.server->setGarbage(0);
+        link.server->setPaced(true);
+        QTest::qWait(50);
+        PollAcceptor(s, *link.port, 1);
+        PollAcceptor(s, *link.port, 1);
+        QCOMPARE(s.NRFlag, 0);
+    }
+
     void aLateReplyIsTakenInAtTheNextPollsFirstCheck()
     {
         SimulatedLink link;

@@ -77,7 +77,10 @@ private slots:
         const int target = pollTarget();
         int bills = 0;
         while (polls < target) {
-            badSpell(app, static_cast<int>(random() % 6));
+            const int kind = static_cast<int>(random() % 6);
+            badSpell(app, kind);
+            if (app.state().NRFlag != 0)
+                qInfo("line still bad after spell %d", kind);
             QTRY_VERIFY_WITH_TIMEOUT(app.state().NRFlag == 0, 5000);
             app.sim->command("insert " + std::to_string(1 + random() % 7));
             ++bills;
