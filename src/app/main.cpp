@@ -1,6 +1,7 @@
 #include "kora232.h"
 #include "portmap.h"
 #include "runcontrol.h"
+#include "session.h"
 #include "toplevel.h"
 
 #include <QCommandLineParser>
@@ -18,6 +19,7 @@ struct Options
     QCommandLineOption port{QStringLiteral("port"),
                             QStringLiteral("Pins port number N (1-8) to DEVICE."),
                             QStringLiteral("N=DEVICE")};
+    kora::SessionOptions session;
 
     Options()
     {
@@ -25,6 +27,7 @@ struct Options
             QStringLiteral("Runs and watches a banknote acceptor on a serial port.\n\n") +
             kora::PortMap::numberingHelp());
         parser.addOption(port);
+        session.addTo(parser);
     }
 
     // --help and --version end the program; gives their exit status.
@@ -58,9 +61,11 @@ std::optional<int> answerEarly(int argc, char** argv)
     return options.answered();
 }
 
-// Reads --port N=DEVICE, any number of times, into the port map. Gives the
-// exit status when the program should end here.
-std::optional<int> readOptions(const QStringList& arguments, kora::PortMap& ports)
+// Reads --port N=DEVICE, any number of times, into the port map, and the
+// session options into the plan. Gives the exit status when the program
+// should end here.
+std::optional<int> readOptions(const QStringList& arguments, kora::PortMap& ports,
+                               kora::SessionPlan& plan)
 {
     Options options;
     if (!options.parser.parse(arguments)) {
@@ -81,6 +86,10 @@ std::optional<int> readOptions(const QStringList& arguments, kora::PortMap& port
             return 2;
         }
     }
+    if (QString why; !options.session.read(options.parser, plan, &why)) {
+        std::fprintf(stderr, "kora232: %s\n", qPrintable(why));
+        return 2;
+    }
     return std::nullopt;
 }
 
@@ -95,17 +104,22 @@ int main(int argc, char** argv)
 
     kora::TopLevel app(argc, argv);
     kora::PortMap ports;
-    if (const std::optional<int> status = readOptions(QCoreApplication::arguments(), ports))
+    kora::SessionPlan plan;
+    if (const std::optional<int> status = readOptions(QCoreApplication::arguments(), ports, plan))
         return *status;
     QGuiApplication::setDesktopFileName(QStringLiteral("kora232"));
 
     std::unique_ptr<kora::Kora232> window;
+    const kora::Session* session = nullptr;
     app.guard([&] {
         window = std::make_unique<kora::Kora232>(ports);
-        new kora::RunControl(*window); // runs start-up; the window owns it
+        new kora::RunControl(*window);              // runs start-up; the window owns it
+        session = new kora::Session(*window, plan); // so does this
         window->show();
     });
-    const int status = app.failed() ? 1 : app.exec();
+    int status = app.failed() ? 1 : app.exec();
+    if (!app.failed() && session)
+        status = session->finish(status);
     window.reset(); // the timers and the port go with it, before any message
     return app.finish(status);
 }

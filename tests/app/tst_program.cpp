@@ -1,0 +1,160 @@
+// The kora232 program run as a script runs it, against a simulated acceptor
+// in this process behind a stable link.
+#include "acceptorserver.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// The START/STOP button's place on the window, in pixels.
+const QRect kStartStop(304, 248, 89, 25);
+const QRgb kWindowBackground = qRgb(192, 192, 255);
+const QRgb kRed = qRgb(255, 0, 0);
+const QRgb kGreen = qRgb(0, 255, 0);
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runProgram(const QStringList& arguments, int timeoutMs = 20000)
+{
+    QProcess program;
+    program.start(QStringLiteral(KORA232), arguments);
+    Run run;
+    if (!program.waitForFinished(timeoutMs)) {
+        program.kill();
+        program.waitForFinished();
+        return run;
+    }
+    if (program.exitStatus() == QProcess::NormalExit)
+        run.exitCode = program.exitCode();
+    run.out = QString::fromLocal8Bit(program.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(program.readAllStandardError());
+    return run;
+}
+
+QString describe(QRgb c)
+{
+    return QStringLiteral("(%1,%2,%3)").arg(qRed(c)).arg(qGreen(c)).arg(qBlue(c));
+}
+
+// A point on the button's face clear of its caption and its edge.
+QPoint buttonFace()
+{
+    return kStartStop.topLeft() + QPoint(6, kStartStop.height() / 2);
+}
+
+} // namespace
+
+class ProgramTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void aScriptedSessionPressesStartPollsTheAcceptorAndLeavesAScreenshot()
+    {
+        QTemporaryDir dir;
+        kora::sim::ServerOptions o;
+        o.symlink = dir.filePath(QStringLiteral("acceptor")).toStdString();
+        kora::sim::AcceptorServer sim(o);
+        const QString png = dir.filePath(QStringLiteral("window.png"));
+
+        const Run run = runProgram({"--port", "1=" + QString::fromStdString(o.symlink), "--start",
+                                    "--quit-after", "2500", "--screenshot", png});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+
+        // 2.5 s at the start-up poll period of 100 ms is about 25 polls.
+        const auto served = sim.messagesServed();
+        QVERIFY2(served >= 8 && served <= 40, qPrintable(QString::number(served)));
+
+        const QImage image(png);
+        QVERIFY2(!image.isNull(), qPrintable(png));
+        QCOMPARE(image.size(), QSize(641, 434));
+        QCOMPARE(describe(image.pixel(0, 0)), describe(kWindowBackground));
+        QCOMPARE(describe(image.pixel(640, 5)), describe(kWindowBackground));
+        QCOMPARE(describe(image.pixel(buttonFace())), describe(kRed));
+    }
+
+    void withoutStartTheWindowWaitsStoppedAndNothingIsSent()
+    {
+        QTemporaryDir dir;
+        kora::sim::ServerOptions o;
+        o.symlink = dir.filePath(QStringLiteral("acceptor")).toStdString();
+        kora::sim::AcceptorServer sim(o);
+        const QString png = dir.filePath(QStringLiteral("window.png"));
+
+        const Run run = runProgram({"--port", "1=" + QString::fromStdString(o.symlink),
+                                    "--quit-after", "800", "--screenshot", png});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QCOMPARE(sim.messagesServed(), 0u);
+        QVERIFY(run.out.isEmpty());
+        const QImage image(png);
+        QCOMPARE(image.size(), QSize(641, 434));
+        QCOMPARE(describe(image.pixel(buttonFace())), describe(kGreen));
+    }
+
+    void reportShownPrintsTheMillisecondsFromProcessStartOnce()
+    {
+        const Run run = runProgram({"--report-shown", "--quit-after", "0"});
+        QCOMPARE(run.exitCode, 0);
+        const QRegularExpression shown(QStringLiteral("^shown (\\d+(\\.\\d+)?)\\n$"));
+        const QRegularExpressionMatch m = shown.match(run.out);
+        QVERIFY2(m.hasMatch(), qPrintable(run.out));
+        const double ms = m.captured(1).toDouble();
+        QVERIFY2(ms > 0 && ms < 15000, qPrintable(run.out));
+    }
+
+    void aScreenshotThatCannotBeWrittenEndsWithStatusOne()
+    {
+        const Run run = runProgram(
+            {"--quit-after", "0", "--screenshot", "/nonexistent-kora232-dir/window.png"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("screenshot"), qPrintable(run.err));
+    }
+
+    void helpListsTheSessionOptions()
+    {
+        const Run run = runProgram({"--help"});
+        QCOMPARE(run.exitCode, 0);
+        for (const char* option : {"--port <N=DEVICE>", "--start", "--screenshot <FILE>",
+                                   "--quit-after <MS>", "--report-shown"})
+            QVERIFY2(run.out.contains(QLatin1String(option)), option);
+    }
+
+    void versionIsOnePointThree()
+    {
+        const Run run = runProgram({"--version"});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QStringLiteral("kora232 1.3\n"));
+    }
+
+    void aBadCommandLineEndsWithStatusTwo_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("port number out of range") << QStringList{"--port", "9=/dev/null"};
+        QTest::newRow("port without a device") << QStringList{"--port", "1"};
+        QTest::newRow("quit-after not a number") << QStringList{"--quit-after", "soon"};
+        QTest::newRow("quit-after negative") << QStringList{"--quit-after", "-5"};
+        QTest::newRow("screenshot without a file") << QStringList{"--screenshot"};
+        QTest::newRow("unknown option") << QStringList{"--demo"};
+    }
+
+    void aBadCommandLineEndsWithStatusTwo()
+    {
+        QFETCH(QStringList, arguments);
+        // Should the line be taken after all, the program still ends at once.
+        const Run run = runProgram(QStringList{"--quit-after", "0"} + arguments);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains("kora232: "), qPrintable(run.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(ProgramTest)
+#include "tst_program.moc"
