@@ -14,6 +14,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer holds freed memory back on purpose, so resident memory
+// says nothing there; its leak checker watches the same thing instead.
+constexpr bool residentMemoryMeansSomething = false;
+#else
+constexpr bool residentMemoryMeansSomething = true;
+#endif
+
 long residentKiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -90,7 +98,8 @@ private slots:
 
         const long grownKiB = residentKiB() - startKiB;
         qInfo("%d polls, %d bills, resident memory grew by %ld KiB", polls, bills, grownKiB);
-        QVERIFY2(grownKiB < 2048, qPrintable(QString::number(grownKiB)));
+        if (residentMemoryMeansSomething)
+            QVERIFY2(grownKiB < 2048, qPrintable(QString::number(grownKiB)));
         for (int n = 1; n <= 7; ++n) {
             const int tally = app.sim->tally().of(n);
             QCOMPARE(app.counter(n), tally ? QString::number(tally) : QString());
