@@ -1,0 +1,315 @@
+// kora232 as a user runs it, in its own process: the share of one core it
+// uses while polling an absent and a live acceptor, its peak resident
+// memory, and the time from launch to its first frame on screen. The
+// acceptor is simulated in this process, so its work is not counted.
+//
+//   bench_program KORA232 [LAUNCHES [REPEATS]]
+//
+// Each polling figure is the median of REPEATS runs (default 3), interleaved
+// so that a passing disturbance on a shared machine spoils one run, not one
+// case.
+// The display is whatever the environment gives kora232 (QT_QPA_PLATFORM,
+// DISPLAY).
+#include "acceptorserver.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto kSettle = 1500ms;   // START, the port's opening, the first polls
+constexpr auto kMeasured = 10s;    // the polling figures cover this much
+constexpr double kCpuTarget = 1.0; // percent of one core
+constexpr double kShownTarget = 100;
+constexpr double kResidentTargetMiB = 40;
+
+double msSince(Clock::time_point t)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+// A kora232 process with its standard output on a pipe.
+class Child
+{
+public:
+    Child(const std::string& program, const std::vector<std::string>& arguments)
+    {
+        int out[2];
+        if (pipe(out) != 0)
+            throw std::runtime_error("pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : arguments)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        launched = Clock::now();
+        const int failed =
+            posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        outFd = out[0];
+        if (failed)
+            throw std::runtime_error("cannot start " + program);
+    }
+    ~Child()
+    {
+        if (pid > 0)
+            end();
+        close(outFd);
+    }
+
+    // The next line of the child's output, or nothing if none came in time.
+    std::optional<std::string> readLine(std::chrono::milliseconds timeout)
+    {
+        const auto until = Clock::now() + timeout;
+        for (;;) {
+            if (const auto nl = pending.find('\n'); nl != std::string::npos) {
+                std::string line = pending.substr(0, nl);
+                pending.erase(0, nl + 1);
+                return line;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            pollfd p{outFd, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                return std::nullopt;
+            char buf[256];
+            const ssize_t n = read(outFd, buf, sizeof buf);
+            if (n <= 0)
+                return std::nullopt;
+            pending.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+
+    // User plus system CPU time so far, in seconds, as the kernel accounts it.
+    double cpuSeconds() const
+    {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string field;
+        double ticks = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i)
+            if (i == 14 || i == 15) // utime, stime
+                ticks += std::stod(field);
+        return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+
+    // Time on a CPU so far, in seconds, summed over the child's threads from
+    // the scheduler's own account (nanoseconds, not clock ticks); negative
+    // where the kernel keeps none.
+    double runSeconds() const
+    {
+        const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+        std::error_code error;
+        double ns = 0;
+        for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+            std::ifstream in(task.path() / "schedstat");
+            double taskNs = 0;
+            if (!(in >> taskNs))
+                return -1;
+            ns += taskNs;
+        }
+        return error ? -1 : ns / 1e9;
+    }
+
+    // Stops the child if it still runs; gives its peak resident set in KiB.
+    long end()
+    {
+        kill(pid, SIGTERM);
+        return reap();
+    }
+
+    // Waits for the child to end by itself; gives its peak resident set in KiB.
+    long reap()
+    {
+        int status = 0;
+        rusage usage{};
+        wait4(pid, &status, 0, &usage);
+        pid = -1;
+        return usage.ru_maxrss;
+    }
+
+    Clock::time_point launched;
+
+private:
+    pid_t pid = -1;
+    int outFd = -1;
+    std::string pending;
+};
+
+struct Polling
+{
+    double cpuPercent = 0; // by utime + stime
+    double runPercent = 0; // by the scheduler's run time
+    std::uint64_t messages = 0;
+    long peakKiB = 0;
+};
+
+enum class Acceptor { Absent, Live, LiveInBursts };
+
+// kora232 pressed START on a port pinned to the simulator; CPU is counted
+// over kMeasured once polling has settled.
+Polling measurePolling(const std::string& kora, Acceptor acceptor)
+{
+    kora::sim::AcceptorServer server;
+    server.setSilent(acceptor == Acceptor::Absent);
+    server.setPaced(acceptor != Acceptor::LiveInBursts);
+    Child child(kora, {"--port", "1=" + server.devicePath(), "--start", "--report-shown"});
+    if (!child.readLine(30s))
+        throw std::runtime_error("kora232 did not show its window");
+    std::this_thread::sleep_for(kSettle);
+
+    const double cpu0 = child.cpuSeconds();
+    const double run0 = child.runSeconds();
+    const auto messages0 = server.messagesServed();
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(kMeasured);
+    const double cpu = child.cpuSeconds() - cpu0;
+    const double run = child.runSeconds() - run0;
+    const double wall = msSince(t0) / 1e3;
+    Polling p;
+    p.messages = server.messagesServed() - messages0;
+    p.cpuPercent = 100 * cpu / wall;
+    p.runPercent = run0 < 0 ? -1 : 100 * run / wall;
+    p.peakKiB = child.end();
+    return p;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+template <typename Field> std::vector<double> each(const std::vector<Polling>& runs, Field field)
+{
+    std::vector<double> v;
+    for (const Polling& p : runs)
+        v.push_back(static_cast<double>(field(p)));
+    return v;
+}
+
+void printPolling(const char* label, const std::vector<Polling>& runs, bool withTarget)
+{
+    const std::vector<double> cpu = each(runs, [](const Polling& p) { return p.cpuPercent; });
+    std::printf("%s %5.2f %% of a core (runs %.2f-%.2f); scheduler run time %.2f %%; %.0f polls",
+                label, median(cpu), *std::min_element(cpu.begin(), cpu.end()),
+                *std::max_element(cpu.begin(), cpu.end()),
+                median(each(runs, [](const Polling& p) { return p.runPercent; })),
+                median(each(runs, [](const Polling& p) { return p.messages; })));
+    if (withTarget)
+        std::printf("   target < %.0f %%", kCpuTarget);
+    std::printf("\n");
+}
+
+std::string loadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+// Launches kora232 to its first frame and straight out again. The program
+// times itself from its process start; the launcher times from just before
+// the spawn to the line's arrival, which adds the pipe's hand-over.
+void measureShown(const std::string& kora, int launches)
+{
+    std::vector<double> own;
+    std::vector<double> seen;
+    for (int i = -1; i < launches; ++i) { // the first one warms the caches
+        Child child(kora, {"--report-shown", "--quit-after", "0"});
+        const std::optional<std::string> line = child.readLine(30s);
+        const double launcherMs = msSince(child.launched);
+        child.reap();
+        if (!line || line->rfind("shown ", 0) != 0)
+            throw std::runtime_error("kora232 did not report its window shown");
+        if (i >= 0) {
+            own.push_back(std::stod(line->substr(6)));
+            seen.push_back(launcherMs);
+        }
+    }
+    std::printf("(c) launch to window shown, median of %d (after one warm-up):\n", launches);
+    std::printf(
+        "      as kora232 times itself:  %6.1f ms  (min %.1f, max %.1f)   target < %.0f ms\n",
+        median(own), *std::min_element(own.begin(), own.end()),
+        *std::max_element(own.begin(), own.end()), kShownTarget);
+    std::printf("      as the launcher sees it:  %6.1f ms  (min %.1f, max %.1f)\n", median(seen),
+                *std::min_element(seen.begin(), seen.end()),
+                *std::max_element(seen.begin(), seen.end()));
+}
+
+std::string displayInUse()
+{
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const char* display = std::getenv("DISPLAY");
+    if (platform && *platform)
+        return std::string("QT_QPA_PLATFORM=") + platform;
+    return std::string("X11 display ") + (display ? display : "(none)");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench_program KORA232 [LAUNCHES [REPEATS]]\n");
+        return 2;
+    }
+    const std::string kora = argv[1];
+    const int launches = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
+    const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
+    signal(SIGPIPE, SIG_IGN);
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    try {
+        std::printf("kora232 on %s; load average %s. Polling at 100 ms, CPU (utime+stime) counted "
+                    "over %lld s after %lld ms settling, median of %d runs:\n",
+                    displayInUse().c_str(), loadAverage().c_str(),
+                    static_cast<long long>(kMeasured.count()),
+                    static_cast<long long>(kSettle.count()), repeats);
+        std::vector<Polling> absent, live, bursts;
+        for (int i = 0; i < repeats; ++i) {
+            absent.push_back(measurePolling(kora, Acceptor::Absent));
+            live.push_back(measurePolling(kora, Acceptor::Live));
+            bursts.push_back(measurePolling(kora, Acceptor::LiveInBursts));
+        }
+        printPolling("(a) absent acceptor (never answers):", absent, true);
+        printPolling("(b) live acceptor, paced 9600 baud: ", live, true);
+        printPolling("    live, each reply in one burst:  ", bursts, false);
+        measureShown(kora, launches);
+        const std::vector<double> peaks = each(live, [](const Polling& p) { return p.peakKiB; });
+        std::printf("(d) peak resident memory, live runs: %5.1f MiB (largest ru_maxrss)   "
+                    "target < %.0f MiB\n",
+                    *std::max_element(peaks.begin(), peaks.end()) / 1024, kResidentTargetMiB);
+        std::printf("    load average at the end: %s\n", loadAverage().c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_program: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
