@@ -13,8 +13,9 @@ launches="${1:-10}"
 repeats="${2:-3}"
 
 scripts/setup.sh
-log=$(mktemp -t kora232-bench-build.XXXXXX)
-trap 'rm -f "$log"' EXIT
+work=$(mktemp -d -t kora232-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+log="$work/build.log"
 if ! { cmake --preset default && cmake --build --preset default \
     --target kora232 bench_program bench_poll; } >"$log" 2>&1; then
     cat "$log" >&2
@@ -22,7 +23,7 @@ if ! { cmake --preset default && cmake --build --preset default \
 fi
 bin=build/default
 kora="$bin/src/app/kora232"
-export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d -t kora232-bench-run.XXXXXX)}"
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$work}" # a root shell may have none
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
 echo "Machine: $(nproc) CPUs, ${cpu:-unknown CPU}; $(uname -sr);" \
