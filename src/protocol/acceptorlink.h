@@ -26,8 +26,11 @@ public:
     virtual std::vector<std::uint8_t> readAll() = 0;
     virtual void discardInput() = 0;
     // Sleeps until more input is waiting or the deadline passes. Returns at
-    // once when the port is closed or its device is gone.
-    virtual void waitForInput(Deadline deadline) = 0;
+    // once when the port is closed or its device is gone. bytesWanted says
+    // how many more bytes the caller needs: once input starts, the link may
+    // sleep through the time those take on the line instead of waking for
+    // every byte.
+    virtual void waitForInput(Deadline deadline, int bytesWanted) = 0;
 };
 
 } // namespace kora

@@ -35,7 +35,12 @@ auto stepOver(Step&& step, decltype(step()) fallback) noexcept -> decltype(step(
 int takeIn(RunState& s, AcceptorLink& link)
 {
     s.RxData = stepOver([&] { return link.readAll(); }, {});
-    stepOver([&] { link.discardInput(); return 0; }, 0);
+    stepOver(
+        [&] {
+            link.discardInput();
+            return 0;
+        },
+        0);
     if (s.RxData.size() < ReplyLength)
         return 1; // a short read is no reply; AcceptorMsg keeps the last one
     std::copy_n(s.RxData.begin(), ReplyLength, s.AcceptorMsg.raw().begin());
@@ -45,13 +50,19 @@ int takeIn(RunState& s, AcceptorLink& link)
 int awaitReply(RunState& s, AcceptorLink& link, Clock::time_point deadline, bool& tookIn)
 {
     while (Clock::now() <= deadline) {
-        if (stepOver([&] { return link.waitingCount(); }, 0) >= ReplyLength) {
+        const int waiting = stepOver([&] { return link.waitingCount(); }, 0);
+        if (waiting >= ReplyLength) {
             tookIn = true;
             return takeIn(s, link);
         }
         if (!stepOver([&] { return link.isOpen(); }, false))
             break;
-        stepOver([&] { link.waitForInput(deadline); return 0; }, 0);
+        stepOver(
+            [&] {
+                link.waitForInput(deadline, ReplyLength - waiting);
+                return 0;
+            },
+            0);
     }
     return 1;
 }
@@ -65,10 +76,20 @@ void drainTail(AcceptorLink& link, Clock::time_point deadline)
 {
     while (stepOver([&] { return link.isOpen(); }, false)) {
         const auto quietUntil = std::min(deadline, Clock::now() + LineQuiet);
-        stepOver([&] { link.waitForInput(quietUntil); return 0; }, 0);
+        stepOver(
+            [&] {
+                link.waitForInput(quietUntil, 1);
+                return 0;
+            },
+            0);
         if (stepOver([&] { return link.waitingCount(); }, 0) == 0)
             return;
-        stepOver([&] { link.discardInput(); return 0; }, 0);
+        stepOver(
+            [&] {
+                link.discardInput();
+                return 0;
+            },
+            0);
         if (Clock::now() >= deadline)
             return;
     }
@@ -87,7 +108,12 @@ void ToggleAck(RunState& s)
 void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest)
 {
     BuildHostMessage(s, escrowRequest);
-    stepOver([&] { link.write(s.Sendit); return 0; }, 0);
+    stepOver(
+        [&] {
+            link.write(s.Sendit);
+            return 0;
+        },
+        0);
     const auto sent = Clock::now();
     s.T1 = secondsNow();
 

@@ -2,6 +2,7 @@
 
 #include <QSerialPort>
 #include <QString>
+#include <chrono>
 
 namespace kora {
 
@@ -17,6 +18,10 @@ struct LineSettings
     // Throws SerialError (InvalidPropertyValue) on a text this system cannot
     // honour, rather than quietly running the line some other way.
     static LineSettings fromText(const QString& text);
+
+    // How long one character takes on the line: start bit, data bits,
+    // parity bit and stop bits.
+    std::chrono::microseconds characterTime() const;
 
     bool operator==(const LineSettings&) const = default;
 };

@@ -2,6 +2,8 @@
 
 #include "ttyline.h"
 
+#include <thread>
+
 namespace kora {
 
 MSComm::MSComm(PortMap portMap, QObject* parent)
@@ -147,7 +149,7 @@ void MSComm::discardInput()
         refuse(DeviceIoFailed, QStringLiteral("discarding input failed"));
 }
 
-void MSComm::waitForInput(Deadline deadline)
+void MSComm::waitForInput(Deadline deadline, int bytesWanted)
 {
     if (!port->isOpen())
         return;
@@ -158,6 +160,7 @@ void MSComm::waitForInput(Deadline deadline)
     switch (ttyline::sleepUntilInput(*port, deadline)) {
     case ttyline::Wake::Input:
         takeInHeldBytes();
+        sleepThroughRest(bytesWanted - int(port->bytesAvailable() - before), deadline);
         break;
     case ttyline::Wake::Gone:
         loseDevice(QStringLiteral("the device hung up"));
@@ -165,6 +168,18 @@ void MSComm::waitForInput(Deadline deadline)
     case ttyline::Wake::Deadline:
         break;
     }
+}
+
+// A reply comes one character at a time at the line rate; once it has
+// started, sleeping for the time the rest needs costs one wake-up where
+// waking for every byte would cost one a character.
+void MSComm::sleepThroughRest(int missing, Deadline deadline)
+{
+    if (missing <= 1 || !port->isOpen())
+        return;
+    std::this_thread::sleep_until(
+        std::min(deadline, Deadline::clock::now() + (missing - 1) * line.characterTime()));
+    takeInHeldBytes();
 }
 
 QString MSComm::portText() const

@@ -43,7 +43,7 @@ public:
     int waitingCount() override;
     std::vector<std::uint8_t> readAll() override;
     void discardInput() override;
-    void waitForInput(Deadline deadline) override;
+    void waitForInput(Deadline deadline, int bytesWanted) override;
 
 signals:
     // The device went away while open (adapter pulled, far end closed); the
@@ -57,6 +57,7 @@ private:
     void assertModemLines();
     void requireOpen(const char* operation) const;
     void takeInHeldBytes();
+    void sleepThroughRest(int missing, Deadline deadline);
     void onPortError(QSerialPort::SerialPortError error);
     void loseDevice(const QString& why);
 

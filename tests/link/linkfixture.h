@@ -40,7 +40,7 @@ struct SimulatedLink
         QElapsedTimer t;
         t.start();
         while (port->waitingCount() < n && t.elapsed() < ms)
-            port->waitForInput(std::chrono::steady_clock::now() + std::chrono::milliseconds(20));
+            port->waitForInput(std::chrono::steady_clock::now() + std::chrono::milliseconds(20), 1);
         return port->waitingCount() >= n;
     }
 

@@ -10,6 +10,22 @@ class LineSettingsTest : public QObject
     Q_OBJECT
 
 private slots:
+    void aCharacterTakesItsBitsAtTheBaudRate_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("microseconds");
+        QTest::newRow("the acceptor's line") << "9600, E, 7, 1" << 1041;
+        QTest::newRow("8N1 takes as long") << "9600, N, 8, 1" << 1041;
+        QTest::newRow("two stop bits") << "9600, E, 8, 2" << 1250;
+        QTest::newRow("faster line") << "19200, N, 8, 1" << 520;
+    }
+    void aCharacterTakesItsBitsAtTheBaudRate()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, microseconds);
+        QCOMPARE(int(LineSettings::fromText(text).characterTime().count()), microseconds);
+    }
+
     void goodTextsGiveTheirLine_data()
     {
         QTest::addColumn<QString>("text");

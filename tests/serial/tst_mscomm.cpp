@@ -135,7 +135,7 @@ private slots:
             sentAt = Clock::now();
             pty.send("x");
         });
-        comm.waitForInput(start + 400ms);
+        comm.waitForInput(start + 400ms, 1);
         const auto endedAt = Clock::now();
         farEnd.join();
         const double waited = std::chrono::duration<double, std::milli>(endedAt - start).count();
@@ -168,7 +168,7 @@ private slots:
         const auto start = Clock::now();
         const auto deadline = start + 400ms;
         while (Clock::now() < deadline && comm.waitingCount() < 11) // as the poll loops
-            comm.waitForInput(deadline);
+            comm.waitForInput(deadline, 1);
         const double late =
             std::chrono::duration<double, std::milli>(Clock::now() - deadline).count();
         const double cpuMs = (cpuSeconds() - cpuBefore) * 1000;
@@ -186,7 +186,7 @@ private slots:
         pty.send("abc");
         letBytesSettle();
         const auto start = Clock::now();
-        comm.waitForInput(start + 400ms);
+        comm.waitForInput(start + 400ms, 1);
         QVERIFY(millisecondsSince(start) < 50);
         QCOMPARE(comm.waitingCount(), 3);
     }
@@ -195,7 +195,7 @@ private slots:
     {
         MSComm comm;
         const auto start = Clock::now();
-        comm.waitForInput(start + 400ms);
+        comm.waitForInput(start + 400ms, 1);
         QVERIFY(millisecondsSince(start) < 20);
     }
 
@@ -356,7 +356,7 @@ private slots:
             comm.write(out.toStdString());
             QCOMPARE(pty.receive(1), out);
             pty.send(in);
-            comm.waitForInput(Clock::now() + 400ms);
+            comm.waitForInput(Clock::now() + 400ms, 1);
             QCOMPARE(bytesOf(comm.readAll()), in);
             comm.close();
             QVERIFY(!comm.isOpen());
@@ -431,7 +431,7 @@ private slots:
         pty.closeFarEnd();
         const auto start = Clock::now();
         if (noticedBy == QLatin1String("wait"))
-            comm.waitForInput(start + 400ms);
+            comm.waitForInput(start + 400ms, 1);
         else if (noticedBy == QLatin1String("count"))
             QCOMPARE(comm.waitingCount(), 0);
         else if (noticedBy == QLatin1String("write"))

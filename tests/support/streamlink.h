@@ -41,7 +41,7 @@ public:
         return all;
     }
     void discardInput() override { waiting.clear(); }
-    void waitForInput(Deadline) override
+    void waitForInput(Deadline, int) override
     {
         if (arrivals.empty()) {
             open = false;
