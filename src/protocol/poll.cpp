@@ -16,6 +16,8 @@ double secondsNow()
     return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
 }
 
+// A failing step of the transaction is stepped over: its result is the
+// fallback, and the transaction goes on with the next step.
 template <typename Step>
 auto stepOver(Step&& step, decltype(step()) fallback) noexcept -> decltype(step())
 {
@@ -23,6 +25,14 @@ auto stepOver(Step&& step, decltype(step()) fallback) noexcept -> decltype(step(
         return step();
     } catch (...) {
         return fallback;
+    }
+}
+
+template <typename Step> void stepOver(Step&& step) noexcept
+{
+    try {
+        step();
+    } catch (...) {
     }
 }
 
@@ -35,12 +45,7 @@ auto stepOver(Step&& step, decltype(step()) fallback) noexcept -> decltype(step(
 int takeIn(RunState& s, AcceptorLink& link)
 {
     s.RxData = stepOver([&] { return link.readAll(); }, {});
-    stepOver(
-        [&] {
-            link.discardInput();
-            return 0;
-        },
-        0);
+    stepOver([&] { link.discardInput(); });
     if (s.RxData.size() < ReplyLength)
         return 1; // a short read is no reply; AcceptorMsg keeps the last one
     std::copy_n(s.RxData.begin(), ReplyLength, s.AcceptorMsg.raw().begin());
@@ -57,12 +62,7 @@ int awaitReply(RunState& s, AcceptorLink& link, Clock::time_point deadline, bool
         }
         if (!stepOver([&] { return link.isOpen(); }, false))
             break;
-        stepOver(
-            [&] {
-                link.waitForInput(deadline, ReplyLength - waiting);
-                return 0;
-            },
-            0);
+        stepOver([&] { link.waitForInput(deadline, ReplyLength - waiting); });
     }
     return 1;
 }
@@ -76,20 +76,10 @@ void drainTail(AcceptorLink& link, Clock::time_point deadline)
 {
     while (stepOver([&] { return link.isOpen(); }, false)) {
         const auto quietUntil = std::min(deadline, Clock::now() + LineQuiet);
-        stepOver(
-            [&] {
-                link.waitForInput(quietUntil, 1);
-                return 0;
-            },
-            0);
+        stepOver([&] { link.waitForInput(quietUntil, 1); });
         if (stepOver([&] { return link.waitingCount(); }, 0) == 0)
             return;
-        stepOver(
-            [&] {
-                link.discardInput();
-                return 0;
-            },
-            0);
+        stepOver([&] { link.discardInput(); });
         if (Clock::now() >= deadline)
             return;
     }
@@ -108,12 +98,7 @@ void ToggleAck(RunState& s)
 void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest)
 {
     BuildHostMessage(s, escrowRequest);
-    stepOver(
-        [&] {
-            link.write(s.Sendit);
-            return 0;
-        },
-        0);
+    stepOver([&] { link.write(s.Sendit); });
     const auto sent = Clock::now();
     s.T1 = secondsNow();
 
