@@ -61,10 +61,9 @@ void MSComm::setRts(bool on)
         assertModemLines();
 }
 
-void MSComm::setBinaryInput(bool binary)
-{
-    binaryInput = binary;
-}
+// Reads hand over raw bytes whatever the mode: the poll transaction only
+// ever asks for binary input, and a text mode would gain it nothing.
+void MSComm::setBinaryInput(bool) {}
 
 QString MSComm::device() const
 {

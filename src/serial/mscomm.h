@@ -70,7 +70,6 @@ private:
     int readLength = 0;
     bool dtr = false;
     bool rts = false;
-    bool binaryInput = true;       // reads hand over raw bytes in either mode
     bool onPseudoTerminal = false; // of the device opened last
 };
 
