@@ -3,10 +3,10 @@
 #include "acceptorserver.h"
 #include "mscomm.h"
 #include "runstate.h"
+#include "startedstate.h"
 
 #include <QElapsedTimer>
 #include <QTest>
-
 #include <memory>
 #include <thread>
 
@@ -47,13 +47,3 @@ struct SimulatedLink
     std::unique_ptr<kora::sim::AcceptorServer> server;
     std::unique_ptr<kora::MSComm> port;
 };
-
-inline kora::RunState startedState()
-{
-    kora::RunState s;
-    s.BillEnable.fill(1);
-    s.Allow = 1;
-    s.PortSelect = 1;
-    s.PollRate = 100;
-    return s;
-}

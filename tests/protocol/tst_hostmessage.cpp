@@ -1,5 +1,6 @@
 #include "hexbytes.h"
 #include "hostmessage.h"
+#include "startedstate.h"
 
 #include <QTest>
 
@@ -10,13 +11,6 @@ class HostMessageTest : public QObject
     Q_OBJECT
 
 private:
-    static RunState started()
-    {
-        RunState s;
-        s.BillEnable.fill(1);
-        s.Allow = 1;
-        return s;
-    }
     static std::vector<std::uint8_t> frame(const RunState& s)
     {
         return {s.HostMsg.raw().begin(), s.HostMsg.raw().end()};
@@ -30,13 +24,15 @@ private slots:
         QTest::addColumn<int>("escrowBox");
         QTest::addColumn<int>("escrowed");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("all bills, box unchecked") << 0 << 0x7F << 0 << 0 << "02 08 10 7F 00 00 03 67";
+        QTest::newRow("all bills, box unchecked")
+            << 0 << 0x7F << 0 << 0 << "02 08 10 7F 00 00 03 67";
         QTest::newRow("all bills, box checked") << 1 << 0x7F << 1 << 0 << "02 08 11 7F 10 00 03 76";
-        QTest::newRow("bill in escrow is stacked") << 0 << 0x7F << 1 << 1 << "02 08 10 7F 30 00 03 57";
+        QTest::newRow("bill in escrow is stacked")
+            << 0 << 0x7F << 1 << 1 << "02 08 10 7F 30 00 03 57";
         QTest::newRow("bills 1 and 3 only") << 1 << 0x05 << 0 << 0 << "02 08 11 05 00 00 03 1C";
         QTest::newRow("all bills disabled") << 0 << 0x00 << 1 << 0 << "02 08 10 00 10 00 03 08";
-        QTest::newRow("stack order without escrow mode") << 0 << 0x7F << 0 << 1
-                                                         << "02 08 10 7F 20 00 03 47";
+        QTest::newRow("stack order without escrow mode")
+            << 0 << 0x7F << 0 << 1 << "02 08 10 7F 20 00 03 47";
     }
     void buildsTheWorkedFrames()
     {
@@ -46,7 +42,7 @@ private slots:
         QFETCH(int, escrowed);
         QFETCH(QString, expected);
 
-        RunState s = started();
+        RunState s = startedState();
         s.Toggle = static_cast<Byte>(toggle);
         for (int n = 1; n <= 7; ++n)
             s.BillEnable(n) = (enables >> (n - 1)) & 1;
@@ -59,7 +55,7 @@ private slots:
 
     void senditCarriesTheEightBytesInOrder()
     {
-        RunState s = started();
+        RunState s = startedState();
         s.Toggle = 1;
         BuildHostMessage(s, 1);
         QCOMPARE(s.Sendit.size(), std::size_t{8});
@@ -69,7 +65,7 @@ private slots:
 
     void anEnableEntryOtherThanOneCountsAsDisabled()
     {
-        RunState s = started();
+        RunState s = startedState();
         s.BillEnable(2) = 2;
         s.BillEnable(5) = 255;
         BuildHostMessage(s, 0);
@@ -78,7 +74,7 @@ private slots:
 
     void allowZeroOrdersReturnAndOtherValuesOrderNothing()
     {
-        RunState s = started();
+        RunState s = startedState();
         s.Escrowed = 1;
         s.Allow = 0;
         BuildHostMessage(s, 1);
@@ -90,7 +86,7 @@ private slots:
 
     void escrowedOtherThanOneOrdersNothing()
     {
-        RunState s = started();
+        RunState s = startedState();
         s.Escrowed = 2;
         BuildHostMessage(s, 1);
         QCOMPARE(s.HostMsg(5), Byte{0x10});
@@ -99,14 +95,15 @@ private slots:
     void bytesOneSevenAndEightStayOutOfTheChecksum()
     {
         // The checksum is the XOR of bytes 2-6 alone: recompute it from them.
-        RunState s = started();
+        RunState s = startedState();
         for (int toggle = 0; toggle <= 1; ++toggle) {
             for (int enables = 0; enables < 128; enables += 9) {
                 s.Toggle = static_cast<Byte>(toggle);
                 for (int n = 1; n <= 7; ++n)
                     s.BillEnable(n) = (enables >> (n - 1)) & 1;
                 BuildHostMessage(s, enables & 1);
-                const Byte x = s.HostMsg(2) ^ s.HostMsg(3) ^ s.HostMsg(4) ^ s.HostMsg(5) ^ s.HostMsg(6);
+                const Byte x =
+                    s.HostMsg(2) ^ s.HostMsg(3) ^ s.HostMsg(4) ^ s.HostMsg(5) ^ s.HostMsg(6);
                 QCOMPARE(s.HostMsg(8), x);
                 QCOMPARE(s.HostMsg(1), Byte{0x02});
                 QCOMPARE(s.HostMsg(7), Byte{0x03});
@@ -116,7 +113,7 @@ private slots:
 
     void everyByteFitsASevenBitLine()
     {
-        RunState s = started();
+        RunState s = startedState();
         for (int escrowed = 0; escrowed <= 1; ++escrowed)
             for (int allow = 0; allow <= 1; ++allow) {
                 s.Escrowed = static_cast<Byte>(escrowed);

@@ -3,6 +3,7 @@
 // that run against the simulator on a pseudo-terminal.
 #include "hexbytes.h"
 #include "poll.h"
+#include "startedstate.h"
 #include "streamlink.h"
 
 #include <QTest>
@@ -13,14 +14,6 @@ namespace {
 
 const QString StackedBill3 = "02 0B 20 10 10 18 41 01 03 03 70";
 const QString Idling = "02 0B 21 01 10 00 41 01 03 03 78";
-
-RunState started()
-{
-    RunState s;
-    s.BillEnable.fill(1);
-    s.Allow = 1;
-    return s;
-}
 
 std::vector<Byte> acceptorMsg(const RunState& s)
 {
@@ -48,7 +41,7 @@ class PollStepsTest : public QObject
 private slots:
     void aGoodReplyIsDecodedAndFlipsToggleOnce()
     {
-        RunState s = started();
+        RunState s = startedState();
         StreamLink link;
         link.schedule({hexBytes(StackedBill3)}, false);
         PollAcceptor(s, link, 1);
@@ -61,7 +54,7 @@ private slots:
 
     void aReplyArrivingByteByByteIsTakenInAtEleven()
     {
-        RunState s = started();
+        RunState s = startedState();
         StreamLink link;
         std::vector<std::vector<Byte>> bytes;
         for (Byte b : hexBytes(Idling))
@@ -74,7 +67,7 @@ private slots:
 
     void aBurstPastElevenTakesTheFirstElevenAndDropsTheRest()
     {
-        RunState s = started();
+        RunState s = startedState();
         StreamLink link;
         auto burst = hexBytes(Idling);
         burst.insert(burst.end(), {0x55, 0x66, 0x77});
@@ -87,7 +80,7 @@ private slots:
 
     void aShortReadIsNoReplyAndKeepsTheLastReply()
     {
-        RunState s = started();
+        RunState s = startedState();
         StreamLink good;
         good.schedule({hexBytes(StackedBill3)}, false);
         PollAcceptor(s, good, 1);
@@ -104,7 +97,7 @@ private slots:
 
     void aPortThatRefusesEverythingEndsTheTransactionNormally()
     {
-        RunState s = started();
+        RunState s = startedState();
         StreamLink link;
         link.schedule({hexBytes(Idling)}, true);
         PollAcceptor(s, link, 1);
@@ -115,7 +108,7 @@ private slots:
 
     void aWrongChecksumDecodesNothingAndKeepsToggle()
     {
-        RunState s = started();
+        RunState s = startedState();
         s.Toggle = 1;
         StreamLink link;
         auto bad = hexBytes(StackedBill3);
@@ -130,7 +123,7 @@ private slots:
 
     void noReplyAfterABadOneStillReportsTheChecksumError()
     {
-        RunState s = started();
+        RunState s = startedState();
         StreamLink link;
         auto bad = hexBytes(StackedBill3);
         bad[10] = 0;
