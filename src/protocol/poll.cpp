@@ -36,35 +36,34 @@ template <typename Step> void stepOver(Step&& step) noexcept
     }
 }
 
-// Takes the first eleven waiting bytes into AcceptorMsg and drops the rest.
-// The port hands bytes over in bursts, so a check can find more than eleven
-// waiting where a byte-by-byte count would have stood at exactly eleven; the
-// first eleven are what that count would have taken in. A count that has
-// passed eleven could otherwise never be taken in, and the link would stay
-// blocked for good.
-int takeIn(RunState& s, AcceptorLink& link)
+// Takes the first eleven waiting bytes into AcceptorMsg and drops the rest;
+// true when eleven were read. The port hands bytes over in bursts, so a check
+// can find more than eleven waiting where a byte-by-byte count would have
+// stood at exactly eleven; the first eleven are what that count would have
+// taken in. A count that has passed eleven could otherwise never be taken
+// in, and the link would stay blocked for good.
+bool takeIn(RunState& s, AcceptorLink& link)
 {
     s.RxData = stepOver([&] { return link.readAll(); }, {});
     stepOver([&] { link.discardInput(); });
     if (s.RxData.size() < ReplyLength)
-        return 1; // a short read is no reply; AcceptorMsg keeps the last one
+        return false; // a short read is no reply; AcceptorMsg keeps the last one
     std::copy_n(s.RxData.begin(), ReplyLength, s.AcceptorMsg.raw().begin());
-    return 0;
+    return true;
 }
 
-int awaitReply(RunState& s, AcceptorLink& link, Clock::time_point deadline, bool& tookIn)
+// True once a reply has been taken in before the deadline.
+bool awaitReply(RunState& s, AcceptorLink& link, Clock::time_point deadline)
 {
     while (Clock::now() <= deadline) {
         const int waiting = stepOver([&] { return link.waitingCount(); }, 0);
-        if (waiting >= ReplyLength) {
-            tookIn = true;
+        if (waiting >= ReplyLength)
             return takeIn(s, link);
-        }
         if (!stepOver([&] { return link.isOpen(); }, false))
             break;
         stepOver([&] { link.waitForInput(deadline, ReplyLength - waiting); });
     }
-    return 1;
+    return false;
 }
 
 // A take-in that fails the checksum was out of step with the acceptor: old
@@ -98,16 +97,24 @@ void ToggleAck(RunState& s)
 void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest)
 {
     BuildHostMessage(s, escrowRequest);
+    // Whatever waits now came before this host message: a reply that missed
+    // its own poll's wait, or the tail of a spoiled one. Taken in, it would
+    // answer the wrong poll and keep every later poll one reply behind.
+    stepOver([&] { link.discardInput(); });
     stepOver([&] { link.write(s.Sendit); });
     const auto sent = Clock::now();
     s.T1 = secondsNow();
 
-    bool tookIn = false;
-    s.NRFlag = awaitReply(s, link, sent + ReplyTimeout, tookIn);
-    if (!ReplyChecksumMatches(s)) {
-        s.NRFlag = 2;
-        if (tookIn)
+    // Only a reply taken in by this poll is judged; the last one kept in
+    // AcceptorMsg says nothing about this poll.
+    s.NRFlag = 1;
+    if (awaitReply(s, link, sent + ReplyTimeout)) {
+        if (ReplyChecksumMatches(s) && ReplyFramed(s)) {
+            s.NRFlag = 0;
+        } else {
+            s.NRFlag = 2;
             drainTail(link, sent + ReplyTimeout);
+        }
     }
 
     if (s.NRFlag != 0)

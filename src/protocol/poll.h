@@ -17,9 +17,11 @@ inline constexpr std::chrono::milliseconds LineQuiet{5};
 // Flips Toggle between 0 and 1; any other value is left alone.
 void ToggleAck(RunState& s);
 
-// One complete exchange: send the host message, wait at most ReplyTimeout for
-// the reply, check and decode it, advance the acknowledgement bit. Link
-// trouble shows only in NRFlag; no failure escapes.
+// One complete exchange: drop whatever is already waiting, send the host
+// message, wait at most ReplyTimeout for the reply, check its frame and
+// checksum, decode it, advance the acknowledgement bit. NRFlag tells what this
+// poll took in: 0 a good reply, 1 none, 2 eleven bytes that are no good
+// reply. Link trouble shows only there; no failure escapes.
 void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest);
 
 } // namespace kora

@@ -5,6 +5,7 @@
 namespace kora {
 
 namespace {
+constexpr Byte STX = 0x02, ETX = 0x03, FrameLength = 0x0B;
 Byte bit(Byte value, int n) { return static_cast<Byte>((value >> n) & 1u); }
 } // namespace
 
@@ -15,6 +16,12 @@ bool ReplyChecksumMatches(RunState& s)
     for (int i = 4; i <= 9; ++i)
         s.Chk ^= r(i);
     return s.Chk == r(11);
+}
+
+bool ReplyFramed(const RunState& s)
+{
+    const auto& r = s.AcceptorMsg;
+    return r(1) == STX && r(2) == FrameLength && r(10) == ETX;
 }
 
 void DecodeReply(RunState& s)

@@ -66,7 +66,9 @@ void countStackedBill(RunState& s, Kora232& w)
     if (s.Stacked != 1 || s.Credit == 0)
         return;
     SetForeColor(w.lbD(s.Credit), QColor(colour::PalePink));
-    if (s.Delay > CountingGate) {
+    // A failed poll leaves the last good report in place: counting it again
+    // would add bills the acceptor never stacked.
+    if (s.NRFlag == 0 && s.Delay > CountingGate) {
         QLineEdit* counter = w.txBillCount(s.Credit);
         counter->setText(CountOneMore(counter->text()));
         s.Delay = 0;

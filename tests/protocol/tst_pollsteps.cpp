@@ -106,32 +106,60 @@ private slots:
         QCOMPARE(s.HostMsg(3), Byte{0x10});
     }
 
-    void aWrongChecksumDecodesNothingAndKeepsToggle()
+    void elevenBytesThatAreNoGoodReplyAreAChecksumError_data()
     {
+        QTest::addColumn<QString>("bytes");
+        QTest::newRow("wrong last byte") << "02 0B 20 10 10 18 41 01 03 03 71";
+        QTest::newRow("eleven zero bytes") << "00 00 00 00 00 00 00 00 00 00 00";
+        QTest::newRow("noise that sums") << "5A 0B 20 10 10 18 41 01 03 03 70";
+        QTest::newRow("no end byte") << "02 0B 20 10 10 18 41 01 03 00 70";
+    }
+    void elevenBytesThatAreNoGoodReplyAreAChecksumError()
+    {
+        QFETCH(QString, bytes);
         RunState s = startedState();
         s.Toggle = 1;
         StreamLink link;
-        auto bad = hexBytes(StackedBill3);
-        bad[10] ^= 0x01;
-        link.schedule({bad}, false);
+        link.schedule({hexBytes(bytes)}, false);
         PollAcceptor(s, link, 1);
         QCOMPARE(s.NRFlag, 2);
         QCOMPARE(s.Toggle, Byte{1});
         QCOMPARE(s.Stacked, Byte{0});
-        QCOMPARE(acceptorMsg(s), bad);
+        QCOMPARE(s.Credit, Byte{0});
+        QCOMPARE(acceptorMsg(s), hexBytes(bytes));
     }
 
-    void noReplyAfterABadOneStillReportsTheChecksumError()
+    void aPollThatTakesNothingInIsNoReplyWhateverCameBefore_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<int>("outcomeBefore");
+        QTest::newRow("after a checksum error") << "02 0B 20 10 10 18 41 01 03 03 00" << 2;
+        QTest::newRow("after a good reply") << StackedBill3 << 0;
+    }
+    void aPollThatTakesNothingInIsNoReplyWhateverCameBefore()
+    {
+        QFETCH(QString, before);
+        QFETCH(int, outcomeBefore);
+        RunState s = startedState();
+        StreamLink link;
+        link.schedule({hexBytes(before)}, false);
+        PollAcceptor(s, link, 1);
+        QCOMPARE(s.NRFlag, outcomeBefore);
+        link.schedule({}, false);
+        PollAcceptor(s, link, 1);
+        QCOMPARE(s.NRFlag, 1);
+    }
+
+    void bytesWaitingBeforeTheHostMessageAreDropped()
     {
         RunState s = startedState();
         StreamLink link;
-        auto bad = hexBytes(StackedBill3);
-        bad[10] = 0;
-        link.schedule({bad}, false);
+        link.schedule({hexBytes(StackedBill3), hexBytes(Idling)}, false);
+        link.waitForInput({}, 11); // a late reply, waiting when the poll begins
         PollAcceptor(s, link, 1);
-        link.schedule({}, false);
-        PollAcceptor(s, link, 1);
-        QCOMPARE(s.NRFlag, 2);
+        QCOMPARE(s.NRFlag, 0);
+        QCOMPARE(acceptorMsg(s), hexBytes(Idling));
+        QCOMPARE(s.Stacked, Byte{0});
     }
 
     void toggleAckLeavesOddValuesAlone()

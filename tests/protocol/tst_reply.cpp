@@ -40,23 +40,28 @@ class ReplyTest : public QObject
     Q_OBJECT
 
 private slots:
-    void checksumTest_data()
+    void checksumAndFrameTests_data()
     {
         QTest::addColumn<QString>("reply");
-        QTest::addColumn<bool>("good");
-        QTest::newRow("stacked bill 3") << "02 0B 20 10 10 18 41 01 03 03 70" << true;
-        QTest::newRow("all zero, before the first reply") << "00 00 00 00 00 00 00 00 00 00 00" << true;
-        QTest::newRow("wrong last byte") << "02 0B 20 10 10 18 41 01 03 03 71" << false;
-        QTest::newRow("odd start and end bytes") << "FF 0B 20 10 10 18 41 01 03 77 70" << true;
-        QTest::newRow("byte 2 counts") << "02 0C 20 10 10 18 41 01 03 03 70" << false;
-        QTest::newRow("byte 9 counts") << "02 0B 20 10 10 18 41 01 04 03 70" << false;
+        QTest::addColumn<bool>("checksum");
+        QTest::addColumn<bool>("framed");
+        QTest::newRow("stacked bill 3") << "02 0B 20 10 10 18 41 01 03 03 70" << true << true;
+        QTest::newRow("all zero: sums, no frame") << "00 00 00 00 00 00 00 00 00 00 00" << true << false;
+        QTest::newRow("wrong last byte") << "02 0B 20 10 10 18 41 01 03 03 71" << false << true;
+        QTest::newRow("odd start byte") << "FF 0B 20 10 10 18 41 01 03 03 70" << true << false;
+        QTest::newRow("odd end byte") << "02 0B 20 10 10 18 41 01 03 77 70" << true << false;
+        QTest::newRow("wrong length byte, sum fixed") << "02 0C 20 10 10 18 41 01 03 03 77" << true << false;
+        QTest::newRow("byte 2 counts") << "02 0C 20 10 10 18 41 01 03 03 70" << false << false;
+        QTest::newRow("byte 9 counts") << "02 0B 20 10 10 18 41 01 04 03 70" << false << true;
     }
-    void checksumTest()
+    void checksumAndFrameTests()
     {
         QFETCH(QString, reply);
-        QFETCH(bool, good);
+        QFETCH(bool, checksum);
+        QFETCH(bool, framed);
         RunState s = withReply(reply);
-        QCOMPARE(ReplyChecksumMatches(s), good);
+        QCOMPARE(ReplyChecksumMatches(s), checksum);
+        QCOMPARE(ReplyFramed(s), framed);
         const auto& r = s.AcceptorMsg;
         QCOMPARE(s.Chk, Byte(r(2) ^ r(3) ^ r(4) ^ r(5) ^ r(6) ^ r(7) ^ r(8) ^ r(9)));
     }

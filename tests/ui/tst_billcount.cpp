@@ -100,23 +100,31 @@ private slots:
         QCOMPARE(ReadCount(QStringLiteral("\u0663")), 0); // only ASCII digits
     }
 
-    void failedPollsRepeatTheLastGoodStackedReport()
+    void failedPollsCountNothingAndLeaveDelayAlone_data()
     {
+        QTest::addColumn<int>("nrFlag");
+        QTest::addColumn<QString>("row");
+        QTest::newRow("no reply") << 1 << NoReply;
+        QTest::newRow("checksum error") << 2 << QStringLiteral("Checksum Error");
+    }
+    void failedPollsCountNothingAndLeaveDelayAlone()
+    {
+        QFETCH(int, nrFlag);
+        QFETCH(QString, row);
         pressStart();
         stackedReply(3, 5);
         UpdateMonitor(*s, *w);
         QCOMPARE(w->txBillCount(3)->text(), QStringLiteral("1"));
 
-        s->NRFlag = 1; // the flags stay as the last good reply left them
-        const Byte delays[] = {2, 4, 5, 3, 6};
-        const char* expected[] = {"1", "1", "2", "2", "3"};
-        for (int i = 0; i < 5; ++i) {
-            s->Delay = delays[i];
+        s->NRFlag = nrFlag; // the flags stay as the last good reply left them
+        for (const Byte delay : {Byte{2}, Byte{5}, Byte{50}}) {
+            s->Delay = delay;
             UpdateMonitor(*s, *w);
-            QCOMPARE(w->lbIN(0)->text(), NoReply);
+            QCOMPARE(w->lbIN(0)->text(), row);
             QCOMPARE(shownBillLabels(*w), QList<int>({3}));
             QCOMPARE(ForeColor(w->lbD(3)), StackingColour);
-            QCOMPARE(w->txBillCount(3)->text(), QString::fromLatin1(expected[i]));
+            QCOMPARE(w->txBillCount(3)->text(), QStringLiteral("1"));
+            QCOMPARE(s->Delay, delay);
         }
     }
 
