@@ -45,7 +45,7 @@ QString TopLevel::Describe(std::exception_ptr error)
     try {
         std::rethrow_exception(error);
     } catch (const SerialError& e) {
-        return QStringLiteral("Error %1: %2").arg(e.number()).arg(QString::fromStdString(e.what()));
+        return e.describe();
     } catch (const std::exception& e) {
         return QStringLiteral("Error: %1").arg(QString::fromStdString(e.what()));
     } catch (...) {

@@ -56,10 +56,10 @@ void RunControl::PollTick()
     w.frmMonitor()->setVisible(s.SetDisplay == 1);
 
     if (s.StartStop == 1) {
-        if (!w.MSComm1().isOpen() && !openPort() && !linkLost)
+        if (!w.MSComm1().isOpen() && !openPort())
             return;
-        // A port that is gone still gets its poll: it fails at once and shows
-        // as a failed row, and the next tick tries to open it again.
+        // A device that went away still gets its poll: it fails at once and
+        // shows as a failed row, and the next tick tries it again.
         PollAcceptor(s, w.MSComm1(), w.Check1()->isChecked() ? 1 : 0);
         if (s.SetDisplay == 1)
             UpdateMonitor(s, w);
@@ -68,16 +68,23 @@ void RunControl::PollTick()
         w.MSComm1().close();
 }
 
+// True when the tick may poll. After the device went away while polling,
+// only that device is tried again, quietly at every tick: the port number
+// may lead elsewhere by now (another adapter, another button clicked).
 bool RunControl::openPort()
 {
     MSComm& port = w.MSComm1();
-    port.setPortNumber(w.state().PortSelect);
     try {
-        port.open();
+        if (linkLost) {
+            port.reopen();
+        } else {
+            port.setPortNumber(w.state().PortSelect);
+            port.open();
+        }
     } catch (const SerialError& e) {
         if (!linkLost)
-            refusedToOpen(QString::fromStdString(e.what()));
-        return false;
+            refusedToOpen(e.describe());
+        return linkLost;
     }
     linkLost = false;
     return true;
@@ -97,7 +104,8 @@ void RunControl::refusedToOpen(const QString& reason)
                                 QMessageBox::Ok, &w);
     box->setObjectName(QStringLiteral("portError"));
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open(); // not exec(): the timers keep running, nothing nests
+    box->setWindowModality(Qt::NonModal); // the window stays usable, nothing nests
+    box->show();
 }
 
 void RunControl::DelayTick()

@@ -6,6 +6,13 @@
 
 namespace kora {
 
+namespace {
+QString inUse()
+{
+    return QStringLiteral("is in use by another program");
+}
+} // namespace
+
 MSComm::MSComm(PortMap portMap, QObject* parent)
     : QObject(parent), ports(std::move(portMap)), port(new QSerialPort(this))
 {
@@ -79,30 +86,64 @@ void MSComm::open()
 {
     if (port->isOpen())
         refuse(PortAlreadyOpen, QStringLiteral("is already open"));
-    openedNumber = number;
-    openedDevice = ports.deviceFor(number);
-    const QString& path = openedDevice;
+    const QString path = ports.deviceFor(number);
     if (path.isEmpty())
         throw SerialError(InvalidPortNumber,
                           QStringLiteral("Invalid port number: port %1 has no device on this "
                                          "system (name one with --port %1=DEVICE)")
                               .arg(number));
+    openDevice(number, path);
+}
+
+void MSComm::reopen()
+{
+    if (openedDevice.isEmpty())
+        return open();
+    if (port->isOpen())
+        refuse(PortAlreadyOpen, QStringLiteral("is already open"));
+    openDevice(openedNumber, openedDevice);
+}
+
+void MSComm::openDevice(int n, const QString& path)
+{
+    openedNumber = n;
+    openedDevice = path;
     onPseudoTerminal = ttyline::isPseudoTerminal(path);
     port->setPortName(path);
     applyLine();
-    if (!port->open(QIODevice::ReadWrite)) {
-        const bool settingsRefused = port->error() == QSerialPort::UnsupportedOperationError;
-        const QString reason = port->errorString();
-        port->clearError();
-        refuse(settingsRefused ? CommStateFailed : DeviceUnavailable,
-               QStringLiteral("cannot be opened: %1").arg(reason));
-    }
+    if (!port->open(QIODevice::ReadWrite))
+        refuseOpen();
     try {
+        if (!ttyline::lockDevice(*port))
+            refuse(DeviceUnavailable, inUse());
         assertModemLines();
     } catch (const SerialError&) {
         close();
         throw;
     }
+}
+
+// Names the cause in words the operator can act on; the system's own reason
+// is kept where there are none better.
+void MSComm::refuseOpen()
+{
+    const QSerialPort::SerialPortError error = port->error();
+    const QString reason = port->errorString();
+    port->clearError();
+    switch (ttyline::whyRefused(openedDevice, error == QSerialPort::PermissionError)) {
+    case ttyline::Refusal::InUse:
+        refuse(DeviceUnavailable, inUse());
+    case ttyline::Refusal::NotSerial:
+        refuse(InvalidPortNumber, QStringLiteral("is not a serial port"));
+    case ttyline::Refusal::NoPermission:
+        refuse(DeviceUnavailable,
+               QStringLiteral("cannot be opened: permission denied (the user needs to be in "
+                              "the group that owns the device, usually dialout)"));
+    case ttyline::Refusal::Other:
+        break;
+    }
+    refuse(error == QSerialPort::UnsupportedOperationError ? CommStateFailed : DeviceUnavailable,
+           QStringLiteral("cannot be opened: %1").arg(reason));
 }
 
 void MSComm::close()

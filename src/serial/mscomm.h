@@ -37,7 +37,13 @@ public:
     // Operations other than open throw SerialError (PortNotOpen) on a closed
     // port, except isOpen, close and waitForInput, which return at once.
     bool isOpen() const override;
-    void open(); // throws SerialError, see serialerror.h
+    // Opens the device the port number leads to now, and takes the device
+    // for this program alone. Throws SerialError, see serialerror.h.
+    void open();
+    // Opens again the device opened last, under the number it had then,
+    // whatever the port number and the port list say now: after a device
+    // went away, only that device is the acceptor. Before any open, as open().
+    void reopen();
     void close();
     void write(std::string_view text) override;
     int waitingCount() override;
@@ -51,6 +57,8 @@ signals:
     void deviceLost(const QString& reason);
 
 private:
+    void openDevice(int n, const QString& path);
+    [[noreturn]] void refuseOpen();
     QString portText() const;
     [[noreturn]] void refuse(int errorNumber, const QString& what) const;
     void applyLine();

@@ -27,6 +27,12 @@ public:
         : std::runtime_error(description.toStdString()), number_(number)
     {}
     int number() const { return number_; }
+    // What the operator reads: "Error 8010: Port 1 (/dev/ttyUSB0) is in use
+    // by another program".
+    QString describe() const
+    {
+        return QStringLiteral("Error %1: %2").arg(number_).arg(QString::fromStdString(what()));
+    }
 
 private:
     int number_ = 0;

@@ -5,12 +5,15 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/poll.h> // not <poll.h>: the poll transaction has a header of that name
 #include <sys/stat.h>
 #ifdef Q_OS_LINUX
 #include <sys/sysmacros.h>
 #endif
+#include <unistd.h>
 #endif
 
 #include <chrono>
@@ -74,6 +77,40 @@ int heldBySystem(QSerialPort& port)
     return count;
 }
 
+bool lockDevice(QSerialPort& port)
+{
+    int status = 0;
+    while ((status = ::flock(int(port.handle()), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    // A file system without locks cannot tell; only a lock held elsewhere refuses.
+    return status == 0 || errno != EWOULDBLOCK;
+}
+
+// Opens the device beside Qt to see what it is. Closing this probe is never
+// the last close of a device someone else holds, so it drops no modem line
+// of theirs.
+Refusal whyRefused(const QString& device, bool permissionError)
+{
+    const QByteArray path = QFile::encodeName(device);
+    struct stat st = {};
+    if (::stat(path.constData(), &st) != 0)
+        return Refusal::Other;
+    if (!S_ISCHR(st.st_mode))
+        return Refusal::NotSerial;
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EBUSY ? Refusal::InUse
+               : errno == EACCES || errno == EPERM ? Refusal::NoPermission
+                                                   : Refusal::Other;
+    Refusal why = permissionError ? Refusal::InUse : Refusal::Other;
+    if (!::isatty(fd))
+        why = Refusal::NotSerial;
+    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        why = Refusal::InUse;
+    ::close(fd);
+    return why;
+}
+
 bool deviceGone(QSerialPort& port)
 {
     pollfd p{int(port.handle()), POLLIN, 0};
@@ -107,6 +144,16 @@ int heldBySystem(QSerialPort& port)
 {
     port.waitForReadyRead(0);
     return 0;
+}
+
+bool lockDevice(QSerialPort&)
+{
+    return true; // Windows opens a port for one program only
+}
+
+Refusal whyRefused(const QString&, bool permissionError)
+{
+    return permissionError ? Refusal::InUse : Refusal::Other;
 }
 
 bool deviceGone(QSerialPort& port)

@@ -22,6 +22,19 @@ int heldBySystem(QSerialPort& port);
 // True once the device behind an open port has hung up or vanished.
 bool deviceGone(QSerialPort& port);
 
+// Takes the one-program-per-device lock on an open port: an advisory lock
+// on the device itself, so it holds whatever path reached the device and for
+// root too, and dies with its holder. False when another program holds it.
+bool lockDevice(QSerialPort& port);
+
+// Why a device could not be opened, as far as the system tells: a path that
+// is no terminal at all, a device another program holds, no permission.
+enum class Refusal { NotSerial, InUse, NoPermission, Other };
+// Looks at the device behind a failed open. Qt reports its own lock file
+// held by another program as a permission error; a device that this look
+// then opens freely is therefore in use, not forbidden.
+Refusal whyRefused(const QString& device, bool permissionError);
+
 enum class Wake { Input, Deadline, Gone };
 
 // Sleeps until the system holds input for the port, the device goes away or
