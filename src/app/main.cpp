@@ -2,6 +2,7 @@
 #include "portmap.h"
 #include "runcontrol.h"
 #include "session.h"
+#include "stopsignals.h"
 #include "toplevel.h"
 
 #include <QCommandLineParser>
@@ -103,6 +104,7 @@ int main(int argc, char** argv)
         return *status;
 
     kora::TopLevel app(argc, argv);
+    new kora::StopSignals(&app);
     kora::PortMap ports;
     kora::SessionPlan plan;
     if (const std::optional<int> status = readOptions(QCoreApplication::arguments(), ports, plan))

@@ -2,11 +2,14 @@
 // in this process behind a stable link.
 #include "acceptorserver.h"
 
+#include <QDir>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 namespace {
 
@@ -38,6 +41,18 @@ Run runProgram(const QStringList& arguments, int timeoutMs = 20000)
     run.out = QString::fromLocal8Bit(program.readAllStandardOutput());
     run.err = QString::fromLocal8Bit(program.readAllStandardError());
     return run;
+}
+
+// Qt SerialPort's lock file for a port the process holds, if there is one.
+QString lockFileOf(qint64 pid)
+{
+    for (const char* folder : {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks", "/tmp"})
+        for (const QFileInfo& f : QDir(folder).entryInfoList({"LCK..*"}, QDir::Files)) {
+            QFile file(f.filePath());
+            if (file.open(QIODevice::ReadOnly) && file.readLine().trimmed().toLongLong() == pid)
+                return f.filePath();
+        }
+    return {};
 }
 
 QString describe(QRgb c)
@@ -117,6 +132,34 @@ private slots:
             {"--quit-after", "0", "--screenshot", "/nonexistent-kora232-dir/window.png"});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains("screenshot"), qPrintable(run.err));
+    }
+
+    void aStopSignalClosesThePortAndEndsWithStatusZero_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void aStopSignalClosesThePortAndEndsWithStatusZero()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        kora::sim::ServerOptions o;
+        o.symlink = dir.filePath(QStringLiteral("acceptor")).toStdString();
+        kora::sim::AcceptorServer sim(o);
+        QProcess program;
+        program.start(QStringLiteral(KORA232),
+                      {"--port", "1=" + QString::fromStdString(o.symlink), "--start"});
+        QTRY_VERIFY_WITH_TIMEOUT(sim.messagesServed() >= 2, 10000);
+        const QString lock = lockFileOf(program.processId());
+        QVERIFY(!lock.isEmpty());
+
+        ::kill(pid_t(program.processId()), signal);
+        QVERIFY(program.waitForFinished(5000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY2(!QFileInfo::exists(lock), qPrintable(lock));
     }
 
     void helpListsTheSessionOptions()
