@@ -1,6 +1,8 @@
 // The server's controls: commands, fault settings and read-outs.
 #include "acceptorserver.h"
 
+#include <algorithm>
+
 namespace kora::sim {
 
 CommandResult AcceptorServer::command(const std::string& line)
@@ -55,6 +57,12 @@ CommandResult AcceptorServer::apply(const Command& c)
         return {};
     case Verb::Paced:
         setPaced(c.on);
+        return {};
+    case Verb::Noise:
+        setNoise(c.number, c.every);
+        return {};
+    case Verb::Unplug:
+        unplugFor(c.time);
         return {};
     default:
         break;
@@ -145,6 +153,16 @@ void AcceptorServer::setPaced(bool on)
 {
     std::lock_guard lock(mutex_);
     faults_.paced = on;
+}
+
+void AcceptorServer::setNoise(int bytes, int everyPolls)
+{
+    std::lock_guard lock(mutex_);
+    faults_.noiseBytes = std::max(0, bytes);
+    faults_.noiseEvery = faults_.noiseBytes > 0 ? std::max(1, everyPolls) : 0;
+    repliesSinceNoise_ = 0;
+    if (faults_.noiseBytes == 0)
+        bursts_.clear();
 }
 
 Faults AcceptorServer::faults() const
