@@ -171,7 +171,7 @@ void AcceptorServer::answer(const HostMessage& message, Clock::time_point now,
         return;
     }
     const auto due = now + faults_.late;
-    outgoing_.push_back({due, shapeReply(a.reply, faults_, noise_), faults_.paced});
+    outgoing_.push_back({due, shapeReply(a.reply, faults_, noise_), faults_.paced, true, now});
     if (faults_.noiseBytes > 0 && ++repliesSinceNoise_ >= faults_.noiseEvery) {
         repliesSinceNoise_ = 0;
         scheduleNoise(due);

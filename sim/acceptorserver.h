@@ -115,6 +115,7 @@ private:
         std::vector<std::uint8_t> bytes;
         bool paced = true;
         bool reply = true; // else noise, which is neither stamped nor counted
+        Clock::time_point queued{};
     };
 
     void run();

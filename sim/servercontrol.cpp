@@ -119,8 +119,15 @@ void AcceptorServer::silenceFor(Ms duration)
 
 void AcceptorServer::setLate(Ms delay)
 {
-    std::lock_guard lock(mutex_);
-    faults_.late = delay;
+    {
+        std::lock_guard lock(mutex_);
+        faults_.late = delay;
+        // Replies held under a longer delay go no later than this one says,
+        // still in order: after `late off` they all go at once.
+        for (Transmission& t : outgoing_)
+            t.due = std::min(t.due, t.queued + delay);
+    }
+    wake(); // the server sleeps until the old time
 }
 
 void AcceptorServer::setTruncate(int bytes)

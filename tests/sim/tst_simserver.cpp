@@ -121,6 +121,33 @@ private slots:
         QVERIFY(since(host.sentAt(), host.lastByteAt()) >= Ms{150});
     }
 
+    void repliesHeldLateGoNoLaterThanTheNewDelaySays_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("released");
+        QTest::newRow("off") << "late off" << true;
+        QTest::newRow("shorter") << "late 100ms" << true;
+        QTest::newRow("longer") << "late 5s" << false;
+    }
+    void repliesHeldLateGoNoLaterThanTheNewDelaySays()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, released);
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        server.setLate(Ms{2000});
+        host.send(hostMessage(0));
+        host.send(hostMessage(1));
+        QVERIFY(host.readFor(Ms{100}).empty());
+        QVERIFY(server.command(command.toStdString()).ok);
+        const Bytes got = host.readFor(Ms{300});
+        QCOMPARE(got.size(), std::size_t(released ? 22 : 0));
+        if (released) {
+            QVERIFY(isGoodReply(Bytes(got.begin(), got.begin() + 11), 0));
+            QVERIFY(isGoodReply(Bytes(got.begin() + 11, got.end()), 1));
+        }
+    }
+
     void aTruncatedReplyStopsAfterKBytes()
     {
         AcceptorServer server(fastSteps());
