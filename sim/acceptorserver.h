@@ -53,8 +53,9 @@ class AcceptorServer
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Opens the line and starts serving. Throws std::system_error when the
-    // line cannot be opened.
+    // Opens the line and starts serving. Throws std::invalid_argument when the
+    // options name a line or link path it must not use, std::system_error
+    // when the line cannot be opened.
     explicit AcceptorServer(ServerOptions options = {});
     ~AcceptorServer();
     AcceptorServer(const AcceptorServer&) = delete;
