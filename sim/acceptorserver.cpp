@@ -1,5 +1,6 @@
 #include "acceptorserver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -88,6 +89,7 @@ void AcceptorServer::run()
         runTasks();
         int timeoutMs = -1;
         int fd = -1;
+        std::vector<std::string> logLines;
         {
             std::unique_lock lock(mutex_);
             if (stopping_) {
@@ -95,13 +97,13 @@ void AcceptorServer::run()
                 runTasks(); // any posted before the stop still wait for an answer
                 return;
             }
+            relinkIfDue(logLines);
             fd = link_.fd();
-            if (!outgoing_.empty())
-                timeoutMs = static_cast<int>(
-                    std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(
-                                               outgoing_.front().due - Clock::now())
-                                               .count()));
+            if (const auto next = nextDue(); next != Clock::time_point::max())
+                timeoutMs = static_cast<int>(std::max<long long>(
+                    0, std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count()));
         }
+        writeLog(logLines);
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd, POLLIN, 0}};
         ::poll(fds, 2, timeoutMs);
         if (fds[0].revents & POLLIN) {
@@ -109,7 +111,7 @@ void AcceptorServer::run()
             [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
         }
         if (fds[1].revents & POLLIN) {
-            std::vector<std::string> logLines;
+            logLines.clear();
             onInput(logLines);
             writeLog(logLines);
         } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
@@ -168,7 +170,37 @@ void AcceptorServer::answer(const HostMessage& message, Clock::time_point now,
         ++counters_.silenced;
         return;
     }
-    outgoing_.push_back({now + faults_.late, shapeReply(a.reply, faults_, noise_), faults_.paced});
+    const auto due = now + faults_.late;
+    outgoing_.push_back({due, shapeReply(a.reply, faults_, noise_), faults_.paced, true, now});
+    if (faults_.noiseBytes > 0 && ++repliesSinceNoise_ >= faults_.noiseEvery) {
+        repliesSinceNoise_ = 0;
+        scheduleNoise(due);
+    }
+}
+
+void AcceptorServer::scheduleNoise(Clock::time_point after)
+{
+    // A random moment up to 120 ms on, so that some bursts find the host idle
+    // and some find it waiting for its next reply.
+    Transmission burst{after + Ms{noise_() % 121}, {}, faults_.paced, false};
+    for (int i = 0; i < faults_.noiseBytes; ++i)
+        burst.bytes.push_back(static_cast<std::uint8_t>(noise_() & 0x7F));
+    const auto at =
+        std::upper_bound(bursts_.begin(), bursts_.end(), burst.due,
+                         [](Clock::time_point due, const Transmission& t) { return due < t.due; });
+    bursts_.insert(at, std::move(burst));
+}
+
+AcceptorServer::Clock::time_point AcceptorServer::nextDue() const
+{
+    auto next = Clock::time_point::max();
+    if (!outgoing_.empty())
+        next = outgoing_.front().due;
+    if (!bursts_.empty())
+        next = std::min(next, bursts_.front().due);
+    if (faults_.unpluggedUntil != Clock::time_point{})
+        next = std::min(next, faults_.unpluggedUntil);
+    return next;
 }
 
 void AcceptorServer::sendDue()
@@ -177,10 +209,19 @@ void AcceptorServer::sendDue()
         Transmission t;
         {
             std::lock_guard lock(mutex_);
-            if (outgoing_.empty() || outgoing_.front().due > Clock::now())
+            const auto now = Clock::now();
+            std::deque<Transmission>* from = nullptr;
+            if (!outgoing_.empty() && outgoing_.front().due <= now)
+                from = &outgoing_;
+            // A reply goes first when both are due at once, so noise never
+            // lands ahead of the reply it follows.
+            if (!bursts_.empty() && bursts_.front().due <= now &&
+                (!from || bursts_.front().due < from->front().due))
+                from = &bursts_;
+            if (!from)
                 return;
-            t = std::move(outgoing_.front());
-            outgoing_.pop_front();
+            t = std::move(from->front());
+            from->pop_front();
         }
         transmit(t);
     }
@@ -203,6 +244,10 @@ void AcceptorServer::transmit(const Transmission& t)
         sleepUntil(start + kByteTime * static_cast<long>(last + 1));
     } else {
         writeAll(fd, t.bytes.data(), last);
+    }
+    if (!t.reply) {
+        writeAll(fd, &t.bytes[last], 1);
+        return;
     }
     // Stamped and counted before the final byte leaves, so that a host that
     // already holds the whole reply never reads an older time or count.
@@ -249,24 +294,52 @@ void AcceptorServer::onLinkThread(std::function<void()> task)
     done.get();
 }
 
+// On the server's thread, under the lock.
+void AcceptorServer::dropLink()
+{
+    link_.close();
+    outgoing_.clear();
+    bursts_.clear();
+    reader_.reset();
+    faults_.unpluggedUntil = {};
+}
+
+void AcceptorServer::relinkIfDue(std::vector<std::string>& logLines)
+{
+    const auto now = Clock::now();
+    if (faults_.unpluggedUntil == Clock::time_point{} || faults_.unpluggedUntil > now)
+        return;
+    try {
+        dropLink();
+        link_.open();
+        logLines.push_back(stamp(now) + "plugged in again: " + link_.path());
+    } catch (const std::exception& e) {
+        // Out of pseudo-terminals or a device still away: try again shortly.
+        faults_.unpluggedUntil = now + std::chrono::seconds(1);
+        logLines.push_back(stamp(now) + "cannot plug in again: " + e.what());
+    }
+}
+
 void AcceptorServer::closeLink()
 {
-    onLinkThread([this] {
-        link_.close();
-        outgoing_.clear();
-        reader_.reset();
-    });
+    onLinkThread([this] { dropLink(); });
 }
 
 std::string AcceptorServer::reopenLink()
 {
     onLinkThread([this] {
-        link_.close();
-        outgoing_.clear();
-        reader_.reset();
+        dropLink();
         link_.open();
     });
     return devicePath();
+}
+
+void AcceptorServer::unplugFor(Ms duration)
+{
+    onLinkThread([this, duration] {
+        dropLink();
+        faults_.unpluggedUntil = Clock::now() + duration;
+    });
 }
 
 bool AcceptorServer::linkOpen() const

@@ -53,8 +53,9 @@ class AcceptorServer
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Opens the line and starts serving. Throws std::system_error when the
-    // line cannot be opened.
+    // Opens the line and starts serving. Throws std::invalid_argument when the
+    // options name a line or link path it must not use, std::system_error
+    // when the line cannot be opened.
     explicit AcceptorServer(ServerOptions options = {});
     ~AcceptorServer();
     AcceptorServer(const AcceptorServer&) = delete;
@@ -77,6 +78,10 @@ public:
     void corruptNext(int replies);
     void setGarbage(int bytes);
     void setPaced(bool on);
+    // A burst of `bytes` random 7-bit bytes once every `everyPolls` replies
+    // (at least 1), sent on its own at a random moment up to 120 ms after
+    // that reply's time; 0 bytes: none.
+    void setNoise(int bytes, int everyPolls);
     Faults faults() const;
     void setStepTime(Ms stepTime);
 
@@ -94,6 +99,10 @@ public:
     void closeLink();
     // A new pseudo-terminal (or the device again); returns its path.
     std::string reopenLink();
+    // Closes the line as closeLink() does and returns at once; the server
+    // reopens it as reopenLink() does when `duration` has passed. Called again
+    // while unplugged, sets the time anew.
+    void unplugFor(Ms duration);
     bool linkOpen() const;
 
     // Stops serving and ends any `wait`. The line stays open until destruction.
@@ -106,6 +115,8 @@ private:
         Clock::time_point due;
         std::vector<std::uint8_t> bytes;
         bool paced = true;
+        bool reply = true; // else noise, which is neither stamped nor counted
+        Clock::time_point queued{};
     };
 
     void run();
@@ -113,7 +124,11 @@ private:
     void onInput(std::vector<std::string>& logLines);
     void answer(const HostMessage& message, Clock::time_point now,
                 std::vector<std::string>& logLines);
+    void scheduleNoise(Clock::time_point after);
+    Clock::time_point nextDue() const;
     void sendDue();
+    void relinkIfDue(std::vector<std::string>& logLines);
+    void dropLink();
     void transmit(const Transmission& t);
     void advanceModel(Clock::time_point now) const;
     void wake();
@@ -135,7 +150,9 @@ private:
     Faults faults_;
     Counters counters_;
     Clock::time_point lastReplyEnd_{};
-    std::deque<Transmission> outgoing_;
+    std::deque<Transmission> outgoing_; // replies, in order
+    std::deque<Transmission> bursts_;   // noise, by due time
+    int repliesSinceNoise_ = 0;
     std::deque<std::packaged_task<void()>> tasks_;
     std::minstd_rand noise_{232};
 

@@ -110,6 +110,19 @@ struct Parser
             number(counted, 1, 1000000, false);
     }
 
+    void noise()
+    {
+        if (words.size() == 2 && arg() == "off")
+            return give({.verb = Verb::Noise});
+        const auto n =
+            words.size() == 4 && words[2] == "every" ? parseCount(words[1], 1, 1000) : std::nullopt;
+        const auto k = n ? parseCount(words[3], 1, 1000000) : std::nullopt;
+        if (k)
+            give({.verb = Verb::Noise, .number = *n, .every = *k});
+        else
+            fail("expected N every K (N 1-1000 bytes, K 1-1000000 polls) or off");
+    }
+
     void parse()
     {
         const std::string& v = words[0];
@@ -151,6 +164,10 @@ struct Parser
             number(Verb::Garbage, 1, 1000, true);
         else if (v == "paced")
             optionalSwitch(Verb::Paced);
+        else if (v == "unplug")
+            duration(Verb::Unplug, false);
+        else if (v == "noise")
+            noise();
         else if (v == "help")
             simple(Verb::Help);
         else if (v == "quit" || v == "exit")
@@ -215,6 +232,10 @@ Faults (on the line only; a host repeat after a spoiled reply gets the good one)
   garbage N|off       N noise bytes ahead of each reply
   paced on|off        on: one byte every 1.04 ms as at 9600 baud (default);
                       off: each reply at once
+  unplug DURATION     the line goes away (the host sees a hang-up) and comes back
+                      after DURATION on a new pseudo-terminal, e.g. unplug 3s
+  noise N every K     N noise bytes between replies, once every K replies
+  noise off           no more noise
 )";
 }
 

@@ -31,6 +31,8 @@ enum class Verb {
     CorruptNext,
     Garbage,
     Paced,
+    Unplug,
+    Noise,
     Help,
     Quit,
 };
@@ -38,9 +40,10 @@ enum class Verb {
 struct Command
 {
     Verb verb = Verb::Help;
-    int number = 0;                   // insert N, truncate K, garbage N, corrupt N
+    int number = 0;                   // insert N, truncate K, garbage N, corrupt N, noise N
+    int every = 0;                    // noise N every K: the K
     bool on = true;                   // the on|off of full, cassette, silent, corrupt, paced
-    std::chrono::milliseconds time{}; // wait, step, late, silent DURATION
+    std::chrono::milliseconds time{}; // wait, step, late, silent, unplug DURATION
 };
 
 struct ParsedLine

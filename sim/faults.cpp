@@ -2,6 +2,15 @@
 
 namespace kora::sim {
 
+namespace {
+
+std::string msLeft(Faults::Clock::time_point until, Faults::Clock::time_point now)
+{
+    return std::to_string(std::chrono::ceil<std::chrono::milliseconds>(until - now).count()) + "ms";
+}
+
+} // namespace
+
 std::string Faults::text(Clock::time_point now) const
 {
     std::string text;
@@ -9,10 +18,7 @@ std::string Faults::text(Clock::time_point now) const
     if (silent)
         add("silent");
     else if (now < silentUntil)
-        add("silent for " +
-            std::to_string(
-                std::chrono::ceil<std::chrono::milliseconds>(silentUntil - now).count()) +
-            "ms");
+        add("silent for " + msLeft(silentUntil, now));
     if (late.count() > 0)
         add("late " + std::to_string(late.count()) + "ms");
     if (truncate > 0)
@@ -23,7 +29,11 @@ std::string Faults::text(Clock::time_point now) const
         add("corrupt " + std::to_string(corruptNext));
     if (garbage > 0)
         add("garbage " + std::to_string(garbage));
+    if (noiseBytes > 0)
+        add("noise " + std::to_string(noiseBytes) + " every " + std::to_string(noiseEvery));
     add(paced ? "paced" : "unpaced");
+    if (now < unpluggedUntil)
+        add("unplugged for " + msLeft(unpluggedUntil, now));
     return text;
 }
 

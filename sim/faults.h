@@ -28,9 +28,13 @@ struct Faults
     int corruptNext = 0;  // the next N replies' checksums wrong
     int garbage = 0;      // noise bytes ahead of each reply
     bool paced = true;    // one byte every kByteTime, else all at once
+    int noiseBytes = 0;   // a burst of N noise bytes between replies; 0 for none
+    int noiseEvery = 0;   // one burst every K replies
+    // The line is away until then (a host sees it unplugged); unset when in.
+    Clock::time_point unpluggedUntil{};
 
     bool silentAt(Clock::time_point now) const { return silent || now < silentUntil; }
-    // "late 600ms, garbage 3, paced"
+    // "late 600ms, garbage 3, noise 32 every 5, paced"
     std::string text(Clock::time_point now) const;
 };
 

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <mutex>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/signalfd.h>
 #include <thread>
 #include <unistd.h>
@@ -223,6 +224,9 @@ int main(int argc, char** argv)
     }
     try {
         return serve(options);
+    } catch (const std::invalid_argument& e) { // a device or link path it must not use
+        std::cerr << "acceptor-sim: " << e.what() << '\n';
+        return 2;
     } catch (const std::exception& e) {
         std::cerr << "acceptor-sim: " << e.what() << '\n';
         return 1;

@@ -1,8 +1,12 @@
 #include "ptylink.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <pty.h>
+#include <random>
+#include <stdexcept>
+#include <string_view>
 #include <sys/stat.h>
 #include <system_error>
 #include <termios.h>
@@ -44,17 +48,48 @@ std::string readLink(const std::string& path)
     return n < 0 ? std::string{} : std::string(buf.data(), static_cast<std::size_t>(n));
 }
 
+// The path may be taken over only when it holds nothing of the user's:
+// nothing at all, or a symbolic link to a pseudo-terminal or to nothing, as a
+// run that crashed leaves behind.
+void refuseUnlessFreeToReplace(const std::string& path)
+{
+    struct stat st
+    {};
+    if (lstat(path.c_str(), &st) < 0)
+        return;
+    char* const real = S_ISLNK(st.st_mode) ? realpath(path.c_str(), nullptr) : nullptr;
+    const bool dangling = S_ISLNK(st.st_mode) && !real && errno == ENOENT;
+    const bool toPty = real && std::string_view(real).starts_with("/dev/pts/");
+    std::free(real);
+    if (!dangling && !toPty)
+        throw std::invalid_argument(path +
+                                    " exists and is not a link to a pseudo-terminal; not replaced");
+}
+
+// symlink() never replaces an existing name, so a name already taken, by
+// whatever, only costs another try with other letters, as in mkstemp.
+std::string symlinkUnderFreshName(const std::string& target, const std::string& near)
+{
+    static constexpr std::string_view letters =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::minstd_rand pick(std::random_device{}());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = near + '.';
+        for (int i = 0; i < 6; ++i)
+            name += letters[pick() % letters.size()];
+        if (::symlink(target.c_str(), name.c_str()) == 0)
+            return name;
+        if (errno != EEXIST)
+            throwErrno("symlink " + name);
+    }
+    throwErrno("symlink " + near);
+}
+
 } // namespace
 
 PtyLink::PtyLink(std::string device, std::string symlink)
     : device_(std::move(device)), symlink_(std::move(symlink))
-{
-    struct stat st
-    {};
-    if (!symlink_.empty() && lstat(symlink_.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
-        throw std::system_error(std::make_error_code(std::errc::file_exists),
-                                symlink_ + " exists and is not a symbolic link");
-}
+{}
 
 PtyLink::~PtyLink()
 {
@@ -64,11 +99,18 @@ PtyLink::~PtyLink()
 void PtyLink::open()
 {
     close();
+    if (!symlink_.empty())
+        refuseUnlessFreeToReplace(symlink_);
     if (device_.empty())
         openNewPty();
     else
         openDevice();
-    pointSymlink();
+    try {
+        pointSymlink();
+    } catch (...) {
+        close(); // a line no host can find by its path is no use
+        throw;
+    }
 }
 
 void PtyLink::openNewPty()
@@ -123,12 +165,13 @@ void PtyLink::pointSymlink()
         return;
     // A new link under a temporary name, then a rename, so that the path is
     // never missing or half-made while it moves.
-    const std::string fresh = symlink_ + ".new";
-    ::unlink(fresh.c_str());
-    if (::symlink(path_.c_str(), fresh.c_str()) < 0)
-        throwErrno("symlink " + fresh);
-    if (::rename(fresh.c_str(), symlink_.c_str()) < 0)
+    const std::string fresh = symlinkUnderFreshName(path_, symlink_);
+    if (::rename(fresh.c_str(), symlink_.c_str()) < 0) {
+        const int error = errno;
+        ::unlink(fresh.c_str());
+        errno = error;
         throwErrno("rename " + fresh);
+    }
 }
 
 void PtyLink::removeSymlink()

@@ -13,15 +13,16 @@ class PtyLink
 public:
     // An empty `device` means a new pseudo-terminal at each open(). A
     // non-empty `symlink` is kept a symbolic link to the current device and
-    // removed when the link closes, so a host can be pinned to one path
-    // across reopenings. Throws std::system_error if `symlink` names
-    // something other than a symbolic link.
+    // removed when the link closes if it still leads there, so a host can be
+    // pinned to one path across reopenings.
     explicit PtyLink(std::string device = {}, std::string symlink = {});
     ~PtyLink();
     PtyLink(const PtyLink&) = delete;
     PtyLink& operator=(const PtyLink&) = delete;
 
-    // Throws std::system_error when the device cannot be had.
+    // Throws std::invalid_argument when `symlink` holds anything but a link to
+    // a pseudo-terminal or to nothing, std::system_error when the device
+    // cannot be had.
     void open();
     void close();
     bool isOpen() const { return fd_ >= 0; }

@@ -1,6 +1,8 @@
 // The server's controls: commands, fault settings and read-outs.
 #include "acceptorserver.h"
 
+#include <algorithm>
+
 namespace kora::sim {
 
 CommandResult AcceptorServer::command(const std::string& line)
@@ -55,6 +57,12 @@ CommandResult AcceptorServer::apply(const Command& c)
         return {};
     case Verb::Paced:
         setPaced(c.on);
+        return {};
+    case Verb::Noise:
+        setNoise(c.number, c.every);
+        return {};
+    case Verb::Unplug:
+        unplugFor(c.time);
         return {};
     default:
         break;
@@ -111,8 +119,15 @@ void AcceptorServer::silenceFor(Ms duration)
 
 void AcceptorServer::setLate(Ms delay)
 {
-    std::lock_guard lock(mutex_);
-    faults_.late = delay;
+    {
+        std::lock_guard lock(mutex_);
+        faults_.late = delay;
+        // Replies held under a longer delay go no later than this one says,
+        // still in order: after `late off` they all go at once.
+        for (Transmission& t : outgoing_)
+            t.due = std::min(t.due, t.queued + delay);
+    }
+    wake(); // the server sleeps until the old time
 }
 
 void AcceptorServer::setTruncate(int bytes)
@@ -145,6 +160,16 @@ void AcceptorServer::setPaced(bool on)
 {
     std::lock_guard lock(mutex_);
     faults_.paced = on;
+}
+
+void AcceptorServer::setNoise(int bytes, int everyPolls)
+{
+    std::lock_guard lock(mutex_);
+    faults_.noiseBytes = std::max(0, bytes);
+    faults_.noiseEvery = faults_.noiseBytes > 0 ? std::max(1, everyPolls) : 0;
+    repliesSinceNoise_ = 0;
+    if (faults_.noiseBytes == 0)
+        bursts_.clear();
 }
 
 Faults AcceptorServer::faults() const

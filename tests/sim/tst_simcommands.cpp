@@ -19,37 +19,43 @@ private slots:
         QTest::addColumn<int>("number");
         QTest::addColumn<bool>("on");
         QTest::addColumn<int>("ms");
-        QTest::newRow("insert") << "insert 3" << Verb::Insert << 3 << true << 0;
+        QTest::addColumn<int>("every");
+        QTest::newRow("insert") << "insert 3" << Verb::Insert << 3 << true << 0 << 0;
         QTest::newRow("spaces and a comment")
-            << "  insert   7  # big one" << Verb::Insert << 7 << true << 0;
-        QTest::newRow("cheat") << "cheat" << Verb::Cheat << 0 << true << 0;
-        QTest::newRow("jam") << "jam" << Verb::Jam << 0 << true << 0;
-        QTest::newRow("clear") << "clear" << Verb::Clear << 0 << true << 0;
-        QTest::newRow("full") << "full" << Verb::Full << 0 << true << 0;
-        QTest::newRow("full off") << "full off" << Verb::Full << 0 << false << 0;
-        QTest::newRow("cassette off") << "cassette off" << Verb::Cassette << 0 << false << 0;
-        QTest::newRow("cassette on") << "cassette on" << Verb::Cassette << 0 << true << 0;
-        QTest::newRow("failure") << "failure" << Verb::Failure << 0 << true << 0;
-        QTest::newRow("invalid") << "invalid" << Verb::Invalid << 0 << true << 0;
-        QTest::newRow("power") << "power" << Verb::Power << 0 << true << 0;
-        QTest::newRow("wait in ms") << "wait 500ms" << Verb::Wait << 0 << true << 500;
-        QTest::newRow("wait in s") << "wait 2s" << Verb::Wait << 0 << true << 2000;
-        QTest::newRow("wait in fractions of s") << "wait 1.5s" << Verb::Wait << 0 << true << 1500;
-        QTest::newRow("step bare ms") << "step 20" << Verb::Step << 0 << true << 20;
-        QTest::newRow("silent on") << "silent on" << Verb::Silent << 0 << true << 0;
-        QTest::newRow("silent off") << "silent off" << Verb::Silent << 0 << false << 0;
-        QTest::newRow("silent for a while") << "silent 2s" << Verb::SilentFor << 0 << true << 2000;
-        QTest::newRow("late") << "late 600" << Verb::Late << 0 << true << 600;
-        QTest::newRow("late off") << "late off" << Verb::Late << 0 << true << 0;
-        QTest::newRow("truncate") << "truncate 5" << Verb::Truncate << 5 << true << 0;
-        QTest::newRow("truncate off") << "truncate off" << Verb::Truncate << 0 << true << 0;
-        QTest::newRow("corrupt on") << "corrupt on" << Verb::Corrupt << 0 << true << 0;
-        QTest::newRow("corrupt some") << "corrupt 2" << Verb::CorruptNext << 2 << true << 0;
-        QTest::newRow("garbage") << "garbage 4" << Verb::Garbage << 4 << true << 0;
-        QTest::newRow("paced off") << "paced off" << Verb::Paced << 0 << false << 0;
-        QTest::newRow("tally") << "tally" << Verb::Tally << 0 << true << 0;
-        QTest::newRow("status") << "status" << Verb::Status << 0 << true << 0;
-        QTest::newRow("quit") << "quit" << Verb::Quit << 0 << true << 0;
+            << "  insert   7  # big one" << Verb::Insert << 7 << true << 0 << 0;
+        QTest::newRow("cheat") << "cheat" << Verb::Cheat << 0 << true << 0 << 0;
+        QTest::newRow("jam") << "jam" << Verb::Jam << 0 << true << 0 << 0;
+        QTest::newRow("clear") << "clear" << Verb::Clear << 0 << true << 0 << 0;
+        QTest::newRow("full") << "full" << Verb::Full << 0 << true << 0 << 0;
+        QTest::newRow("full off") << "full off" << Verb::Full << 0 << false << 0 << 0;
+        QTest::newRow("cassette off") << "cassette off" << Verb::Cassette << 0 << false << 0 << 0;
+        QTest::newRow("cassette on") << "cassette on" << Verb::Cassette << 0 << true << 0 << 0;
+        QTest::newRow("failure") << "failure" << Verb::Failure << 0 << true << 0 << 0;
+        QTest::newRow("invalid") << "invalid" << Verb::Invalid << 0 << true << 0 << 0;
+        QTest::newRow("power") << "power" << Verb::Power << 0 << true << 0 << 0;
+        QTest::newRow("wait in ms") << "wait 500ms" << Verb::Wait << 0 << true << 500 << 0;
+        QTest::newRow("wait in s") << "wait 2s" << Verb::Wait << 0 << true << 2000 << 0;
+        QTest::newRow("wait in fractions of s")
+            << "wait 1.5s" << Verb::Wait << 0 << true << 1500 << 0;
+        QTest::newRow("step bare ms") << "step 20" << Verb::Step << 0 << true << 20 << 0;
+        QTest::newRow("silent on") << "silent on" << Verb::Silent << 0 << true << 0 << 0;
+        QTest::newRow("silent off") << "silent off" << Verb::Silent << 0 << false << 0 << 0;
+        QTest::newRow("silent for a while")
+            << "silent 2s" << Verb::SilentFor << 0 << true << 2000 << 0;
+        QTest::newRow("late") << "late 600" << Verb::Late << 0 << true << 600 << 0;
+        QTest::newRow("late off") << "late off" << Verb::Late << 0 << true << 0 << 0;
+        QTest::newRow("truncate") << "truncate 5" << Verb::Truncate << 5 << true << 0 << 0;
+        QTest::newRow("truncate off") << "truncate off" << Verb::Truncate << 0 << true << 0 << 0;
+        QTest::newRow("corrupt on") << "corrupt on" << Verb::Corrupt << 0 << true << 0 << 0;
+        QTest::newRow("corrupt some") << "corrupt 2" << Verb::CorruptNext << 2 << true << 0 << 0;
+        QTest::newRow("garbage") << "garbage 4" << Verb::Garbage << 4 << true << 0 << 0;
+        QTest::newRow("paced off") << "paced off" << Verb::Paced << 0 << false << 0 << 0;
+        QTest::newRow("unplug") << "unplug 3s" << Verb::Unplug << 0 << true << 3000 << 0;
+        QTest::newRow("noise") << "noise 32 every 5" << Verb::Noise << 32 << true << 0 << 5;
+        QTest::newRow("noise off") << "noise off" << Verb::Noise << 0 << true << 0 << 0;
+        QTest::newRow("tally") << "tally" << Verb::Tally << 0 << true << 0 << 0;
+        QTest::newRow("status") << "status" << Verb::Status << 0 << true << 0 << 0;
+        QTest::newRow("quit") << "quit" << Verb::Quit << 0 << true << 0 << 0;
     }
     void readsEachCommand()
     {
@@ -58,12 +64,14 @@ private slots:
         QFETCH(int, number);
         QFETCH(bool, on);
         QFETCH(int, ms);
+        QFETCH(int, every);
         const ParsedLine p = parseCommand(line.toStdString());
         QVERIFY2(p.command.has_value(), p.error.c_str());
         QCOMPARE(p.command->verb, verb);
         QCOMPARE(p.command->number, number);
         QCOMPARE(p.command->on, on);
         QCOMPARE(p.command->time, Ms{ms});
+        QCOMPARE(p.command->every, every);
     }
 
     void refusesWhatItCannotDo_data()
@@ -81,6 +89,12 @@ private slots:
         QTest::newRow("cassette half") << "cassette maybe";
         QTest::newRow("whole reply is no truncation") << "truncate 11";
         QTest::newRow("corrupt nothing") << "corrupt 0";
+        QTest::newRow("unplug for no time given") << "unplug";
+        QTest::newRow("noise without a rate") << "noise 8";
+        QTest::newRow("noise of no bytes") << "noise 0 every 5";
+        QTest::newRow("noise beyond its most") << "noise 1001 every 1";
+        QTest::newRow("noise never") << "noise 8 every 0";
+        QTest::newRow("noise misspelt") << "noise 8 each 2";
     }
     void refusesWhatItCannotDo()
     {
@@ -103,9 +117,9 @@ private slots:
     {
         const std::string help = commandHelp();
         for (const char* word :
-             {"insert", "cheat", "jam",      "failure", "full",    "cassette", "invalid",
-              "clear",  "power", "step",     "wait",    "tally",   "status",   "quit",
-              "silent", "late",  "truncate", "corrupt", "garbage", "paced"})
+             {"insert",   "cheat",   "jam",     "failure", "full",   "cassette", "invalid", "clear",
+              "power",    "step",    "wait",    "tally",   "status", "quit",     "silent",  "late",
+              "truncate", "corrupt", "garbage", "paced",   "unplug", "noise"})
             QVERIFY2(help.find(std::string("\n  ") + word) != std::string::npos, word);
     }
 };

@@ -1,9 +1,13 @@
 // The acceptor-sim program as a user runs it.
 #include "simtestkit.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace simtest;
 
@@ -115,16 +119,80 @@ private slots:
             QVERIFY2(help.contains(word), word);
     }
 
-    void refusesABadOptionOrABadScenarioLine()
+    void refusesBadInputAndLeavesTheUsersFilesAlone_data()
     {
-        for (const QStringList& args : {QStringList{"--bogus"}, QStringList{"--run", "insert 9"},
-                                        QStringList{"--scenario", "/nonexistent/scenario"}}) {
-            QProcess sim;
-            sim.start(ACCEPTOR_SIM, args);
-            QVERIFY(sim.waitForFinished(5000));
-            QCOMPARE(sim.exitCode(), 2);
-            QVERIFY(!sim.readAllStandardError().isEmpty());
-        }
+        // In the arguments {file} is a file of the user's holding `content`,
+        // {link} a link to it, {dir} the folder holding both.
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << QByteArray("keep");
+        QTest::newRow("bad command") << QStringList{"--run", "insert 9"} << QByteArray("keep");
+        QTest::newRow("no scenario")
+            << QStringList{"--scenario", "/nonexistent/scenario"} << QByteArray("keep");
+        QTest::newRow("link over a file") << QStringList{"--link", "{file}"} << QByteArray("keep");
+        QTest::newRow("link over a link to a file")
+            << QStringList{"--link", "{link}"} << QByteArray("keep");
+        QTest::newRow("link over a folder") << QStringList{"--link", "{dir}"} << QByteArray("keep");
+    }
+    void refusesBadInputAndLeavesTheUsersFilesAlone()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, content);
+        QTemporaryDir dir;
+        const QString file = dir.filePath("file");
+        const QString link = dir.filePath("link");
+        QFile made(file);
+        QVERIFY(made.open(QIODevice::WriteOnly) && made.write(content) == content.size());
+        made.close();
+        QCOMPARE(::symlink(file.toLocal8Bit().constData(), link.toLocal8Bit().constData()), 0);
+        args.replaceInStrings("{file}", file).replaceInStrings("{link}", link);
+        args.replaceInStrings("{dir}", dir.path());
+
+        QProcess sim;
+        sim.start(ACCEPTOR_SIM, args);
+        QVERIFY(sim.waitForFinished(10000));
+        QCOMPARE(sim.exitCode(), 2);
+        const QByteArray error = sim.readAllStandardError();
+        QVERIFY(!error.isEmpty());
+        QVERIFY2(error.size() < 300, error.left(300).constData()); // names it, never echoes it
+        QCOMPARE(QFileInfo(link).symLinkTarget(), file);
+        QVERIFY(made.open(QIODevice::ReadOnly));
+        QCOMPARE(made.readAll(), content);
+    }
+
+    void takesOverOnlyALinkToAPtyOrToNothingAndRemovesItAtExit_data()
+    {
+        QTest::addColumn<QString>("before"); // where the path leads first; empty: no path
+        QTest::newRow("no path") << QString();
+        QTest::newRow("a link to nothing") << "{dir}/gone";
+        QTest::newRow("a link to a pty") << "{pty}";
+    }
+    void takesOverOnlyALinkToAPtyOrToNothingAndRemovesItAtExit()
+    {
+        QFETCH(QString, before);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("acceptor");
+        // A neighbour whose name an older run used for its temporary link.
+        QFile neighbour(path + ".new");
+        QVERIFY(neighbour.open(QIODevice::WriteOnly) && neighbour.write("keep") == 4);
+        neighbour.close();
+        const int pty = posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(pty >= 0);
+        before.replace("{dir}", dir.path()).replace("{pty}", ptsname(pty));
+        if (!before.isEmpty())
+            QCOMPARE(::symlink(before.toLocal8Bit().constData(), path.toLocal8Bit().constData()),
+                     0);
+
+        QProcess sim;
+        sim.start(ACCEPTOR_SIM, {"--link", path, "--run", "quit"});
+        QVERIFY(sim.waitForFinished(5000));
+        ::close(pty);
+        QCOMPARE(sim.exitCode(), 0);
+        QVERIFY(sim.readAllStandardOutput().startsWith("/dev/pts/"));
+        const auto all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden;
+        QCOMPARE(QDir(dir.path()).entryList(all), QStringList{"acceptor.new"});
+        QVERIFY(neighbour.open(QIODevice::ReadOnly));
+        QCOMPARE(neighbour.readAll(), QByteArray("keep"));
     }
 };
 

@@ -121,6 +121,33 @@ private slots:
         QVERIFY(since(host.sentAt(), host.lastByteAt()) >= Ms{150});
     }
 
+    void repliesHeldLateGoNoLaterThanTheNewDelaySays_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("released");
+        QTest::newRow("off") << "late off" << true;
+        QTest::newRow("shorter") << "late 100ms" << true;
+        QTest::newRow("longer") << "late 5s" << false;
+    }
+    void repliesHeldLateGoNoLaterThanTheNewDelaySays()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, released);
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        server.setLate(Ms{2000});
+        host.send(hostMessage(0));
+        host.send(hostMessage(1));
+        QVERIFY(host.readFor(Ms{100}).empty());
+        QVERIFY(server.command(command.toStdString()).ok);
+        const Bytes got = host.readFor(Ms{300});
+        QCOMPARE(got.size(), std::size_t(released ? 22 : 0));
+        if (released) {
+            QVERIFY(isGoodReply(Bytes(got.begin(), got.begin() + 11), 0));
+            QVERIFY(isGoodReply(Bytes(got.begin() + 11, got.end()), 1));
+        }
+    }
+
     void aTruncatedReplyStopsAfterKBytes()
     {
         AcceptorServer server(fastSteps());
@@ -259,6 +286,70 @@ private slots:
         QVERIFY(!exists(link));
     }
 
+    void anUnplugHangsUpTheHostAtOnceAndComesBackOnItsOwn()
+    {
+        QTemporaryDir dir;
+        const std::string link = dir.filePath("acceptor").toStdString();
+        ServerOptions o = fastSteps();
+        o.symlink = link;
+        AcceptorServer server(o);
+        PtyClient host(link);
+        QVERIFY(isGoodReply(host.exchange(hostMessage(0)), 0));
+
+        const auto start = Clock::now();
+        QVERIFY(server.command("unplug 300ms").ok);
+        QVERIFY(since(start, Clock::now()) < Ms{100});
+        QVERIFY(!server.linkOpen());
+        QVERIFY(!exists(link));
+        QVERIFY(server.faults().text(Clock::now()).find("unplugged for") != std::string::npos);
+        host.read(1, Ms{500});
+        QVERIFY(host.hungUp());
+
+        while (!exists(link) && since(start, Clock::now()) < Ms{1500})
+            std::this_thread::sleep_for(Ms{5});
+        const Ms back = since(start, Clock::now());
+        QVERIFY2(back >= Ms{290} && back < Ms{1000}, std::to_string(back.count()).c_str());
+        QVERIFY(server.linkOpen());
+        QCOMPARE(linkTarget(link), server.devicePath());
+        // The acceptor kept its last reply: the host's repeat gets it again.
+        PtyClient again(link);
+        QVERIFY(isGoodReply(again.exchange(hostMessage(0)), 0));
+        QCOMPARE(server.counters().repeats, std::uint64_t{1});
+    }
+
+    void noiseComesBetweenRepliesOnceEveryKPolls_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("polls");
+        QTest::addColumn<int>("bytes");
+        QTest::newRow("after every reply") << "noise 8 every 1" << 3 << 3 * 11 + 3 * 8;
+        QTest::newRow("after every second reply") << "noise 5 every 2" << 4 << 4 * 11 + 2 * 5;
+    }
+    void noiseComesBetweenRepliesOnceEveryKPolls()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, polls);
+        QFETCH(int, bytes);
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        QVERIFY(server.command(command.toStdString()).ok);
+        QVERIFY(server.faults().text(Clock::now()).find(command.toStdString()) !=
+                std::string::npos);
+        std::size_t received = 0;
+        for (int i = 0; i < polls; ++i) {
+            host.send(hostMessage(i % 2));
+            // A burst is due at most 120 ms after its reply, never ahead of it.
+            const Bytes got = host.readFor(Ms{250});
+            QVERIFY(got.size() >= 11);
+            QVERIFY2(isGoodReply(Bytes(got.begin(), got.begin() + 11), i % 2),
+                     hexText(got).c_str());
+            QVERIFY(std::all_of(got.begin(), got.end(), [](std::uint8_t b) { return b < 0x80; }));
+            received += got.size();
+        }
+        QCOMPARE(received, std::size_t(bytes));
+        QCOMPARE(server.counters().replies, std::uint64_t(polls));
+    }
+
     void servesAGivenDeviceInsteadOfANewPty()
     {
         // A pty pair of the test's own stands in for a serial line: the
@@ -296,7 +387,7 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         ServerOptions o;
         o.symlink = path.toStdString();
-        QVERIFY_THROWS_EXCEPTION(std::system_error, AcceptorServer{o});
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, AcceptorServer{o});
     }
 
     void commandsAnswerWithTextOrAReason()
