@@ -1,8 +1,8 @@
 // Thousands of polls at the fastest rate against an acceptor on a bad line:
-// silence, late and short replies, corrupt checksums, garbage floods and the
-// far end going away, each striking while a bill is on its way. The program
-// must live through it without growing, and its counters must show exactly
-// the bills the acceptor stacked after every one of them.
+// silence, late and short replies, corrupt checksums, garbage floods, noise
+// between replies and the far end going away, each striking while a bill is
+// on its way. The program must live through it without growing, and its
+// counters must show exactly the bills the acceptor stacked after each one.
 #include "appfixture.h"
 
 #include <QFile>
@@ -77,7 +77,8 @@ private:
             sim.setGarbage(0);
             sim.setPaced(true);
             break;
-        default: sim.closeLink(); QTest::qWait(800); sim.reopenLink(); break;
+        case 5: sim.setNoise(32, 2); QTest::qWait(1500); sim.setNoise(0, 1); break;
+        default: sim.unplugFor(800ms); QTest::qWait(800); break;
         }
         QTest::qWait(1200); // the line settles and a late reply drains
     }
@@ -99,7 +100,7 @@ private slots:
         const int target = pollTarget();
         int bills = 0;
         while (polls < target) {
-            const int kind = static_cast<int>(random() % 6);
+            const int kind = static_cast<int>(random() % 7);
             app.sim->command("insert " + std::to_string(1 + random() % 7));
             ++bills;
             QTest::qWait(static_cast<int>(random() % 700)); // strikes somewhere on the bill's way
