@@ -3,8 +3,8 @@
 // returns, and what a poll costs in CPU with and without an acceptor, and
 // with the reply in one burst.
 #include "acceptorserver.h"
-#include "mscomm.h"
-#include "poll.h"
+#include "serial/mscomm.h"
+#include "protocol/poll.h"
 
 #include <QCoreApplication>
 

@@ -1,8 +1,8 @@
 // Drives arbitrary far-end byte streams through the poll transaction and the
 // monitor update, checking what must hold whatever the line delivers.
-#include "kora232.h"
-#include "monitor.h"
-#include "poll.h"
+#include "ui/kora232.h"
+#include "ui/monitor.h"
+#include "protocol/poll.h"
 #include "streamlink.h"
 
 #include <QApplication>

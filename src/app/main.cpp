@@ -1,9 +1,9 @@
-#include "kora232.h"
-#include "portmap.h"
-#include "runcontrol.h"
-#include "session.h"
-#include "stopsignals.h"
-#include "toplevel.h"
+#include "ui/kora232.h"
+#include "serial/portmap.h"
+#include "control/runcontrol.h"
+#include "app/session.h"
+#include "app/stopsignals.h"
+#include "app/toplevel.h"
 
 #include <QCommandLineParser>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "session.h"
+#include "app/session.h"
 
-#include "kora232.h"
+#include "ui/kora232.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

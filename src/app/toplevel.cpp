@@ -1,6 +1,6 @@
-#include "toplevel.h"
+#include "app/toplevel.h"
 
-#include "serialerror.h"
+#include "serial/serialerror.h"
 
 #include <QMessageBox>
 

@@ -1,11 +1,11 @@
-#include "runcontrol.h"
+#include "control/runcontrol.h"
 
-#include "appearance.h"
-#include "kora232.h"
-#include "monitor.h"
-#include "mscomm.h"
-#include "poll.h"
-#include "startup.h"
+#include "ui/appearance.h"
+#include "ui/kora232.h"
+#include "ui/monitor.h"
+#include "serial/mscomm.h"
+#include "protocol/poll.h"
+#include "control/startup.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

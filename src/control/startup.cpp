@@ -1,7 +1,7 @@
-#include "startup.h"
+#include "control/startup.h"
 
-#include "kora232.h"
-#include "mscomm.h"
+#include "ui/kora232.h"
+#include "serial/mscomm.h"
 
 #include <QLineEdit>
 

@@ -1,4 +1,4 @@
-#include "hostmessage.h"
+#include "protocol/hostmessage.h"
 
 namespace kora {
 

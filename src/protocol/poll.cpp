@@ -1,7 +1,7 @@
-#include "poll.h"
+#include "protocol/poll.h"
 
-#include "hostmessage.h"
-#include "reply.h"
+#include "protocol/hostmessage.h"
+#include "protocol/reply.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "acceptorlink.h"
-#include "runstate.h"
+#include "protocol/acceptorlink.h"
+#include "protocol/runstate.h"
 
 #include <chrono>
 

@@ -1,4 +1,4 @@
-#include "reply.h"
+#include "protocol/reply.h"
 
 #include <array>
 

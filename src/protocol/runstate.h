@@ -1,6 +1,6 @@
 #pragma once
 
-#include "onebased.h"
+#include "protocol/onebased.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "linesettings.h"
+#include "serial/linesettings.h"
 
-#include "serialerror.h"
+#include "serial/serialerror.h"
 
 #include <QStringList>
 #include <algorithm>

@@ -1,6 +1,6 @@
-#include "mscomm.h"
+#include "serial/mscomm.h"
 
-#include "ttyline.h"
+#include "serial/ttyline.h"
 
 #include <thread>
 

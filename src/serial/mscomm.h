@@ -1,9 +1,9 @@
 #pragma once
 
-#include "acceptorlink.h"
-#include "linesettings.h"
-#include "portmap.h"
-#include "serialerror.h"
+#include "protocol/acceptorlink.h"
+#include "serial/linesettings.h"
+#include "serial/portmap.h"
+#include "serial/serialerror.h"
 
 #include <QObject>
 #include <QSerialPort>

@@ -1,4 +1,4 @@
-#include "ttyline.h"
+#include "serial/ttyline.h"
 
 #include <QFileInfo>
 #include <QSerialPort>
@@ -8,7 +8,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/poll.h> // not <poll.h>: the poll transaction has a header of that name
+#include <poll.h>
 #include <sys/stat.h>
 #ifdef Q_OS_LINUX
 #include <sys/sysmacros.h>

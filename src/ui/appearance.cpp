@@ -1,4 +1,4 @@
-#include "appearance.h"
+#include "ui/appearance.h"
 
 #include <QApplication>
 #include <QFontDatabase>

@@ -1,9 +1,9 @@
 // The "Settings & Controls" frame: port choice, escrow mode, poll rate and
 // bill enables, each group on its own coloured rectangle.
-#include "appearance.h"
-#include "kora232.h"
-#include "labelfactory.h"
-#include "widgets.h"
+#include "ui/appearance.h"
+#include "ui/kora232.h"
+#include "ui/labelfactory.h"
+#include "ui/widgets.h"
 
 #include <QCheckBox>
 #include <QLabel>

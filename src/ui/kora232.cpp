@@ -1,8 +1,8 @@
-#include "kora232.h"
+#include "ui/kora232.h"
 
-#include "appearance.h"
-#include "mscomm.h"
-#include "widgets.h"
+#include "ui/appearance.h"
+#include "serial/mscomm.h"
+#include "ui/widgets.h"
 
 #include <QIcon>
 #include <QLabel>

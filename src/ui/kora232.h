@@ -1,8 +1,8 @@
 #pragma once
 
-#include "controlarray.h"
-#include "portmap.h"
-#include "runstate.h"
+#include "ui/controlarray.h"
+#include "serial/portmap.h"
+#include "protocol/runstate.h"
 
 #include <QWidget>
 #include <span>

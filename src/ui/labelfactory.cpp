@@ -1,6 +1,6 @@
-#include "labelfactory.h"
+#include "ui/labelfactory.h"
 
-#include "appearance.h"
+#include "ui/appearance.h"
 
 #include <QLabel>
 

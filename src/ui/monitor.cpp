@@ -1,7 +1,7 @@
-#include "monitor.h"
+#include "ui/monitor.h"
 
-#include "appearance.h"
-#include "kora232.h"
+#include "ui/appearance.h"
+#include "ui/kora232.h"
 
 #include <QLabel>
 #include <QLineEdit>

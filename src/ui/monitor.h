@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runstate.h"
+#include "protocol/runstate.h"
 
 #include <QString>
 #include <cstdint>

@@ -2,10 +2,10 @@
 // exactly over a dim static copy with the same caption, so hiding it leaves
 // the text showing in the dim colour; the copies are made first so that the
 // labels made after them lie on top.
-#include "appearance.h"
-#include "kora232.h"
-#include "labelfactory.h"
-#include "widgets.h"
+#include "ui/appearance.h"
+#include "ui/kora232.h"
+#include "ui/labelfactory.h"
+#include "ui/widgets.h"
 
 #include <QLabel>
 #include <QLineEdit>

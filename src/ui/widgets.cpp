@@ -1,6 +1,6 @@
-#include "widgets.h"
+#include "ui/widgets.h"
 
-#include "appearance.h"
+#include "ui/appearance.h"
 
 #include <QPainter>
 

@@ -1,6 +1,6 @@
 // The complete program end to end: timers, operator controls, the port and
 // the monitor, against the simulated acceptor.
-#include "appearance.h"
+#include "ui/appearance.h"
 #include "appfixture.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 // The poll transaction against the simulated acceptor on a pseudo-terminal,
 // paced at the real line rate.
 #include "linkfixture.h"
-#include "poll.h"
+#include "protocol/poll.h"
 
 using namespace kora;
 using namespace std::chrono_literals;

@@ -1,5 +1,5 @@
 #include "hexbytes.h"
-#include "hostmessage.h"
+#include "protocol/hostmessage.h"
 #include "startedstate.h"
 
 #include <QTest>

@@ -2,7 +2,7 @@
 // is a list of arrivals. Timing and the real line are covered by the tests
 // that run against the simulator on a pseudo-terminal.
 #include "hexbytes.h"
-#include "poll.h"
+#include "protocol/poll.h"
 #include "startedstate.h"
 #include "streamlink.h"
 

@@ -1,5 +1,5 @@
 #include "hexbytes.h"
-#include "reply.h"
+#include "protocol/reply.h"
 
 #include <QTest>
 

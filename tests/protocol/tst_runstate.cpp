@@ -1,4 +1,4 @@
-#include "runstate.h"
+#include "protocol/runstate.h"
 
 #include <QTest>
 

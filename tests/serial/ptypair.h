@@ -6,7 +6,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <pty.h>
-#include <sys/poll.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 

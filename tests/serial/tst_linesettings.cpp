@@ -1,5 +1,5 @@
-#include "linesettings.h"
-#include "mscomm.h"
+#include "serial/linesettings.h"
+#include "serial/mscomm.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
-#include "mscomm.h"
-#include "poll.h"
+#include "serial/mscomm.h"
+#include "protocol/poll.h"
 #include "ptypair.h"
-#include "ttyline.h"
+#include "serial/ttyline.h"
 
 #include <QFile>
 #include <QSignalSpy>

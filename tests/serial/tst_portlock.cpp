@@ -1,7 +1,7 @@
 // One program per device: a second opener is told the device is in use,
 // whatever path it takes and whoever it runs as, and a path that leads to no
 // terminal is told so in plain words. Runs itself as the other program.
-#include "mscomm.h"
+#include "serial/mscomm.h"
 #include "ptypair.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "acceptorserver.h"
-#include "kora232.h"
-#include "mscomm.h"
-#include "runcontrol.h"
+#include "ui/kora232.h"
+#include "serial/mscomm.h"
+#include "control/runcontrol.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runstate.h"
+#include "protocol/runstate.h"
 
 // The run state as start-up leaves it for polling: every bill enabled, an
 // escrowed bill to be stacked, port 1 at 100 ms.

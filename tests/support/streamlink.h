@@ -1,6 +1,6 @@
 #pragma once
 
-#include "acceptorlink.h"
+#include "protocol/acceptorlink.h"
 
 #include <cstdint>
 #include <deque>

@@ -1,9 +1,10 @@
 #pragma once
 // What the monitor tests share: a fresh window, the start of a run, a
 // stacked report, and readers of what the operator sees.
-#include "appearance.h"
-#include "kora232.h"
-#include "monitor.h"
+#include "ui/appearance.h"
+#include "ui/kora232.h"
+#include "ui/monitor.h"
+#include "hexbytes.h"
 
 #include <QImage>
 #include <QLabel>
@@ -16,13 +17,6 @@ inline const QColor StackingColour(255, 192, 255);
 inline const QColor LastCreditColour(150, 0, 150);
 inline const QString NoReply = QStringLiteral("Acceptor Busy / Not Connected");
 inline const QString FirstHostRow = QStringLiteral("02 08 10 7F 10 00 03 77 ");
-
-template <typename Buffer> void setBytes(Buffer& buffer, const QString& hex)
-{
-    const QByteArray raw = QByteArray::fromHex(hex.toLatin1());
-    QCOMPARE(qsizetype(buffer.raw().size()), raw.size());
-    std::copy(raw.begin(), raw.end(), buffer.raw().begin());
-}
 
 // The fifteen flags in the indicator map's order, with their labels.
 struct Flag

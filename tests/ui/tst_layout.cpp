@@ -1,8 +1,8 @@
 // The window's controls against the layout tables: place, caption, colours
 // and font of a broad sample from every table (geometry in twips).
-#include "appearance.h"
-#include "kora232.h"
-#include "widgets.h"
+#include "ui/appearance.h"
+#include "ui/kora232.h"
+#include "ui/widgets.h"
 
 #include <QAbstractButton>
 #include <QFontInfo>

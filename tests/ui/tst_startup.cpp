@@ -1,9 +1,9 @@
 // Start-up on a freshly created window, and the window as the operator
 // first sees it.
-#include "appearance.h"
-#include "kora232.h"
-#include "mscomm.h"
-#include "startup.h"
+#include "ui/appearance.h"
+#include "ui/kora232.h"
+#include "serial/mscomm.h"
+#include "control/startup.h"
 
 #include <QCheckBox>
 #include <QDir>

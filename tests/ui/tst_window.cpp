@@ -1,9 +1,9 @@
 // The window as it is created, before start-up: its own properties, the
 // control arrays, stacking, the port group, the scroll bar and the timers.
-#include "appearance.h"
-#include "kora232.h"
-#include "mscomm.h"
-#include "widgets.h"
+#include "ui/appearance.h"
+#include "ui/kora232.h"
+#include "serial/mscomm.h"
+#include "ui/widgets.h"
 
 #include <QCheckBox>
 #include <QFontInfo>
