@@ -1,6 +1,6 @@
 #include "protocol/reply.h"
 
-#include <array>
+#include "protocol/statusflags.h"
 
 namespace kora {
 
@@ -26,17 +26,8 @@ bool ReplyFramed(const RunState& s)
 
 void DecodeReply(RunState& s)
 {
-    const std::array state{&s.Idling,  &s.Accepting, &s.Escrowed, &s.Stacking,
-                           &s.Stacked, &s.Returning, &s.Returned};
-    const std::array events{&s.Cheated, &s.Rejected, &s.Jammed, &s.Full, &s.Cassette};
-    const std::array health{&s.Power, &s.Invalid, &s.Failure};
-
-    for (int b = 0; b < 7; ++b)
-        *state[b] = bit(s.AcceptorMsg(4), b);
-    for (int b = 0; b < 5; ++b)
-        *events[b] = bit(s.AcceptorMsg(5), b);
-    for (int b = 0; b < 3; ++b)
-        *health[b] = bit(s.AcceptorMsg(6), b);
+    for (const StatusFlag& flag : StatusFlags)
+        s.*flag.member = bit(s.AcceptorMsg(flag.replyByte), flag.bit);
 
     s.Credit = static_cast<Byte>((s.AcceptorMsg(6) & 0x38) >> 3);
     if (s.Credit != 0)

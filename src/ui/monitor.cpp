@@ -2,6 +2,7 @@
 
 #include "ui/appearance.h"
 #include "ui/kora232.h"
+#include "protocol/statusflags.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -17,24 +18,18 @@ constexpr int BillCount = 7;
 // since the last counted bill.
 constexpr Byte CountingGate = 4;
 
-// Flag -> indicator, in the order the indicators are set.
-struct Indicator
+// Each reply byte's flags light one column of indicators, in bit order.
+QLabel* indicatorOf(const StatusFlag& flag, const Kora232& w)
 {
-    Byte RunState::*flag;
-    QLabel* (Kora232::*array)(int) const;
-    int index;
-};
-
-constexpr Indicator IndicatorMap[] = {
-    {&RunState::Idling, &Kora232::lb0, 0},   {&RunState::Accepting, &Kora232::lb0, 1},
-    {&RunState::Escrowed, &Kora232::lb0, 2}, {&RunState::Stacking, &Kora232::lb0, 3},
-    {&RunState::Stacked, &Kora232::lb0, 4},  {&RunState::Returning, &Kora232::lb0, 5},
-    {&RunState::Returned, &Kora232::lb0, 6}, {&RunState::Cheated, &Kora232::lb1, 0},
-    {&RunState::Rejected, &Kora232::lb1, 1}, {&RunState::Jammed, &Kora232::lb1, 2},
-    {&RunState::Full, &Kora232::lb1, 3},     {&RunState::Cassette, &Kora232::lb1, 4},
-    {&RunState::Power, &Kora232::lb2, 0},    {&RunState::Invalid, &Kora232::lb2, 1},
-    {&RunState::Failure, &Kora232::lb2, 2},
-};
+    switch (flag.replyByte) {
+    case 4:
+        return w.lb0(flag.bit);
+    case 5:
+        return w.lb1(flag.bit);
+    default:
+        return w.lb2(flag.bit);
+    }
+}
 
 void ageHistories(Kora232& w)
 {
@@ -77,8 +72,8 @@ void countStackedBill(RunState& s, Kora232& w)
 
 void showIndicators(const RunState& s, Kora232& w)
 {
-    for (const Indicator& i : IndicatorMap)
-        (w.*i.array)(i.index)->setVisible(s.*i.flag == 1);
+    for (const StatusFlag& flag : StatusFlags)
+        indicatorOf(flag, w)->setVisible(s.*flag.member == 1);
 }
 
 } // namespace
@@ -148,12 +143,8 @@ void ResetMonitor(Kora232& w)
         w.lbD(n)->hide();
         w.txBillCount(n)->setText(QString());
     }
-    for (int i = 0; i <= 6; ++i)
-        w.lb0(i)->hide();
-    for (int i = 0; i <= 4; ++i)
-        w.lb1(i)->hide();
-    for (int i = 0; i <= 2; ++i)
-        w.lb2(i)->hide();
+    for (const StatusFlag& flag : StatusFlags)
+        indicatorOf(flag, w)->hide();
 }
 
 } // namespace kora
