@@ -3,11 +3,10 @@
 // returns, and what a poll costs in CPU with and without an acceptor, and
 // with the reply in one burst.
 #include "acceptorserver.h"
-#include "serial/mscomm.h"
 #include "protocol/poll.h"
+#include "serial/mscomm.h"
 
 #include <QCoreApplication>
-
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -66,12 +65,14 @@ int main(int argc, char** argv)
         cpu += threadCpuMs() - c0;
         if (s.NRFlag == 0)
             latencyMs.push_back(
-                std::chrono::duration<double, std::milli>(returned - server.lastReplyEnd()).count());
+                std::chrono::duration<double, std::milli>(returned - server.lastReplyEnd())
+                    .count());
     }
     std::printf("good polls:          %zu of %d answered\n", latencyMs.size(), goodPolls);
     if (!latencyMs.empty()) {
-        std::printf("added latency:       median %.3f ms, p99 %.3f ms (last reply byte to return)\n",
-                    percentile(latencyMs, 0.5), percentile(latencyMs, 0.99));
+        std::printf(
+            "added latency:       median %.3f ms, p99 %.3f ms (last reply byte to return)\n",
+            percentile(latencyMs, 0.5), percentile(latencyMs, 0.99));
         std::printf("CPU per good poll:   %.3f ms with the reply paced at the line rate\n",
                     cpu / goodPolls);
     }

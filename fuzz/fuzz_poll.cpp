@@ -1,14 +1,14 @@
 // Drives arbitrary far-end byte streams through the poll transaction and the
 // monitor update, checking what must hold whatever the line delivers.
-#include "ui/kora232.h"
-#include "ui/monitor.h"
+#include "fakeport.h"
 #include "protocol/poll.h"
 #include "streamlink.h"
+#include "ui/kora232.h"
+#include "ui/monitor.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QRegularExpression>
-
 #include <cstdlib>
 
 using namespace kora;
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     app = new QApplication(*argc, *argv);
-    window = new Kora232;
+    window = new Kora232(std::make_unique<test::FakePort>());
     return 0;
 }
 

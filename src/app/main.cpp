@@ -1,9 +1,10 @@
-#include "ui/kora232.h"
-#include "serial/portmap.h"
-#include "control/runcontrol.h"
 #include "app/session.h"
 #include "app/stopsignals.h"
 #include "app/toplevel.h"
+#include "control/runcontrol.h"
+#include "serial/mscomm.h"
+#include "serial/portmap.h"
+#include "ui/kora232.h"
 
 #include <QCommandLineParser>
 #include <cstdio>
@@ -114,7 +115,7 @@ int main(int argc, char** argv)
     std::unique_ptr<kora::Kora232> window;
     const kora::Session* session = nullptr;
     app.guard([&] {
-        window = std::make_unique<kora::Kora232>(ports);
+        window = std::make_unique<kora::Kora232>(std::make_unique<kora::MSComm>(ports));
         new kora::RunControl(*window);              // runs start-up; the window owns it
         session = new kora::Session(*window, plan); // so does this
         window->show();

@@ -1,11 +1,11 @@
 #include "control/runcontrol.h"
 
+#include "control/startup.h"
+#include "protocol/poll.h"
+#include "serial/serialerror.h"
 #include "ui/appearance.h"
 #include "ui/kora232.h"
 #include "ui/monitor.h"
-#include "serial/mscomm.h"
-#include "protocol/poll.h"
-#include "control/startup.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -42,7 +42,7 @@ void RunControl::connectControls()
     for (int k = 0; k <= 6; ++k)
         connect(w.chkBill(k), &QCheckBox::clicked, this, [this, k] { BillEnableClick(k); });
     connect(w.hsPoll(), &QScrollBar::valueChanged, this, &RunControl::PollRateChange);
-    connect(&w.MSComm1(), &MSComm::deviceLost, this, [this] {
+    w.MSComm1().onDeviceLost([this](const QString&) {
         if (w.state().StartStop == 1)
             linkLost = true;
     });
@@ -73,7 +73,7 @@ void RunControl::PollTick()
 // may lead elsewhere by now (another adapter, another button clicked).
 bool RunControl::openPort()
 {
-    MSComm& port = w.MSComm1();
+    SerialPort& port = w.MSComm1();
     try {
         if (linkLost) {
             port.reopen();
@@ -136,7 +136,10 @@ void RunControl::StartStopClick()
     }
 }
 
-void RunControl::PortChoice(int n) { w.state().PortSelect = static_cast<Byte>(n); }
+void RunControl::PortChoice(int n)
+{
+    w.state().PortSelect = static_cast<Byte>(n);
+}
 
 void RunControl::BillEnableClick(int index)
 {

@@ -1,7 +1,6 @@
 #include "control/startup.h"
 
 #include "ui/kora232.h"
-#include "serial/mscomm.h"
 
 #include <QLineEdit>
 
@@ -24,7 +23,7 @@ void Startup(Kora232& w)
     for (int n = 1; n <= 7; ++n)
         w.txBillCount(n)->setText(QString());
 
-    MSComm& port = w.MSComm1();
+    SerialPort& port = w.MSComm1();
     port.setPortNumber(1);
     port.setSettings(QStringLiteral("9600, E, 7, 1"));
     port.setReadLength(0);

@@ -6,7 +6,10 @@ namespace kora {
 
 namespace {
 constexpr Byte STX = 0x02, ETX = 0x03, FrameLength = 0x0B;
-Byte bit(Byte value, int n) { return static_cast<Byte>((value >> n) & 1u); }
+Byte bit(Byte value, int n)
+{
+    return static_cast<Byte>((value >> n) & 1u);
+}
 } // namespace
 
 bool ReplyChecksumMatches(RunState& s)

@@ -101,7 +101,8 @@ std::chrono::microseconds LineSettings::characterTime() const
     const double stop = stopBits == QSerialPort::OneStop   ? 1.0
                         : stopBits == QSerialPort::TwoStop ? 2.0
                                                            : 1.5;
-    const double bits = 1.0 + static_cast<int>(dataBits) + (parity == QSerialPort::NoParity ? 0.0 : 1.0) + stop;
+    const double bits =
+        1.0 + static_cast<int>(dataBits) + (parity == QSerialPort::NoParity ? 0.0 : 1.0) + stop;
     return std::chrono::microseconds(static_cast<long long>(bits * 1e6 / baudRate));
 }
 

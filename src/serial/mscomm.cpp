@@ -72,6 +72,11 @@ void MSComm::setRts(bool on)
 // ever asks for binary input, and a text mode would gain it nothing.
 void MSComm::setBinaryInput(bool) {}
 
+void MSComm::onDeviceLost(DeviceLost handler)
+{
+    lostHandler = std::move(handler);
+}
+
 QString MSComm::device() const
 {
     return ports.deviceFor(number);
@@ -299,7 +304,10 @@ void MSComm::loseDevice(const QString& why)
         return;
     port->close();
     port->clearError();
-    emit deviceLost(QStringLiteral("%1: %2").arg(portText(), why));
+    const QString reason = QStringLiteral("%1: %2").arg(portText(), why);
+    emit deviceLost(reason);
+    if (lostHandler)
+        lostHandler(reason);
 }
 
 } // namespace kora

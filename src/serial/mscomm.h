@@ -1,9 +1,9 @@
 #pragma once
 
-#include "protocol/acceptorlink.h"
 #include "serial/linesettings.h"
 #include "serial/portmap.h"
 #include "serial/serialerror.h"
+#include "serial/serialport.h"
 
 #include <QObject>
 #include <QSerialPort>
@@ -14,7 +14,7 @@ namespace kora {
 // The serial communications object through which every byte to and from the
 // acceptor passes. Settings are kept and applied at each open; all input is
 // polled by the caller, no receive notifications are used.
-class MSComm : public QObject, public AcceptorLink
+class MSComm : public QObject, public SerialPort
 {
     Q_OBJECT
 
@@ -25,13 +25,14 @@ public:
     // Settings are kept and applied at each open; line settings, DTR and RTS
     // given while open also apply at once. Unusable values throw SerialError
     // (InvalidPropertyValue) and leave the setting as it was.
-    void setPortNumber(int n); // 1-8; takes effect at the next open
-    int portNumber() const;
-    void setSettings(const QString& text); // "9600, E, 7, 1"; throws SerialError if unusable
-    void setReadLength(int length);        // 0: a read returns every waiting byte; n: at most n
-    void setDtr(bool on);                  // asserted while open
-    void setRts(bool on);
-    void setBinaryInput(bool binary);
+    void setPortNumber(int n) override; // 1-8; takes effect at the next open
+    int portNumber() const override;
+    void
+    setSettings(const QString& text) override; // "9600, E, 7, 1"; throws SerialError if unusable
+    void setReadLength(int length) override;   // 0: a read returns every waiting byte; n: at most n
+    void setDtr(bool on) override;             // asserted while open
+    void setRts(bool on) override;
+    void setBinaryInput(bool binary) override;
     QString device() const; // the device the port number resolves to now
 
     // Operations other than open throw SerialError (PortNotOpen) on a closed
@@ -39,17 +40,19 @@ public:
     bool isOpen() const override;
     // Opens the device the port number leads to now, and takes the device
     // for this program alone. Throws SerialError, see serialerror.h.
-    void open();
+    void open() override;
     // Opens again the device opened last, under the number it had then,
     // whatever the port number and the port list say now: after a device
     // went away, only that device is the acceptor. Before any open, as open().
-    void reopen();
-    void close();
+    void reopen() override;
+    void close() override;
     void write(std::string_view text) override;
     int waitingCount() override;
     std::vector<std::uint8_t> readAll() override;
     void discardInput() override;
     void waitForInput(Deadline deadline, int bytesWanted) override;
+
+    void onDeviceLost(DeviceLost handler) override;
 
 signals:
     // The device went away while open (adapter pulled, far end closed); the
@@ -70,6 +73,7 @@ private:
     void loseDevice(const QString& why);
 
     PortMap ports;
+    DeviceLost lostHandler;
     QSerialPort* port = nullptr;
     int number = 1;
     int openedNumber = 1; // the port number and device opened last

@@ -6,9 +6,9 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #ifdef Q_OS_LINUX
 #include <sys/sysmacros.h>
@@ -99,7 +99,7 @@ Refusal whyRefused(const QString& device, bool permissionError)
         return Refusal::NotSerial;
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return errno == EBUSY ? Refusal::InUse
+        return errno == EBUSY                      ? Refusal::InUse
                : errno == EACCES || errno == EPERM ? Refusal::NoPermission
                                                    : Refusal::Other;
     Refusal why = permissionError ? Refusal::InUse : Refusal::Other;

@@ -1,7 +1,6 @@
 #include "ui/kora232.h"
 
 #include "ui/appearance.h"
-#include "serial/mscomm.h"
 #include "ui/widgets.h"
 
 #include <QIcon>
@@ -26,7 +25,8 @@ QTimer* makeTimer(const char* name, QObject* owner)
 }
 } // namespace
 
-Kora232::Kora232(PortMap ports, QWidget* parent) : QWidget(parent)
+Kora232::Kora232(std::unique_ptr<SerialPort> port, QWidget* parent)
+    : QWidget(parent), comm(std::move(port))
 {
     setObjectName(QStringLiteral("Kora232"));
     setWindowTitle(QStringLiteral("RS-232 Interface Program  -  Kora232  Ver. 1.3"));
@@ -34,9 +34,6 @@ Kora232::Kora232(PortMap ports, QWidget* parent) : QWidget(parent)
     setFont(WindowFont());
     SetBackColor(this, QColor(colour::LightBlue));
     resize(ClientWidth, ClientHeight);
-
-    comm = new MSComm(std::move(ports), this);
-    comm->setObjectName(QStringLiteral("MSComm1"));
 
     buildWindow();
     buildControlsFrame();

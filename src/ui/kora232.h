@@ -1,10 +1,11 @@
 #pragma once
 
-#include "ui/controlarray.h"
-#include "serial/portmap.h"
 #include "protocol/runstate.h"
+#include "serial/serialport.h"
+#include "ui/controlarray.h"
 
 #include <QWidget>
+#include <memory>
 #include <span>
 
 class QCheckBox;
@@ -20,7 +21,6 @@ namespace kora {
 
 class Frame;
 class Line;
-class MSComm;
 class Shape;
 struct LabelRow;
 
@@ -34,11 +34,12 @@ class Kora232 : public QWidget
     Q_OBJECT
 
 public:
-    explicit Kora232(PortMap ports = {}, QWidget* parent = nullptr);
+    // The window owns the port for as long as it lives.
+    explicit Kora232(std::unique_ptr<SerialPort> port, QWidget* parent = nullptr);
     ~Kora232() override;
 
     RunState& state() { return runState; }
-    MSComm& MSComm1() { return *comm; }
+    SerialPort& MSComm1() { return *comm; }
     QTimer* Timer1() const { return timer1; }
     QTimer* Timer2() const { return timer2; }
 
@@ -97,7 +98,7 @@ private:
     void addLabels(std::span<const LabelRow> rows, QWidget* container);
 
     RunState runState{};
-    MSComm* comm = nullptr;
+    std::unique_ptr<SerialPort> comm;
     QTimer* timer1 = nullptr;
     QTimer* timer2 = nullptr;
 

@@ -1,8 +1,8 @@
 #include "ui/monitor.h"
 
+#include "protocol/statusflags.h"
 #include "ui/appearance.h"
 #include "ui/kora232.h"
-#include "protocol/statusflags.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -8,7 +8,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <csignal>
 
 namespace {

@@ -4,7 +4,6 @@
 #include "appfixture.h"
 
 #include <QTimer>
-
 #include <functional>
 
 using namespace kora;
@@ -45,8 +44,8 @@ private slots:
         QTest::addColumn<int>("faultMs");
         QTest::newRow("silence") << Fault([](sim::AcceptorServer& s) { s.silenceFor(2000ms); })
                                  << 2000;
-        QTest::newRow("far end gone") << Fault([](sim::AcceptorServer& s) { s.closeLink(); })
-                                      << 1500;
+        QTest::newRow("far end gone")
+            << Fault([](sim::AcceptorServer& s) { s.closeLink(); }) << 1500;
         QTest::newRow("corrupt replies")
             << Fault([](sim::AcceptorServer& s) { s.setCorrupt(true); }) << 1500;
     }

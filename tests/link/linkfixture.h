@@ -1,8 +1,8 @@
 #pragma once
 
 #include "acceptorserver.h"
-#include "serial/mscomm.h"
 #include "protocol/runstate.h"
+#include "serial/mscomm.h"
 #include "startedstate.h"
 
 #include <QElapsedTimer>

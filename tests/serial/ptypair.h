@@ -5,8 +5,8 @@
 #include <chrono>
 #include <ctime>
 #include <fcntl.h>
-#include <pty.h>
 #include <poll.h>
+#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 

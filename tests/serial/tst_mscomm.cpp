@@ -1,6 +1,6 @@
-#include "serial/mscomm.h"
 #include "protocol/poll.h"
 #include "ptypair.h"
+#include "serial/mscomm.h"
 #include "serial/ttyline.h"
 
 #include <QFile>

@@ -1,18 +1,17 @@
 // One program per device: a second opener is told the device is in use,
 // whatever path it takes and whoever it runs as, and a path that leads to no
 // terminal is told so in plain words. Runs itself as the other program.
-#include "serial/mscomm.h"
 #include "ptypair.h"
+#include "serial/mscomm.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <csignal>
-#include <memory>
 #include <cstdio>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,8 +111,9 @@ private slots:
         if (contenderIsOther) {
             QStringList arguments{QStringLiteral("--try"), path};
             if (unprivileged)
-                arguments = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
-                                        program} + arguments;
+                arguments =
+                    QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", program} +
+                    arguments;
             other.start(unprivileged ? QStringLiteral("setpriv") : program, arguments);
             QVERIFY(other.waitForFinished(5000));
             result = QString::fromLocal8Bit(other.readAllStandardOutput()).trimmed();
@@ -169,7 +169,8 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && (std::string_view(argv[1]) == "--try" || std::string_view(argv[1]) == "--hold"))
+    if (argc == 3 &&
+        (std::string_view(argv[1]) == "--try" || std::string_view(argv[1]) == "--hold"))
         return runAsOtherProgram(argc, argv);
     QCoreApplication app(argc, argv);
     PortLockTest test;

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "acceptorserver.h"
-#include "ui/kora232.h"
-#include "serial/mscomm.h"
 #include "control/runcontrol.h"
+#include "serial/mscomm.h"
+#include "ui/kora232.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <memory>
 
 // The whole program as an operator meets it: the window with its handlers,
@@ -28,7 +27,7 @@ struct App
         sim = std::make_unique<kora::sim::AcceptorServer>(o);
         kora::PortMap ports = extra;
         ports.pin(1, QString::fromStdString(o.symlink));
-        window = std::make_unique<kora::Kora232>(ports);
+        window = std::make_unique<kora::Kora232>(std::make_unique<kora::MSComm>(ports));
         control = new kora::RunControl(*window);
         window->show();
     }

@@ -3,9 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QTest>
-
 #include <algorithm>
-
 #include <cstdint>
 #include <vector>
 

@@ -1,10 +1,11 @@
 #pragma once
 // What the monitor tests share: a fresh window, the start of a run, a
 // stacked report, and readers of what the operator sees.
+#include "fakeport.h"
+#include "hexbytes.h"
 #include "ui/appearance.h"
 #include "ui/kora232.h"
 #include "ui/monitor.h"
-#include "hexbytes.h"
 
 #include <QImage>
 #include <QLabel>
@@ -96,7 +97,7 @@ struct MonitorFixture
 
     void openWindow()
     {
-        w = new Kora232;
+        w = new Kora232(std::make_unique<FakePort>());
         s = &w->state();
         setBytes(s->HostMsg, QStringLiteral("02 08 10 7F 10 00 03 77"));
     }

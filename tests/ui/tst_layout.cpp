@@ -1,5 +1,6 @@
 // The window's controls against the layout tables: place, caption, colours
 // and font of a broad sample from every table (geometry in twips).
+#include "fakeport.h"
 #include "ui/appearance.h"
 #include "ui/kora232.h"
 #include "ui/widgets.h"
@@ -49,7 +50,7 @@ class LayoutTest : public QObject
     Kora232* w = nullptr;
 
 private slots:
-    void init() { w = new Kora232; }
+    void init() { w = new Kora232(std::make_unique<test::FakePort>()); }
     void cleanup() { delete w; }
 
     void controlsSitWhereTheTablesPutThem_data()

@@ -1,7 +1,7 @@
 // The top level: an error no handler traps ends the event loop, reaches the
 // operator with its number and description, and nothing runs after it.
-#include "serial/serialerror.h"
 #include "app/toplevel.h"
+#include "serial/serialerror.h"
 
 #include <QTest>
 #include <QTimer>

@@ -1,9 +1,9 @@
 // Start-up on a freshly created window, and the window as the operator
 // first sees it.
+#include "control/startup.h"
+#include "fakeport.h"
 #include "ui/appearance.h"
 #include "ui/kora232.h"
-#include "serial/mscomm.h"
-#include "control/startup.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -14,33 +14,11 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
-#include <pty.h>
-#include <unistd.h>
 
 using namespace kora;
+using kora::test::FakePort;
 
 namespace {
-
-// A kernel pseudo-terminal; the far end of whatever opens its device.
-struct Pty
-{
-    int master = -1;
-    int slave = -1;
-    QString device;
-
-    Pty()
-    {
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            qFatal("openpty failed");
-        device = QString::fromLocal8Bit(name);
-    }
-    ~Pty()
-    {
-        ::close(master);
-        ::close(slave);
-    }
-};
 
 QColor pixel(const QImage& image, int x, int y)
 {
@@ -56,7 +34,7 @@ class StartupTest : public QObject
 private slots:
     void setsTheOperatorDefaultsAndClearsTheStatus()
     {
-        Kora232 w;
+        Kora232 w(std::make_unique<FakePort>());
         RunState& s = w.state();
         s.Stacked = 1, s.Cassette = 1, s.Failure = 1, s.Credit = 3, s.LastCredit = 3;
         s.Toggle = 1, s.Delay = 7;
@@ -81,7 +59,7 @@ private slots:
 
     void blanksTheSevenCounters()
     {
-        Kora232 w;
+        Kora232 w(std::make_unique<FakePort>());
         Startup(w);
         for (int n = 1; n <= 7; ++n)
             QCOMPARE(w.txBillCount(n)->text(), QString());
@@ -89,7 +67,7 @@ private slots:
 
     void leavesEveryControlInItsCreationState()
     {
-        Kora232 w;
+        Kora232 w(std::make_unique<FakePort>());
         Startup(w);
         for (int i = 0; i <= 6; ++i)
             QVERIFY(w.lb0(i)->isHidden());
@@ -131,25 +109,22 @@ private slots:
 
     void configuresTheSerialObjectAndLeavesThePortClosed()
     {
-        Pty pty;
-        PortMap ports;
-        ports.pin(1, pty.device);
-        Kora232 w(ports);
-        w.MSComm1().setPortNumber(5);
+        auto owned = std::make_unique<FakePort>();
+        FakePort& port = *owned;
+        Kora232 w(std::move(owned));
+        port.setPortNumber(5);
         Startup(w);
-        QCOMPARE(w.MSComm1().portNumber(), 1);
-        QVERIFY(!w.MSComm1().isOpen());
-
-        // Port 1 is the pinned device, and opening it after start-up works.
-        QCOMPARE(w.MSComm1().device(), pty.device);
-        w.MSComm1().open();
-        QVERIFY(w.MSComm1().isOpen());
-        w.MSComm1().close();
+        QCOMPARE(port.number, 1);
+        QCOMPARE(port.settings, QStringLiteral("9600, E, 7, 1"));
+        QCOMPARE(port.readLength, 0);
+        QVERIFY(port.dtr && port.rts && port.binaryInput);
+        QVERIFY(!port.isOpen());
+        QVERIFY(port.calls.isEmpty());
     }
 
     void theWindowFirstSeenMatchesTheLayout()
     {
-        Kora232 w;
+        Kora232 w(std::make_unique<FakePort>());
         Startup(w);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));

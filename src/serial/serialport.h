@@ -1,0 +1,38 @@
+#pragma once
+
+#include "protocol/acceptorlink.h"
+
+#include <QString>
+#include <functional>
+
+namespace kora {
+
+// What start-up and the poll timer need of the serial port: its settings,
+// open and close, the line itself, and word of a device that went away. The
+// window holds one; the program hands it the real port over Qt SerialPort.
+// open and reopen throw SerialError (serialerror.h) when the port cannot be
+// had; settings it cannot use throw SerialError too.
+class SerialPort : public AcceptorLink
+{
+public:
+    virtual void setPortNumber(int n) = 0; // 1-8; takes effect at the next open
+    virtual int portNumber() const = 0;
+    virtual void setSettings(const QString& text) = 0; // "9600, E, 7, 1"
+    virtual void setReadLength(int length) = 0;        // 0: a read returns every waiting byte
+    virtual void setDtr(bool on) = 0;
+    virtual void setRts(bool on) = 0;
+    virtual void setBinaryInput(bool binary) = 0;
+
+    // Opens the device the port number leads to now.
+    virtual void open() = 0;
+    // Opens again the device opened last, whatever the number leads to now.
+    virtual void reopen() = 0;
+    virtual void close() = 0;
+
+    // Called when the device goes away while open (adapter pulled, far end
+    // closed), once the port has closed itself.
+    using DeviceLost = std::function<void(const QString& reason)>;
+    virtual void onDeviceLost(DeviceLost handler) = 0;
+};
+
+} // namespace kora
