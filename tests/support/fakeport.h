@@ -3,6 +3,7 @@
 #include "serial/serialerror.h"
 #include "serial/serialport.h"
 
+#include <QStringList>
 #include <thread>
 
 namespace kora::test {
