@@ -39,6 +39,26 @@ struct FakeApp
     RunControl* control = nullptr;
 };
 
+// A second simulated acceptor, pinned as port 8.
+struct SecondAcceptor
+{
+    static sim::ServerOptions at(const QString& path)
+    {
+        sim::ServerOptions o;
+        o.symlink = path.toStdString();
+        return o;
+    }
+
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("eight"));
+    sim::AcceptorServer acceptor{at(path)};
+    PortMap ports = [this] {
+        PortMap map;
+        map.pin(8, path);
+        return map;
+    }();
+};
+
 } // namespace
 
 class RunControlTest : public QObject
@@ -145,24 +165,19 @@ private slots:
 
     void aPortChosenWhileRunningIsUsedAfterStopATickAndStart()
     {
-        QTemporaryDir dir;
-        sim::ServerOptions o;
-        o.symlink = dir.filePath(QStringLiteral("eight")).toStdString();
-        sim::AcceptorServer eight(o);
-        PortMap extra;
-        extra.pin(8, QString::fromStdString(o.symlink));
-        App app(150ms, extra);
+        SecondAcceptor eight;
+        App app(150ms, eight.ports);
 
         app.clickStartStop();
         QTRY_VERIFY_WITH_TIMEOUT(app.portOpen(), 2000);
         app.window->optCom(8)->click();
         QTest::qWait(300);
-        QCOMPARE(eight.messagesServed(), 0u);
+        QCOMPARE(eight.acceptor.messagesServed(), 0u);
         app.clickStartStop();
         QTRY_VERIFY_WITH_TIMEOUT(!app.portOpen(), 1000);
         const auto onOne = app.sim->messagesServed();
         app.clickStartStop();
-        QTRY_VERIFY_WITH_TIMEOUT(eight.messagesServed() >= 2, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(eight.acceptor.messagesServed() >= 2, 2000);
         QCOMPARE(app.sim->messagesServed(), onOne);
     }
 
@@ -249,13 +264,8 @@ private slots:
 
     void aFarEndThatGoesAndComesBackShowsFailedRowsThenPollsTheSameDeviceAgain()
     {
-        QTemporaryDir dir;
-        sim::ServerOptions o;
-        o.symlink = dir.filePath(QStringLiteral("eight")).toStdString();
-        sim::AcceptorServer eight(o);
-        PortMap extra;
-        extra.pin(8, QString::fromStdString(o.symlink));
-        App app(150ms, extra);
+        SecondAcceptor eight;
+        App app(150ms, eight.ports);
         app.clickStartStop();
         QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 2000);
         app.sim->closeLink();
@@ -271,7 +281,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(app.window->lbIN(0)->text().startsWith(QLatin1String("02 0B")),
                                  3000);
         QVERIFY(app.portOpen());
-        QCOMPARE(eight.messagesServed(), 0u);
+        QCOMPARE(eight.acceptor.messagesServed(), 0u);
     }
 };
 
