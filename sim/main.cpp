@@ -2,6 +2,7 @@
 // the host program without hardware.
 #include "acceptorserver.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -185,14 +186,20 @@ int serve(Options& o)
     if (signalFd < 0 || pipe(quitPipe) < 0)
         throw std::system_error(errno, std::generic_category(), "signalfd");
 
+    auto quit = [&] { [[maybe_unused]] const ssize_t w = ::write(quitPipe[1], "q", 1); };
     Console console;
     if (o.verbose)
         o.server.log = [&console](const std::string& line) { console.log(line); };
+    std::atomic<bool> deviceLost = false;
+    o.server.deviceLost = [&](const std::string& why) {
+        console.log("acceptor-sim: " + why + "; stopping");
+        deviceLost = true;
+        quit();
+    };
     AcceptorServer server(o.server);
     runLines(server, console, o.startCommands);
     std::cout << server.devicePath() << std::endl;
 
-    auto quit = [&] { [[maybe_unused]] const ssize_t w = ::write(quitPipe[1], "q", 1); };
     std::thread scenario([&] {
         if (runLines(server, console, o.scenario))
             quit();
@@ -207,7 +214,7 @@ int serve(Options& o)
     scenario.join();
     input.join();
     console.show({true, "tally: " + server.tally().text(), false});
-    return 0;
+    return deviceLost ? 1 : 0;
 }
 
 } // namespace

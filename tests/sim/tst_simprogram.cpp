@@ -133,6 +133,9 @@ private slots:
         QTest::newRow("link over a link to a file")
             << QStringList{"--link", "{link}"} << QByteArray("keep");
         QTest::newRow("link over a folder") << QStringList{"--link", "{dir}"} << QByteArray("keep");
+        QTest::newRow("device a file") << QStringList{"--device", "{file}"} << QByteArray("x");
+        QTest::newRow("device /dev/null") << QStringList{"--device", "/dev/null"} << QByteArray();
+        QTest::newRow("device /dev/zero") << QStringList{"--device", "/dev/zero"} << QByteArray();
     }
     void refusesBadInputAndLeavesTheUsersFilesAlone()
     {
@@ -150,7 +153,7 @@ private slots:
 
         QProcess sim;
         sim.start(ACCEPTOR_SIM, args);
-        QVERIFY(sim.waitForFinished(10000));
+        QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitCode(), 2);
         const QByteArray error = sim.readAllStandardError();
         QVERIFY(!error.isEmpty());
@@ -158,6 +161,21 @@ private slots:
         QCOMPARE(QFileInfo(link).symLinkTarget(), file);
         QVERIFY(made.open(QIODevice::ReadOnly));
         QCOMPARE(made.readAll(), content);
+    }
+
+    void endsWithAMessageWhenItsDeviceHangsUp()
+    {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+        const QString device = ptsname(master);
+        QProcess sim;
+        sim.start(ACCEPTOR_SIM, {"--device", device});
+        QCOMPARE(firstLine(sim), device);
+        ::close(master);
+        QVERIFY(sim.waitForFinished(3000));
+        QCOMPARE(sim.exitCode(), 1);
+        QVERIFY(sim.readAllStandardError().contains(device.toLocal8Bit() + " hung up"));
+        QVERIFY(sim.readAllStandardOutput().contains("tally: "));
     }
 
     void takesOverOnlyALinkToAPtyOrToNothingAndRemovesItAtExit_data()
@@ -176,7 +194,7 @@ private slots:
         QFile neighbour(path + ".new");
         QVERIFY(neighbour.open(QIODevice::WriteOnly) && neighbour.write("keep") == 4);
         neighbour.close();
-        const int pty = posix_openpt(O_RDWR | O_NOCTTY);
+        const int pty = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         QVERIFY(pty >= 0);
         before.replace("{dir}", dir.path()).replace("{pty}", ptsname(pty));
         if (!before.isEmpty())
