@@ -44,7 +44,8 @@ void writeAll(int fd, const std::uint8_t* bytes, std::size_t count)
 } // namespace
 
 AcceptorServer::AcceptorServer(ServerOptions options)
-    : log_(std::move(options.log)), link_(options.device, options.symlink), model_(options.stepTime)
+    : log_(std::move(options.log)), deviceLost_(std::move(options.deviceLost)),
+      link_(options.device, options.symlink), model_(options.stepTime)
 {
     link_.open();
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -110,14 +111,18 @@ void AcceptorServer::run()
             std::uint64_t count = 0;
             [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
         }
+        bool hungUp = fds[1].revents & (POLLHUP | POLLERR | POLLNVAL);
         if (fds[1].revents & POLLIN) {
             logLines.clear();
-            onInput(logLines);
+            hungUp = !onInput(logLines);
             writeLog(logLines);
-        } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            // A device that went away: look again now and then, not in a spin.
-            ::poll(fds, 1, 100);
         }
+        if (hungUp && link_.servesDevice()) {
+            endOnLostDevice();
+            return;
+        }
+        if (hungUp)
+            ::poll(fds, 1, 100); // look again now and then, not in a spin
         sendDue();
     }
 }
@@ -132,12 +137,15 @@ void AcceptorServer::runTasks()
     }
 }
 
-void AcceptorServer::onInput(std::vector<std::string>& logLines)
+// Returns false when the line hung up or failed.
+bool AcceptorServer::onInput(std::vector<std::string>& logLines)
 {
     std::uint8_t buf[512];
     const ssize_t n = ::read(link_.fd(), buf, sizeof buf);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return true;
     if (n <= 0)
-        return;
+        return false;
     const auto now = Clock::now();
     std::lock_guard lock(mutex_);
     const auto dropped = reader_.discardedBytes();
@@ -150,6 +158,21 @@ void AcceptorServer::onInput(std::vector<std::string>& logLines)
                            std::to_string(reader_.discardedBytes() - dropped) + " byte(s)");
     for (const HostMessage& m : messages)
         answer(m, now, logLines);
+    return true;
+}
+
+// A device that is gone does not come back by itself, unlike a pty of our
+// own, and polling it would only spin: the run ends.
+void AcceptorServer::endOnLostDevice()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    stopped_.notify_all();
+    if (deviceLost_)
+        deviceLost_(link_.path() + " hung up");
+    runTasks(); // any posted before the stop still wait for an answer
 }
 
 void AcceptorServer::answer(const HostMessage& message, Clock::time_point now,

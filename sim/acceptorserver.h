@@ -27,6 +27,10 @@ struct ServerOptions
     // Called from the server's thread with each exchange and command; must
     // not call back into the server.
     std::function<void(const std::string&)> log;
+    // Called once, from the server's thread, when the device hangs up or
+    // fails; the server has stopped serving by then. Must not call back into
+    // the server.
+    std::function<void(const std::string&)> deviceLost;
 };
 
 struct CommandResult
@@ -121,7 +125,8 @@ private:
 
     void run();
     void runTasks();
-    void onInput(std::vector<std::string>& logLines);
+    bool onInput(std::vector<std::string>& logLines);
+    void endOnLostDevice();
     void answer(const HostMessage& message, Clock::time_point now,
                 std::vector<std::string>& logLines);
     void scheduleNoise(Clock::time_point after);
@@ -138,6 +143,7 @@ private:
     CommandResult apply(const Command& c);
 
     const std::function<void(const std::string&)> log_;
+    const std::function<void(const std::string&)> deviceLost_;
     const Clock::time_point origin_ = Clock::now();
 
     mutable std::mutex mutex_;

@@ -14,7 +14,8 @@
 // absolute deadlines) or all at once, subject to the faults in force.
 //
 // The control language (commands.h) is the same everywhere: a scenario file,
-// --run, standard input, and AcceptorServer::command().
+// --run, standard input, and AcceptorServer::command(); LineSplitter
+// (linesplitter.h) cuts a file or standard input into its lines.
 //
 // The framing here is the acceptor's own (framing.h) and shares nothing with
 // the host program's frame code, so that each side checks the other.
@@ -24,4 +25,5 @@
 #include "commands.h"
 #include "faults.h"
 #include "framing.h"
+#include "linesplitter.h"
 #include "ptylink.h"

@@ -173,7 +173,7 @@ struct Parser
         else if (v == "quit" || v == "exit")
             simple(Verb::Quit);
         else
-            result.error = "unknown command '" + v + "' (try help)";
+            result.error = "unknown command " + excerpt(v, 40) + " (try help)";
     }
 };
 
@@ -202,6 +202,14 @@ std::optional<std::chrono::milliseconds> parseDuration(std::string_view text)
         value * scale > 1e9)
         return std::nullopt;
     return std::chrono::milliseconds{std::llround(value * scale)};
+}
+
+std::string excerpt(std::string_view text, std::size_t most)
+{
+    std::string out = "'";
+    for (const char c : text.substr(0, most))
+        out += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+    return out + (text.size() > most ? "'..." : "'");
 }
 
 std::string commandHelp()

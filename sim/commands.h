@@ -57,6 +57,10 @@ ParsedLine parseCommand(std::string_view line);
 // "500ms", "2s", "1.5s", or a bare number of milliseconds.
 std::optional<std::chrono::milliseconds> parseDuration(std::string_view text);
 
+// `text` in quotes for a message: at most `most` bytes of it, then "...",
+// control bytes shown as '?', so that no input can flood or garble a terminal.
+std::string excerpt(std::string_view text, std::size_t most = 80);
+
 // The commands and faults, one a line, for --help and `help`.
 std::string commandHelp();
 

@@ -1,7 +1,10 @@
 // acceptor-sim: a bill acceptor on a pseudo-terminal, for running and testing
 // the host program without hardware.
 #include "acceptorserver.h"
+#include "linesplitter.h"
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -57,12 +60,42 @@ std::vector<std::string> splitRun(const std::string& text)
     return lines;
 }
 
-bool readScenario(const std::string& path, std::vector<std::string>& lines)
+std::string tooLong(const std::string& line)
 {
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return in.eof();
+    return "longer than " + std::to_string(LineSplitter::kLongestLine) + " bytes: " + excerpt(line);
+}
+
+void checkLine(const std::string& line, const std::string& where)
+{
+    if (line.size() > LineSplitter::kLongestLine)
+        throw std::invalid_argument(where + tooLong(line));
+    if (const ParsedLine p = parseCommand(line); !p.error.empty())
+        throw std::invalid_argument(where + excerpt(line) + ": " + p.error);
+}
+
+void readScenario(const std::string& path, std::vector<std::string>& lines)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::invalid_argument("cannot read " + path);
+    LineSplitter splitter;
+    const auto keep = [&](const LineSplitter::Line& line) {
+        const std::string where = path + " line " + std::to_string(line.number) + ": ";
+        if (line.tooLong)
+            throw std::invalid_argument(where + tooLong(line.text));
+        checkLine(line.text, where);
+        lines.push_back(line.text);
+        return true;
+    };
+    std::vector<char> buf(1 << 16);
+    while (in) {
+        in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+        if (!splitter.feed({buf.data(), static_cast<std::size_t>(in.gcount())}, keep))
+            throw std::invalid_argument(path + " is not text");
+    }
+    if (in.bad())
+        throw std::invalid_argument("cannot read " + path);
+    splitter.finish(keep);
 }
 
 // Returns an exit status to leave with, or -1 to carry on.
@@ -85,13 +118,13 @@ int parseArguments(int argc, char** argv, Options& o)
             o.server.symlink = value();
         else if (a == "--step")
             o.startCommands.push_back("step " + value());
-        else if (a == "--scenario") {
-            const std::string path = value();
-            if (!readScenario(path, o.scenario))
-                throw std::invalid_argument("cannot read " + path);
-        } else if (a == "--run") {
-            for (const std::string& line : splitRun(value()))
+        else if (a == "--scenario")
+            readScenario(value(), o.scenario);
+        else if (a == "--run") {
+            for (const std::string& line : splitRun(value())) {
+                checkLine(line, "");
                 o.scenario.push_back(line);
+            }
         } else if (a == "--silent")
             o.startCommands.push_back("silent on");
         else if (a == "--late" || a == "--truncate" || a == "--garbage")
@@ -105,10 +138,8 @@ int parseArguments(int argc, char** argv, Options& o)
         else
             throw std::invalid_argument("unknown option " + a + " (try --help)");
     }
-    for (const auto& lines : {o.startCommands, o.scenario})
-        for (const std::string& line : lines)
-            if (const ParsedLine p = parseCommand(line); !p.error.empty())
-                throw std::invalid_argument("'" + line + "': " + p.error);
+    for (const std::string& line : o.startCommands)
+        checkLine(line, "");
     return -1;
 }
 
@@ -149,25 +180,42 @@ bool runLines(AcceptorServer& server, Console& console, const std::vector<std::s
 
 void readStandardInput(AcceptorServer& server, Console& console, int quitFd, int quitWrite)
 {
-    std::string pending;
-    char buf[256];
-    for (;;) {
+    LineSplitter splitter;
+    bool quit = false;
+    const auto run = [&](const LineSplitter::Line& line) {
+        if (line.tooLong)
+            console.show({false,
+                          "standard input line " + std::to_string(line.number) + " skipped, " +
+                              tooLong(line.text),
+                          false});
+        else
+            quit = runLines(server, console, {line.text});
+        return !quit;
+    };
+    char buf[4096];
+    for (bool more = true; more;) {
         pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {quitFd, POLLIN, 0}};
         ::poll(fds, 2, -1);
         if (fds[1].revents)
             return;
         const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-        if (n <= 0)
-            return; // no more input; keep serving until a signal or quit
-        pending.append(buf, static_cast<std::size_t>(n));
-        for (std::size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
-            const std::string line = pending.substr(0, nl);
-            pending.erase(0, nl + 1);
-            if (runLines(server, console, {line})) {
-                [[maybe_unused]] const ssize_t w = ::write(quitWrite, "q", 1);
-                return;
-            }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n > 0) {
+            more = splitter.feed({buf, static_cast<std::size_t>(n)}, run);
+        } else {
+            splitter.finish(run); // no more input; keep serving until a signal or quit
+            more = false;
         }
+    }
+    if (quit) {
+        [[maybe_unused]] const ssize_t w = ::write(quitWrite, "q", 1);
+    } else if (splitter.notText()) {
+        console.show({false,
+                      "standard input is not text (a NUL byte, or " +
+                          std::to_string(LineSplitter::kLongestRun >> 20) +
+                          " MiB without a newline); no longer read",
+                      false});
     }
 }
 
@@ -185,14 +233,20 @@ int serve(Options& o)
     if (signalFd < 0 || pipe(quitPipe) < 0)
         throw std::system_error(errno, std::generic_category(), "signalfd");
 
+    auto quit = [&] { [[maybe_unused]] const ssize_t w = ::write(quitPipe[1], "q", 1); };
     Console console;
     if (o.verbose)
         o.server.log = [&console](const std::string& line) { console.log(line); };
+    std::atomic<bool> deviceLost = false;
+    o.server.deviceLost = [&](const std::string& why) {
+        console.log("acceptor-sim: " + why + "; stopping");
+        deviceLost = true;
+        quit();
+    };
     AcceptorServer server(o.server);
     runLines(server, console, o.startCommands);
     std::cout << server.devicePath() << std::endl;
 
-    auto quit = [&] { [[maybe_unused]] const ssize_t w = ::write(quitPipe[1], "q", 1); };
     std::thread scenario([&] {
         if (runLines(server, console, o.scenario))
             quit();
@@ -207,7 +261,7 @@ int serve(Options& o)
     scenario.join();
     input.join();
     console.show({true, "tally: " + server.tally().text(), false});
-    return 0;
+    return deviceLost ? 1 : 0;
 }
 
 } // namespace

@@ -135,6 +135,11 @@ void PtyLink::openDevice()
     const int fd = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         throwErrno("open " + device_);
+    if (!isatty(fd)) {
+        // A file or /dev/null reads as always ready and would keep a core busy.
+        ::close(fd);
+        throw std::invalid_argument(device_ + " is not a terminal");
+    }
     termios t{};
     if (tcgetattr(fd, &t) == 0) {
         // A real line to an acceptor runs 9600 baud, 7 data bits, even parity.

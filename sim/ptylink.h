@@ -20,12 +20,13 @@ public:
     PtyLink(const PtyLink&) = delete;
     PtyLink& operator=(const PtyLink&) = delete;
 
-    // Throws std::invalid_argument when `symlink` holds anything but a link to
-    // a pseudo-terminal or to nothing, std::system_error when the device
-    // cannot be had.
+    // Throws std::invalid_argument when the device is not a terminal or
+    // `symlink` holds anything but a link to a pseudo-terminal or to nothing,
+    // std::system_error when the device cannot be had.
     void open();
     void close();
     bool isOpen() const { return fd_ >= 0; }
+    bool servesDevice() const { return !device_.empty(); }
     // The descriptor to read host bytes from and write replies to.
     int fd() const { return fd_; }
     // The path a host opens: the pseudo-terminal's slave, or the device.

@@ -1,4 +1,5 @@
 #include "commands.h"
+#include "linesplitter.h"
 
 #include <QTest>
 
@@ -111,6 +112,55 @@ private slots:
             QVERIFY(!p.command.has_value());
             QVERIFY(p.error.empty());
         }
+    }
+
+    void splitsLinesTheSameHoweverTheBytesArrive_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QStringList>("lines"); // "long N" for line N given as too long
+        QTest::addColumn<bool>("text");
+        const QByteArray most(4096, 'a');
+        QTest::newRow("blank and unended lines")
+            << QByteArray("insert 1\r\n\nquit") << QStringList{"insert 1\r", "", "quit"} << true;
+        QTest::newRow("4 KiB is a line") << most + "\nb\n" << QStringList{most, "b"} << true;
+        QTest::newRow("a byte more is too long, once") << most + "aa\nb\n"
+                                                       << QStringList{"long 1", "b"} << true;
+        QTest::newRow("a NUL byte ends the text")
+            << QByteArray("a\nb\0c\nd\n", 8) << QStringList{"a"} << false;
+        QTest::newRow("1 MiB without a newline ends the text") << QByteArray(1 << 20, 'a') + "\nb\n"
+                                                               << QStringList{"long 1"} << false;
+    }
+    void splitsLinesTheSameHoweverTheBytesArrive()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(QStringList, lines);
+        QFETCH(bool, text);
+        for (const qsizetype chunk : {qsizetype{1}, qsizetype{7}, stream.size()}) {
+            LineSplitter splitter;
+            QStringList got;
+            bool numbered = true;
+            const auto take = [&](const LineSplitter::Line& line) {
+                numbered = numbered && line.number == std::size_t(got.size() + 1);
+                got << (line.tooLong ? QString("long %1").arg(line.number)
+                                     : QString::fromStdString(line.text));
+                return true;
+            };
+            for (qsizetype at = 0; at < stream.size() && !splitter.notText(); at += chunk)
+                splitter.feed(std::string_view(stream.constData() + at,
+                                               std::size_t(std::min(chunk, stream.size() - at))),
+                              take);
+            splitter.finish(take);
+            QCOMPARE(got, lines);
+            QVERIFY(numbered);
+            QCOMPARE(!splitter.notText(), text);
+        }
+    }
+
+    void quotesAtMostEightyBytesAndNoControlBytes()
+    {
+        QCOMPARE(excerpt("insert 9"), std::string("'insert 9'"));
+        QCOMPARE(excerpt(std::string(81, 'x')), "'" + std::string(80, 'x') + "'...");
+        QCOMPARE(excerpt("a\x1b[2Jb"), std::string("'a?[2Jb'"));
     }
 
     void helpListsEveryCommandAndFault()

@@ -133,6 +133,13 @@ private slots:
         QTest::newRow("link over a link to a file")
             << QStringList{"--link", "{link}"} << QByteArray("keep");
         QTest::newRow("link over a folder") << QStringList{"--link", "{dir}"} << QByteArray("keep");
+        QTest::newRow("a 10 MB one-line scenario")
+            << QStringList{"--scenario", "{file}"} << QByteArray(10 << 20, 'z');
+        QTest::newRow("a --run line over 4 KiB")
+            << QStringList{"--run", QString(5000, 'w')} << QByteArray("keep");
+        QTest::newRow("device a file") << QStringList{"--device", "{file}"} << QByteArray("x");
+        QTest::newRow("device /dev/null") << QStringList{"--device", "/dev/null"} << QByteArray();
+        QTest::newRow("device /dev/zero") << QStringList{"--device", "/dev/zero"} << QByteArray();
     }
     void refusesBadInputAndLeavesTheUsersFilesAlone()
     {
@@ -150,7 +157,7 @@ private slots:
 
         QProcess sim;
         sim.start(ACCEPTOR_SIM, args);
-        QVERIFY(sim.waitForFinished(10000));
+        QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitCode(), 2);
         const QByteArray error = sim.readAllStandardError();
         QVERIFY(!error.isEmpty());
@@ -158,6 +165,55 @@ private slots:
         QCOMPARE(QFileInfo(link).symLinkTarget(), file);
         QVERIFY(made.open(QIODevice::ReadOnly));
         QCOMPARE(made.readAll(), content);
+    }
+
+    void badStandardInputCostsALineOrTheInputButNeverThePty_data()
+    {
+        QTest::addColumn<QByteArray>("input"); // then "tally\n"
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("stillRead");
+        QTest::newRow("a line over 4 KiB") << QByteArray(5000, 'x') + '\n'
+                                           << "line 1 skipped, longer than 4096 bytes" << true;
+        QTest::newRow("1 MiB without a newline") << QByteArray((1 << 20) + 10, 'x') + '\n'
+                                                 << "standard input is not text" << false;
+        QTest::newRow("a NUL byte")
+            << QByteArray("insert 1\0\n", 10) << "standard input is not text" << false;
+    }
+    void badStandardInputCostsALineOrTheInputButNeverThePty()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QString, message);
+        QFETCH(bool, stillRead);
+        QProcess sim;
+        sim.start(ACCEPTOR_SIM, {});
+        PtyClient host(firstLine(sim).toStdString());
+        sim.write(input + "tally\n");
+        QByteArray error;
+        QTRY_VERIFY_WITH_TIMEOUT((error += sim.readAllStandardError()).contains(message.toUtf8()),
+                                 5000);
+        QVERIFY(isGoodReply(host.exchange(hostMessage(0)), 0));
+        QTest::qWait(200);
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 0);
+        error += sim.readAllStandardError();
+        QVERIFY2(error.size() < 400, error.left(400).constData()); // once, and quoted short
+        QCOMPARE(sim.readAllStandardOutput().count("tally: "), stillRead ? 2 : 1);
+    }
+
+    void endsWithAMessageWhenItsDeviceHangsUp()
+    {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+        const QString device = ptsname(master);
+        QProcess sim;
+        sim.start(ACCEPTOR_SIM, {"--device", device});
+        QCOMPARE(firstLine(sim), device);
+        ::close(master);
+        QVERIFY(sim.waitForFinished(3000));
+        QCOMPARE(sim.exitCode(), 1);
+        QVERIFY(sim.readAllStandardError().contains(device.toLocal8Bit() + " hung up"));
+        QVERIFY(sim.readAllStandardOutput().contains("tally: "));
     }
 
     void takesOverOnlyALinkToAPtyOrToNothingAndRemovesItAtExit_data()
@@ -176,7 +232,7 @@ private slots:
         QFile neighbour(path + ".new");
         QVERIFY(neighbour.open(QIODevice::WriteOnly) && neighbour.write("keep") == 4);
         neighbour.close();
-        const int pty = posix_openpt(O_RDWR | O_NOCTTY);
+        const int pty = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         QVERIFY(pty >= 0);
         before.replace("{dir}", dir.path()).replace("{pty}", ptsname(pty));
         if (!before.isEmpty())
