@@ -26,7 +26,7 @@ void paintButton(QPushButton* button, const QString& caption, QRgb face)
 }
 } // namespace
 
-RunControl::RunControl(Kora232& window) : QObject(&window), w(window)
+RunControl::RunControl(Kora232& window) : QObject(&window), w(window), keeper(w.MSComm1())
 {
     Startup(w);
     connectControls();
@@ -42,10 +42,10 @@ void RunControl::connectControls()
     for (int k = 0; k <= 6; ++k)
         connect(w.chkBill(k), &QCheckBox::clicked, this, [this, k] { BillEnableClick(k); });
     connect(w.hsPoll(), &QScrollBar::valueChanged, this, &RunControl::PollRateChange);
-    w.MSComm1().onDeviceLost([this](const QString&) {
-        if (w.state().StartStop == 1)
-            linkLost = true;
-    });
+    keeper.onLost = [this](const QString& reason) { session.deviceLost(reason.toStdString()); };
+    session.onLogFailure = [this](const std::string& why) {
+        loggingFailed(QString::fromStdString(why));
+    };
 }
 
 void RunControl::PollTick()
@@ -60,9 +60,10 @@ void RunControl::PollTick()
             return;
         // A device that went away still gets its poll: it fails at once and
         // shows as a failed row, and the next tick tries it again.
-        PollAcceptor(s, w.MSComm1(), w.Check1()->isChecked() ? 1 : 0);
-        if (s.SetDisplay == 1)
-            UpdateMonitor(s, w);
+        PollTiming timing;
+        PollAcceptor(s, w.MSComm1(), w.Check1()->isChecked() ? 1 : 0, &timing);
+        const int counted = s.SetDisplay == 1 ? UpdateMonitor(s, w) : 0;
+        recordPoll(timing, counted);
     }
     if (s.StartStop == 0 && w.MSComm1().isOpen())
         w.MSComm1().close();
@@ -73,21 +74,35 @@ void RunControl::PollTick()
 // may lead elsewhere by now (another adapter, another button clicked).
 bool RunControl::openPort()
 {
-    SerialPort& port = w.MSComm1();
     try {
-        if (linkLost) {
-            port.reopen();
-        } else {
-            port.setPortNumber(w.state().PortSelect);
-            port.open();
-        }
+        if (keeper.ensureOpen(w.state().PortSelect) == LinkKeeper::Result::Reconnected)
+            session.reconnected();
     } catch (const SerialError& e) {
-        if (!linkLost)
-            refusedToOpen(e.describe());
-        return linkLost;
+        refusedToOpen(e.describe());
+        return false;
     }
-    linkLost = false;
     return true;
+}
+
+void RunControl::recordPoll(const PollTiming& timing, int counted)
+{
+    long total = 0;
+    for (int n = 1; n <= 7; ++n)
+        total += static_cast<long>(ReadCount(w.txBillCount(n)->text()));
+    const long count = counted ? static_cast<long>(ReadCount(w.txBillCount(counted)->text())) : 0;
+    session.poll(w.state(), timing, counted, count, total);
+}
+
+QString RunControl::countsText() const
+{
+    QStringList counts;
+    long total = 0;
+    for (int n = 1; n <= 7; ++n) {
+        const auto count = ReadCount(w.txBillCount(n)->text());
+        total += static_cast<long>(count);
+        counts << QStringLiteral("bill %1=%2").arg(n).arg(count);
+    }
+    return counts.join(QLatin1Char(' ')) + QStringLiteral(" total=%1").arg(total);
 }
 
 // A port that cannot be opened is an operator's slip (wrong number, adapter
@@ -95,6 +110,8 @@ bool RunControl::openPort()
 void RunControl::refusedToOpen(const QString& reason)
 {
     RunState& s = w.state();
+    keeper.endRun();
+    session.stop(reason.toStdString());
     s.StartStop = 0;
     paintButton(w.cmdStartStop(), QStringLiteral("START"), colour::Green);
     w.optCom(1)->show();
@@ -105,6 +122,18 @@ void RunControl::refusedToOpen(const QString& reason)
     box->setObjectName(QStringLiteral("portError"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal); // the window stays usable, nothing nests
+    box->show();
+}
+
+// Logging stops; polling goes on. Said once, without holding anything up.
+void RunControl::loggingFailed(const QString& reason)
+{
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, QStringLiteral("Kora232"),
+                        QStringLiteral("Logging stopped: %1").arg(reason), QMessageBox::Ok, &w);
+    box->setObjectName(QStringLiteral("logError"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
     box->show();
 }
 
@@ -119,8 +148,13 @@ void RunControl::DelayTick()
 void RunControl::StartStopClick()
 {
     RunState& s = w.state();
-    linkLost = false;
     if (s.StartStop == 0) {
+        keeper.beginRun();
+        session.start(
+            QStringLiteral("port %1 (%2), %3")
+                .arg(s.PortSelect)
+                .arg(w.MSComm1().deviceFor(s.PortSelect), QLatin1String(AcceptorLineSettings))
+                .toStdString());
         s.StartStop = 1;
         paintButton(w.cmdStartStop(), QStringLiteral("STOP"), colour::Red);
         ClearTraffic(w);
@@ -129,6 +163,8 @@ void RunControl::StartStopClick()
         s.ClearStatus();
         ResetMonitor(w);
     } else {
+        keeper.endRun();
+        session.stop(countsText().toStdString());
         s.StartStop = 0;
         paintButton(w.cmdStartStop(), QStringLiteral("START"), colour::Green);
         w.optCom(1)->show();

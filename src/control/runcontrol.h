@@ -1,5 +1,8 @@
 #pragma once
 
+#include "protocol/sessionrecord.h"
+#include "serial/linkkeeper.h"
+
 #include <QObject>
 #include <QString>
 
@@ -26,15 +29,20 @@ public:
     void BillEnableClick(int index);
     void PollRateChange();
 
+    // The run's statistics and log, for the monitor's context menu.
+    SessionRecord& record() { return session; }
+
 private:
     bool openPort();
     void refusedToOpen(const QString& reason);
+    void loggingFailed(const QString& reason);
     void connectControls();
+    void recordPoll(const PollTiming& timing, int counted);
+    QString countsText() const;
 
     Kora232& w;
-    // Set when the device went away while polling: reopening then goes on
-    // quietly at every tick instead of stopping the run with a dialog.
-    bool linkLost = false;
+    LinkKeeper keeper;
+    SessionRecord session;
 };
 
 } // namespace kora

@@ -94,7 +94,7 @@ void ToggleAck(RunState& s)
         s.Toggle = 0;
 }
 
-void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest)
+void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest, PollTiming* timing)
 {
     BuildHostMessage(s, escrowRequest);
     // Whatever waits now came before this host message: a reply that missed
@@ -108,7 +108,12 @@ void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest)
     // Only a reply taken in by this poll is judged; the last one kept in
     // AcceptorMsg says nothing about this poll.
     s.NRFlag = 1;
-    if (awaitReply(s, link, sent + ReplyTimeout)) {
+    const bool tookIn = awaitReply(s, link, sent + ReplyTimeout);
+    if (timing) {
+        timing->sent = sent;
+        timing->replied = tookIn ? std::optional(Clock::now()) : std::nullopt;
+    }
+    if (tookIn) {
         if (ReplyChecksumMatches(s) && ReplyFramed(s)) {
             s.NRFlag = 0;
         } else {
@@ -122,6 +127,8 @@ void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest)
     else
         DecodeReply(s);
     ToggleAck(s);
+    if (timing)
+        timing->ended = Clock::now();
 }
 
 } // namespace kora

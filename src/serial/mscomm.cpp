@@ -82,6 +82,11 @@ QString MSComm::device() const
     return ports.deviceFor(number);
 }
 
+QString MSComm::deviceFor(int n) const
+{
+    return ports.deviceFor(n);
+}
+
 bool MSComm::isOpen() const
 {
     return port->isOpen();

@@ -34,6 +34,7 @@ public:
     void setRts(bool on) override;
     void setBinaryInput(bool binary) override;
     QString device() const; // the device the port number resolves to now
+    QString deviceFor(int n) const override;
 
     // Operations other than open throw SerialError (PortNotOpen) on a closed
     // port, except isOpen, close and waitForInput, which return at once.

@@ -7,6 +7,9 @@
 
 namespace kora {
 
+// The acceptor's line: 9600 baud, even parity, 7 data bits, 1 stop bit.
+inline constexpr char AcceptorLineSettings[] = "9600, E, 7, 1";
+
 // What start-up and the poll timer need of the serial port: its settings,
 // open and close, the line itself, and word of a device that went away. The
 // window holds one; the program hands it the real port over Qt SerialPort.
@@ -22,6 +25,8 @@ public:
     virtual void setDtr(bool on) = 0;
     virtual void setRts(bool on) = 0;
     virtual void setBinaryInput(bool binary) = 0;
+    // The device port number n leads to now; empty for none.
+    virtual QString deviceFor(int n) const = 0;
 
     // Opens the device the port number leads to now.
     virtual void open() = 0;

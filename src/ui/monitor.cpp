@@ -1,5 +1,7 @@
 #include "ui/monitor.h"
 
+#include "protocol/counting.h"
+#include "protocol/pollreport.h"
 #include "protocol/statusflags.h"
 #include "ui/appearance.h"
 #include "ui/kora232.h"
@@ -14,9 +16,6 @@ namespace {
 
 constexpr int HistoryRows = 6;
 constexpr int BillCount = 7;
-// Counting waits until the delay timer has ticked more than this many times
-// since the last counted bill.
-constexpr Byte CountingGate = 4;
 
 // Each reply byte's flags light one column of indicators, in bit order.
 QLabel* indicatorOf(const StatusFlag& flag, const Kora232& w)
@@ -56,18 +55,16 @@ void showLastCredit(const RunState& s, Kora232& w)
         SetForeColor(w.lbD(s.LastCredit), QColor(colour::LastCredit));
 }
 
-void countStackedBill(RunState& s, Kora232& w)
+int countStackedBill(RunState& s, Kora232& w)
 {
-    if (s.Stacked != 1 || s.Credit == 0)
-        return;
-    SetForeColor(w.lbD(s.Credit), QColor(colour::PalePink));
-    // A failed poll leaves the last good report in place: counting it again
-    // would add bills the acceptor never stacked.
-    if (s.NRFlag == 0 && s.Delay > CountingGate) {
-        QLineEdit* counter = w.txBillCount(s.Credit);
+    if (s.Stacked == 1 && s.Credit != 0)
+        SetForeColor(w.lbD(s.Credit), QColor(colour::PalePink));
+    const int bill = BillToCount(s);
+    if (bill) {
+        QLineEdit* counter = w.txBillCount(bill);
         counter->setText(CountOneMore(counter->text()));
-        s.Delay = 0;
     }
+    return bill;
 }
 
 void showIndicators(const RunState& s, Kora232& w)
@@ -80,10 +77,7 @@ void showIndicators(const RunState& s, Kora232& w)
 
 QString HexRow(std::span<const Byte> bytes)
 {
-    QString row;
-    for (const Byte b : bytes)
-        row += QStringLiteral("%1 ").arg(static_cast<int>(b), 2, 16, QLatin1Char('0')).toUpper();
-    return row;
+    return QString::fromLatin1(HexText(bytes));
 }
 
 std::int64_t ReadCount(const QString& text)
@@ -119,14 +113,15 @@ QString CountOneMore(const QString& text)
     return QString::number(next);
 }
 
-void UpdateMonitor(RunState& s, Kora232& w)
+int UpdateMonitor(RunState& s, Kora232& w)
 {
     ageHistories(w);
     w.lbOUT(0)->setText(HexRow(s.HostMsg.raw()));
     showReply(s, w);
     showLastCredit(s, w);
-    countStackedBill(s, w);
+    const int counted = countStackedBill(s, w);
     showIndicators(s, w);
+    return counted;
 }
 
 void ClearTraffic(Kora232& w)

@@ -28,6 +28,7 @@ public:
     void setDtr(bool on) override { dtr = on; }
     void setRts(bool on) override { rts = on; }
     void setBinaryInput(bool binary) override { binaryInput = binary; }
+    QString deviceFor(int) const override { return QStringLiteral("fake"); }
 
     void open() override { openAs("open", number); }
     void reopen() override { openAs("reopen", openedNumber); }

@@ -1,0 +1,89 @@
+#include "protocol/linkstats.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace kora {
+
+namespace {
+std::string fixed(double value, int decimals)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+} // namespace
+
+void LinkStats::start(Clock::time_point now)
+{
+    *this = LinkStats{};
+    started_ = now;
+}
+
+void LinkStats::addPoll(int outcome, std::optional<Clock::duration> replyTime)
+{
+    if (outcome == 0)
+        ++good_;
+    else if (outcome == 2)
+        ++checksum_;
+    else
+        ++noReply_;
+    if (!replyTime)
+        return;
+    const double ms = std::chrono::duration<double, std::milli>(*replyTime).count();
+    const int bin = std::clamp(static_cast<int>(ms * 10.0 + 0.5), 0, Bins - 1);
+    ++replyBins_[static_cast<std::size_t>(bin)];
+    ++replies_;
+    maxReplyMs_ = std::max(maxReplyMs_, ms);
+}
+
+double LinkStats::successRate() const
+{
+    return polls() == 0 ? 0.0 : static_cast<double>(good_) / static_cast<double>(polls());
+}
+
+std::optional<double> LinkStats::medianReplyMs() const
+{
+    if (replies_ == 0)
+        return std::nullopt;
+    const std::uint64_t middle = (replies_ + 1) / 2;
+    std::uint64_t seen = 0;
+    for (int bin = 0; bin < Bins; ++bin) {
+        seen += replyBins_[static_cast<std::size_t>(bin)];
+        if (seen >= middle)
+            return bin / 10.0;
+    }
+    return std::nullopt;
+}
+
+std::optional<double> LinkStats::maxReplyMs() const
+{
+    return replies_ == 0 ? std::nullopt : std::optional(maxReplyMs_);
+}
+
+double LinkStats::runningSeconds(Clock::time_point now) const
+{
+    return std::chrono::duration<double>(now - started_).count();
+}
+
+std::vector<std::pair<std::string, std::string>> LinkStats::fields(Clock::time_point now) const
+{
+    const auto ms = [](std::optional<double> v) { return v ? fixed(*v, 1) : std::string(); };
+    return {
+        {"polls", std::to_string(polls())},           {"good", std::to_string(good_)},
+        {"no_reply", std::to_string(noReply_)},       {"checksum", std::to_string(checksum_)},
+        {"success_rate", fixed(successRate(), 4)},    {"reply_median_ms", ms(medianReplyMs())},
+        {"reply_max_ms", ms(maxReplyMs())},           {"reconnects", std::to_string(reconnects_)},
+        {"running_s", fixed(runningSeconds(now), 1)},
+    };
+}
+
+std::string LinkStats::text(Clock::time_point now) const
+{
+    std::string text;
+    for (const auto& [name, value] : fields(now))
+        text += (text.empty() ? "" : ", ") + name + ' ' + (value.empty() ? "-" : value);
+    return text;
+}
+
+} // namespace kora

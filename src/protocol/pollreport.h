@@ -1,0 +1,39 @@
+#pragma once
+
+#include "protocol/poll.h"
+#include "protocol/runstate.h"
+
+#include <chrono>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kora {
+
+// Local time in ISO 8601 with milliseconds and the offset from UTC, as
+// 2026-12-07T16:30:01.123+01:00.
+std::string IsoLocalTime(std::chrono::system_clock::time_point t);
+
+// Two upper-case hexadecimal digits and one blank per byte, as the history
+// shows a frame.
+std::string HexText(std::span<const Byte> bytes);
+
+// "good", "no-reply" or "checksum", for NRFlag 0, 1 and 2.
+const char* OutcomeName(int nrFlag);
+
+// The names of the status flags that are set, from the flag table, blank
+// between: "Idling Cassette".
+std::string SetFlagNames(const RunState& s);
+
+// What this poll did beyond its outcome, in words: the stacked bill and
+// whether it was counted (`counted` as BillToCount gave it, with that bill's
+// new count and the total of all bills), and a stack or return order sent.
+std::string PollEvents(const RunState& s, int counted, long count, long total);
+
+// A log row (SessionLog::Columns) for a poll that just ended.
+std::vector<std::string> PollRow(const RunState& s, const PollTiming& t, long poll,
+                                 const std::string& events);
+// A start or stop row: time, kind and what happened.
+std::vector<std::string> MarkRow(const std::string& kind, long poll, const std::string& events);
+
+} // namespace kora

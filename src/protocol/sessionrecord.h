@@ -1,0 +1,46 @@
+#pragma once
+
+#include "protocol/linkstats.h"
+#include "protocol/poll.h"
+#include "protocol/sessionlog.h"
+
+#include <functional>
+#include <string>
+
+namespace kora {
+
+// What a run leaves beyond the screen: the link statistics since START and,
+// while a log is open, a row for START, every poll and STOP. Both faces of
+// the program, the window and the headless poller, keep one.
+class SessionRecord
+{
+public:
+    // START: the statistics begin again and the log gets a start row with
+    // what the run polls (port number, device, settings).
+    void start(const std::string& what);
+    // A poll that just ended; `counted` as BillToCount gave it, with that
+    // bill's count and the total of all bills afterwards.
+    void poll(const RunState& s, const PollTiming& t, int counted, long count, long total);
+    // The device went away, or came back; said in the next poll's row.
+    void deviceLost(const std::string& reason);
+    void reconnected();
+    // STOP: a stop row with the counts and the statistics.
+    void stop(const std::string& counts);
+
+    long polls() const { return polls_; }
+    const LinkStats& stats() const { return stats_; }
+    SessionLog& log() { return log_; }
+
+    // Told once when a log write fails; the log is closed by then.
+    std::function<void(const std::string& why)> onLogFailure;
+
+private:
+    void write(const std::vector<std::string>& row);
+
+    LinkStats stats_;
+    SessionLog log_;
+    long polls_ = 0;
+    std::string pending_; // link events for the next poll's row
+};
+
+} // namespace kora
