@@ -21,6 +21,10 @@ struct Options
     QCommandLineOption port{QStringLiteral("port"),
                             QStringLiteral("Pins port number N (1-8) to DEVICE."),
                             QStringLiteral("N=DEVICE")};
+    QCommandLineOption log{QStringLiteral("log"),
+                           QStringLiteral("Appends a CSV row for every poll, START and STOP to "
+                                          "FILE (created if missing, never truncated)."),
+                           QStringLiteral("FILE")};
     kora::SessionOptions session;
 
     Options()
@@ -29,6 +33,7 @@ struct Options
             QStringLiteral("Runs and watches a banknote acceptor on a serial port.\n\n") +
             kora::PortMap::numberingHelp());
         parser.addOption(port);
+        parser.addOption(log);
         session.addTo(parser);
     }
 
@@ -67,7 +72,7 @@ std::optional<int> answerEarly(int argc, char** argv)
 // session options into the plan. Gives the exit status when the program
 // should end here.
 std::optional<int> readOptions(const QStringList& arguments, kora::PortMap& ports,
-                               kora::SessionPlan& plan)
+                               kora::SessionPlan& plan, QString& logFile)
 {
     Options options;
     if (!options.parser.parse(arguments)) {
@@ -88,6 +93,7 @@ std::optional<int> readOptions(const QStringList& arguments, kora::PortMap& port
             return 2;
         }
     }
+    logFile = options.parser.value(options.log);
     if (QString why; !options.session.read(options.parser, plan, &why)) {
         std::fprintf(stderr, "kora232: %s\n", qPrintable(why));
         return 2;
@@ -108,18 +114,29 @@ int main(int argc, char** argv)
     new kora::StopSignals(&app);
     kora::PortMap ports;
     kora::SessionPlan plan;
-    if (const std::optional<int> status = readOptions(QCoreApplication::arguments(), ports, plan))
+    QString logFile;
+    if (const std::optional<int> status =
+            readOptions(QCoreApplication::arguments(), ports, plan, logFile))
         return *status;
     QGuiApplication::setDesktopFileName(QStringLiteral("kora232"));
 
     std::unique_ptr<kora::Kora232> window;
     const kora::Session* session = nullptr;
+    bool refused = false; // a log that cannot be written: the window never opens
     app.guard([&] {
         window = std::make_unique<kora::Kora232>(std::make_unique<kora::MSComm>(ports));
-        new kora::RunControl(*window);              // runs start-up; the window owns it
+        auto* control = new kora::RunControl(*window); // runs start-up; the window owns it
+        if (std::string why;
+            !logFile.isEmpty() && !control->record().openLog(logFile.toStdString(), &why)) {
+            std::fprintf(stderr, "kora232: cannot log to %s\n", why.c_str());
+            refused = true;
+            return;
+        }
         session = new kora::Session(*window, plan); // so does this
         window->show();
     });
+    if (refused)
+        return 2;
     int status = app.failed() ? 1 : app.exec();
     if (!app.failed() && session)
         status = session->finish(status);

@@ -1,16 +1,19 @@
 #include "control/runcontrol.h"
 
+#include "control/monitormenu.h"
 #include "control/startup.h"
 #include "protocol/poll.h"
 #include "serial/serialerror.h"
 #include "ui/appearance.h"
 #include "ui/kora232.h"
 #include "ui/monitor.h"
+#include "ui/notice.h"
+#include "ui/rownotes.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -30,6 +33,13 @@ RunControl::RunControl(Kora232& window) : QObject(&window), w(window), keeper(w.
 {
     Startup(w);
     connectControls();
+    new MonitorMenu(w, session);
+    // Quitting while polling (the window closed, a stop signal) ends the run
+    // in the log as STOP would.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (w.state().StartStop == 1)
+            session.stop(countsText().toStdString());
+    });
 }
 
 void RunControl::connectControls()
@@ -62,7 +72,11 @@ void RunControl::PollTick()
         // shows as a failed row, and the next tick tries it again.
         PollTiming timing;
         PollAcceptor(s, w.MSComm1(), w.Check1()->isChecked() ? 1 : 0, &timing);
-        const int counted = s.SetDisplay == 1 ? UpdateMonitor(s, w) : 0;
+        int counted = 0;
+        if (s.SetDisplay == 1) {
+            counted = UpdateMonitor(s, w);
+            NoteNewestRows(s, timing, w);
+        }
         recordPoll(timing, counted);
     }
     if (s.StartStop == 0 && w.MSComm1().isOpen())
@@ -117,24 +131,13 @@ void RunControl::refusedToOpen(const QString& reason)
     w.optCom(1)->show();
     w.optCom(2)->show();
 
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Kora232"), reason,
-                                QMessageBox::Ok, &w);
-    box->setObjectName(QStringLiteral("portError"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal); // the window stays usable, nothing nests
-    box->show();
+    ShowNotice(w, QStringLiteral("portError"), reason);
 }
 
 // Logging stops; polling goes on. Said once, without holding anything up.
 void RunControl::loggingFailed(const QString& reason)
 {
-    auto* box =
-        new QMessageBox(QMessageBox::Warning, QStringLiteral("Kora232"),
-                        QStringLiteral("Logging stopped: %1").arg(reason), QMessageBox::Ok, &w);
-    box->setObjectName(QStringLiteral("logError"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    box->show();
+    ShowNotice(w, QStringLiteral("logError"), QStringLiteral("Logging stopped: %1").arg(reason));
 }
 
 void RunControl::DelayTick()

@@ -63,7 +63,9 @@ std::optional<double> LinkStats::maxReplyMs() const
 
 double LinkStats::runningSeconds(Clock::time_point now) const
 {
-    return std::chrono::duration<double>(now - started_).count();
+    if (!started_)
+        return 0.0;
+    return std::chrono::duration<double>(stopped_.value_or(now) - *started_).count();
 }
 
 std::vector<std::pair<std::string, std::string>> LinkStats::fields(Clock::time_point now) const

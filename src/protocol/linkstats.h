@@ -20,6 +20,8 @@ public:
     using Clock = std::chrono::steady_clock;
 
     void start(Clock::time_point now);
+    // STOP: the running time stands still until the next start.
+    void stop(Clock::time_point now) { stopped_ = now; }
     // outcome as NRFlag: 0 good, 1 no reply, 2 checksum error.
     void addPoll(int outcome, std::optional<Clock::duration> replyTime);
     void addReconnect() { ++reconnects_; }
@@ -44,7 +46,8 @@ public:
 
 private:
     static constexpr int Bins = 4001; // 0.0 to 400.0 ms, the last also holds anything later
-    Clock::time_point started_{};
+    std::optional<Clock::time_point> started_;
+    std::optional<Clock::time_point> stopped_;
     std::uint64_t good_ = 0, noReply_ = 0, checksum_ = 0, reconnects_ = 0;
     std::vector<std::uint32_t> replyBins_ = std::vector<std::uint32_t>(Bins, 0);
     std::uint64_t replies_ = 0;

@@ -19,11 +19,17 @@ std::string quoted(const std::string& value)
     return out + '"';
 }
 
-// The last byte of an open file, or none for an empty one.
-bool endsMidRow(int fd, off_t size)
+// True when the file's last byte ends no row. The log itself is open for
+// appending only, so the file is read apart.
+bool endsMidRow(const std::string& path, off_t size)
 {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
     char last = '\n';
-    return size > 0 && ::pread(fd, &last, 1, size - 1) == 1 && last != '\n';
+    const bool torn = size > 0 && ::pread(fd, &last, 1, size - 1) == 1 && last != '\n';
+    ::close(fd);
+    return torn;
 }
 } // namespace
 
@@ -57,9 +63,11 @@ bool SessionLog::open(const std::string& path, std::string* why)
     }
     fd_ = fd;
     path_ = path;
-    tornRow_ = S_ISREG(st.st_mode) && endsMidRow(fd, st.st_size);
-    const bool empty = !S_ISREG(st.st_mode) || st.st_size == 0;
-    if (empty && !write(Columns())) {
+    tornRow_ = S_ISREG(st.st_mode) && endsMidRow(path, st.st_size);
+    // A device or a pipe has no size to tell; it gets the header with the
+    // first row, so that opening it never fails on a write.
+    headerDue_ = !S_ISREG(st.st_mode);
+    if (S_ISREG(st.st_mode) && st.st_size == 0 && !write(Columns())) {
         if (why)
             *why = failure_;
         return false;
@@ -79,6 +87,8 @@ bool SessionLog::write(const std::vector<std::string>& row)
     if (fd_ < 0)
         return false;
     std::string line = CsvLine(row);
+    if (headerDue_)
+        line.insert(0, CsvLine(Columns()));
     if (tornRow_)
         line.insert(0, "\r\n");
     if (!writeAll(line)) {
@@ -87,6 +97,7 @@ bool SessionLog::write(const std::vector<std::string>& row)
         return false;
     }
     tornRow_ = false;
+    headerDue_ = false;
     return true;
 }
 

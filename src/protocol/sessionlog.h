@@ -43,7 +43,8 @@ private:
     int fd_ = -1;
     std::string path_;
     std::string failure_;
-    bool tornRow_ = false; // the file ends mid-row; start the next on a new line
+    bool tornRow_ = false;   // the file ends mid-row; start the next on a new line
+    bool headerDue_ = false; // goes out with the first row
 };
 
 } // namespace kora

@@ -9,6 +9,8 @@ void SessionRecord::start(const std::string& what)
     stats_.start(LinkStats::Clock::now());
     polls_ = 0;
     pending_.clear();
+    running_ = true;
+    what_ = what;
     write(MarkRow("start", 0, what));
 }
 
@@ -38,7 +40,25 @@ void SessionRecord::reconnected()
 
 void SessionRecord::stop(const std::string& counts)
 {
+    stats_.stop(LinkStats::Clock::now());
+    running_ = false;
     write(MarkRow("stop", polls_, counts + "; " + stats_.text(LinkStats::Clock::now())));
+}
+
+bool SessionRecord::openLog(const std::string& path, std::string* why)
+{
+    if (!log_.open(path, why))
+        return false;
+    if (running_)
+        write(MarkRow("start", polls_, "logging begins mid-run: " + what_));
+    return log_.isOpen();
+}
+
+void SessionRecord::closeLog()
+{
+    if (running_)
+        write(MarkRow("stop", polls_, "logging ends; " + stats_.text(LinkStats::Clock::now())));
+    log_.close();
 }
 
 void SessionRecord::write(const std::vector<std::string>& row)

@@ -27,6 +27,12 @@ public:
     // STOP: a stop row with the counts and the statistics.
     void stop(const std::string& counts);
 
+    // Logging begun or ended by the operator; a run under way gets a start
+    // or stop row so that the file says where its rows begin and end.
+    bool openLog(const std::string& path, std::string* why);
+    void closeLog();
+    bool logging() const { return log_.isOpen(); }
+
     long polls() const { return polls_; }
     const LinkStats& stats() const { return stats_; }
     SessionLog& log() { return log_; }
@@ -40,6 +46,8 @@ private:
     LinkStats stats_;
     SessionLog log_;
     long polls_ = 0;
+    bool running_ = false;
+    std::string what_;    // what the run polls, from its start
     std::string pending_; // link events for the next poll's row
 };
 

@@ -5,6 +5,7 @@
 #include "protocol/statusflags.h"
 #include "ui/appearance.h"
 #include "ui/kora232.h"
+#include "ui/rownotes.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -35,7 +36,11 @@ void ageHistories(Kora232& w)
     for (int i = HistoryRows - 2; i >= 0; --i) {
         w.lbOUT(i + 1)->setText(w.lbOUT(i)->text());
         w.lbIN(i + 1)->setText(w.lbIN(i)->text());
+        MoveRowNote(w.lbOUT(i), w.lbOUT(i + 1));
+        MoveRowNote(w.lbIN(i), w.lbIN(i + 1));
     }
+    ClearRowNote(w.lbOUT(0));
+    ClearRowNote(w.lbIN(0));
 }
 
 void showReply(const RunState& s, Kora232& w)
@@ -129,6 +134,8 @@ void ClearTraffic(Kora232& w)
     for (int i = 0; i < HistoryRows; ++i) {
         w.lbIN(i)->setText(QString());
         w.lbOUT(i)->setText(QString());
+        ClearRowNote(w.lbIN(i));
+        ClearRowNote(w.lbOUT(i));
     }
 }
 

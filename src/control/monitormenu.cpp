@@ -1,0 +1,96 @@
+#include "control/monitormenu.h"
+
+#include "protocol/sessionrecord.h"
+#include "ui/kora232.h"
+#include "ui/linkstatsview.h"
+#include "ui/notice.h"
+#include "ui/rownotes.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+
+namespace kora {
+
+MonitorMenu::MonitorMenu(Kora232& window, SessionRecord& sessionRecord)
+    : QObject(&window), w(window), record(sessionRecord), contextMenu(new QMenu(&window))
+{
+    contextMenu->setObjectName(QStringLiteral("monitorMenu"));
+    logTo =
+        contextMenu->addAction(QStringLiteral("Log to file…"), this, &MonitorMenu::askForLogFile);
+    stopLog =
+        contextMenu->addAction(QStringLiteral("Stop logging"), this, &MonitorMenu::stopLogging);
+    contextMenu->addSeparator();
+    contextMenu->addAction(QStringLiteral("Link statistics…"), this, &MonitorMenu::showStatistics);
+    contextMenu->addAction(QStringLiteral("Copy history"), this, &MonitorMenu::copyHistory);
+    connect(contextMenu, &QMenu::aboutToShow, this, [this] {
+        logTo->setEnabled(!record.logging());
+        stopLog->setEnabled(record.logging());
+    });
+
+    w.frmMonitor()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(w.frmMonitor(), &QWidget::customContextMenuRequested, this, &MonitorMenu::popUp);
+}
+
+void MonitorMenu::popUp(const QPoint& at)
+{
+    contextMenu->popup(w.frmMonitor()->mapToGlobal(at));
+}
+
+void MonitorMenu::askForLogFile()
+{
+    auto* dialog = new QFileDialog(&w, QStringLiteral("Log the session to"));
+    dialog->setObjectName(QStringLiteral("logFileDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setNameFilter(QStringLiteral("CSV files (*.csv);;All files (*)"));
+    dialog->setDefaultSuffix(QStringLiteral("csv"));
+    // A log is appended to, never overwritten: nothing to confirm.
+    dialog->setOption(QFileDialog::DontConfirmOverwrite);
+    connect(dialog, &QFileDialog::fileSelected, this, &MonitorMenu::startLogging);
+    dialog->open();
+}
+
+void MonitorMenu::startLogging(const QString& path)
+{
+    std::string why;
+    if (!record.openLog(path.toStdString(), &why))
+        ShowNotice(w, QStringLiteral("logError"),
+                   QStringLiteral("Cannot log to %1").arg(QString::fromStdString(why)));
+}
+
+void MonitorMenu::stopLogging()
+{
+    record.closeLog();
+}
+
+void MonitorMenu::showStatistics()
+{
+    if (!statistics)
+        statistics = new LinkStatsView(record.stats(), &w);
+    statistics->show();
+    statistics->raise();
+}
+
+void MonitorMenu::copyHistory() const
+{
+    QApplication::clipboard()->setText(historyText());
+}
+
+QString MonitorMenu::historyText() const
+{
+    QString text;
+    for (int r = 5; r >= 0; --r) {
+        const QString host = w.lbOUT(r)->text().trimmed();
+        const QString reply = w.lbIN(r)->text().trimmed();
+        if (host.isEmpty() && reply.isEmpty())
+            continue;
+        text += RowTime(w.lbOUT(r)) + QLatin1Char('\t') + host + QLatin1Char('\t') + reply +
+                QLatin1Char('\n');
+    }
+    return text;
+}
+} // namespace kora

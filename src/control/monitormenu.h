@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QAction;
+class QMenu;
+
+namespace kora {
+
+class Kora232;
+class LinkStatsView;
+class SessionRecord;
+
+// The Communication Monitor's context menu: a log of the session to a file,
+// the link statistics window and a copy of the history. Nothing here nests
+// an event loop, so the poll timer keeps its beat while the menu or the file
+// dialog is up. The window is the parent.
+class MonitorMenu : public QObject
+{
+    Q_OBJECT
+
+public:
+    MonitorMenu(Kora232& window, SessionRecord& record);
+
+    QMenu* menu() const { return contextMenu; }
+
+    void askForLogFile();
+    void startLogging(const QString& path);
+    void stopLogging();
+    void showStatistics();
+    void copyHistory() const;
+    // The six rows of both histories, oldest first, a line each: the time
+    // the row was made, the host row and the reply row, tab between.
+    QString historyText() const;
+
+private:
+    void popUp(const QPoint& at);
+
+    Kora232& w;
+    SessionRecord& record;
+    QMenu* contextMenu = nullptr;
+    QAction* logTo = nullptr;
+    QAction* stopLog = nullptr;
+    LinkStatsView* statistics = nullptr;
+};
+
+} // namespace kora
