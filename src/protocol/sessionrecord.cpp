@@ -49,9 +49,13 @@ bool SessionRecord::openLog(const std::string& path, std::string* why)
 {
     if (!log_.open(path, why))
         return false;
-    if (running_)
-        write(MarkRow("start", polls_, "logging begins mid-run: " + what_));
-    return log_.isOpen();
+    // A log that fails its first row is refused here, not told of twice.
+    if (running_ && !log_.write(MarkRow("start", polls_, "logging begins mid-run: " + what_))) {
+        if (why)
+            *why = log_.failure();
+        return false;
+    }
+    return true;
 }
 
 void SessionRecord::closeLog()

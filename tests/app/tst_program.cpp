@@ -186,6 +186,8 @@ private slots:
         QTest::newRow("quit-after negative") << QStringList{"--quit-after", "-5"};
         QTest::newRow("screenshot without a file") << QStringList{"--screenshot"};
         QTest::newRow("unknown option") << QStringList{"--demo"};
+        QTest::newRow("a log that cannot be opened")
+            << QStringList{"--log", "/nonexistent-kora232/session.csv"};
     }
 
     void aBadCommandLineEndsWithStatusTwo()

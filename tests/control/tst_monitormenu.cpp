@@ -1,0 +1,183 @@
+// The session log, the decoded history, the link statistics and Copy
+// history, as an operator uses them on the running program.
+#include "appfixture.h"
+#include "control/monitormenu.h"
+#include "csvreader.h"
+#include "ui/linkstatsview.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QToolTip>
+
+using namespace kora;
+using namespace std::chrono_literals;
+
+namespace {
+
+MonitorMenu& menuOf(App& app)
+{
+    return *app.window->findChild<MonitorMenu*>();
+}
+
+// The window with a popup (menu, tooltip) drawn where it stands over it,
+// as the operator sees them; saved beside the test for the documentation.
+void saveShot(QWidget* window, QWidget* popup, const char* name)
+{
+    QPixmap shot = window->grab();
+    if (popup) {
+        QPainter painter(&shot);
+        painter.drawPixmap(popup->pos() - window->mapToGlobal(QPoint(0, 0)), popup->grab());
+    }
+    const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(name));
+    QVERIFY(shot.save(path));
+    qInfo("screenshot: %s", qPrintable(path));
+}
+
+} // namespace
+
+class MonitorMenuTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void aLoggedRunHasARowPerPollAndItsCountedBillsMatchTheTally()
+    {
+        App app;
+        QTemporaryDir dir;
+        const QString path = dir.filePath("session.csv");
+        menuOf(app).startLogging(path);
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 3000);
+        for (const char* bill : {"insert 3", "insert 5"}) {
+            app.sim->command(bill);
+            QTest::qWait(200);
+            app.sim->corruptNext(2);
+            QTRY_VERIFY_WITH_TIMEOUT(app.counter(bill[7] - '0') == "1", 5000);
+        }
+        app.clickStartStop();
+
+        const QList<QStringList> rows = readCsvFile(path);
+        QCOMPARE(rows.first(), QStringList({"time", "kind", "poll", "outcome", "host", "reply",
+                                            "reply_ms", "flags", "events"}));
+        QCOMPARE(rows[1][1], QStringLiteral("start"));
+        QCOMPARE(rows.last()[1], QStringLiteral("stop"));
+        QVERIFY2(rows.last()[8].contains(QLatin1String("total=2")), qPrintable(rows.last()[8]));
+        int counted[8] = {};
+        int checksumErrors = 0;
+        for (int i = 2; i < rows.size() - 1; ++i) {
+            QCOMPARE(rows[i][2].toInt(), i - 1); // every poll, in order
+            checksumErrors += rows[i][3] == QLatin1String("checksum");
+            const QRegularExpressionMatch m =
+                QRegularExpression("bill (\\d) stacked, counted").match(rows[i][8]);
+            if (m.hasMatch())
+                ++counted[m.captured(1).toInt()];
+        }
+        QVERIFY(checksumErrors >= 2);
+        for (int n = 1; n <= 7; ++n)
+            QCOMPARE(counted[n], app.sim->tally().of(n));
+    }
+
+    void aFullDiskIsToldOnceAndPollingGoesOn()
+    {
+        App app;
+        menuOf(app).startLogging(QStringLiteral("/dev/full")); // as --log does
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 3000);
+        QTest::qWait(300);
+        const QList<QMessageBox*> boxes = app.window->findChildren<QMessageBox*>("logError");
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0]->text(),
+                 QStringLiteral("Logging stopped: /dev/full: No space left on device"));
+        QCOMPARE(boxes[0]->windowModality(), Qt::NonModal);
+        const auto served = app.sim->messagesServed();
+        QTRY_VERIFY_WITH_TIMEOUT(app.sim->messagesServed() >= served + 3, 2000);
+        QCOMPARE(app.state().NRFlag, 0);
+    }
+
+    void eachKindOfHistoryRowExplainsItself_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("replyNote");
+        QTest::newRow("good reply") << 0 << "good reply \\d+\\.\\d ms after sending\\n.*idling";
+        QTest::newRow("no reply") << 1 << "no reply: waited 4\\d\\d\\.\\d ms$";
+        QTest::newRow("checksum error")
+            << 2 << "checksum error .* the bytes that failed:\\n02 0B ([0-9A-F]{2} ){9}$";
+    }
+    void eachKindOfHistoryRowExplainsItself()
+    {
+        QFETCH(int, fault);
+        QFETCH(QString, replyNote);
+        App app;
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 3000);
+        app.sim->setSilent(fault == 1);
+        app.sim->setCorrupt(fault == 2);
+        QTRY_COMPARE_WITH_TIMEOUT(app.state().NRFlag, fault, 2000);
+        QTest::qWait(500);
+
+        const QString time("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}, ");
+        QLabel* reply = app.window->lbIN(0);
+        QVERIFY2(QRegularExpression(time + replyNote, QRegularExpression::DotMatchesEverythingOption)
+                     .match(reply->toolTip())
+                     .hasMatch(),
+                 qPrintable(reply->toolTip()));
+        QCOMPARE(reply->accessibleDescription(), reply->toolTip());
+        QVERIFY2(QRegularExpression(time + "PC to acceptor\\nacknowledgement bit [01]\\nbills "
+                                           "enabled: 1, 2, 3, 4, 5, 6, 7\\nasks: escrow mode$")
+                     .match(app.window->lbOUT(0)->toolTip())
+                     .hasMatch(),
+                 qPrintable(app.window->lbOUT(0)->toolTip()));
+        if (fault == 0) {
+            QLabel* older = app.window->lbIN(3); // high enough for the tip to fit the window
+            QToolTip::showText(older->mapToGlobal(QPoint(-40, 4)), older->toolTip(), older);
+            QTRY_VERIFY(QApplication::activePopupWidget() || QToolTip::isVisible());
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (top->inherits("QTipLabel"))
+                    saveShot(app.window.get(), top, "kora232-tooltip.png");
+        }
+    }
+
+    void theMenuCopiesTheHistoryAndShowsLiveStatistics()
+    {
+        App app;
+        app.clickStartStop();
+        QTest::qWait(900);
+        QMenu* menu = menuOf(app).menu();
+        app.window->frmMonitor()->customContextMenuRequested(QPoint(300, 200));
+        QTRY_VERIFY(menu->isVisible());
+        QStringList texts;
+        for (const QAction* a : menu->actions())
+            if (!a->isSeparator())
+                texts << a->text() + (a->isEnabled() ? "" : " (off)");
+        QCOMPARE(texts, QStringList({"Log to file…", "Stop logging (off)", "Link statistics…",
+                                     "Copy history"}));
+        saveShot(app.window.get(), menu, "kora232-menu.png");
+        menu->hide();
+
+        menuOf(app).copyHistory();
+        const QStringList lines = QGuiApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 6);
+        const QRegularExpression line("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\t([0-9A-F]{2} ){7}[0-9A-F]{2}\\t"
+                                      "([0-9A-F]{2} ){10}[0-9A-F]{2}$");
+        for (const QString& l : lines)
+            QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
+
+        menuOf(app).showStatistics();
+        auto* view = app.window->findChild<LinkStatsView*>();
+        QTRY_VERIFY(view && view->isVisible());
+        const int polls = view->value("Polls").toInt();
+        QVERIFY(polls >= 5);
+        QTRY_VERIFY_WITH_TIMEOUT(view->value("Polls").toInt() > polls, 1000); // live
+        QCOMPARE(view->value("Success rate"), QStringLiteral("100.0 %"));
+        saveShot(view, nullptr, "kora232-statistics.png");
+    }
+};
+
+QTEST_MAIN(MonitorMenuTest)
+#include "tst_monitormenu.moc"
