@@ -169,7 +169,7 @@ struct Polling
     long peakKiB = 0;
 };
 
-enum class Acceptor { Absent, Live, LiveInBursts };
+enum class Acceptor { Absent, Live, LiveInBursts, LiveLogged };
 
 // kora232 pressed START on a port pinned to the simulator; CPU is counted
 // over kMeasured once polling has settled.
@@ -178,7 +178,13 @@ Polling measurePolling(const std::string& kora, Acceptor acceptor)
     kora::sim::AcceptorServer server;
     server.setSilent(acceptor == Acceptor::Absent);
     server.setPaced(acceptor != Acceptor::LiveInBursts);
-    Child child(kora, {"--port", "1=" + server.devicePath(), "--start", "--report-shown"});
+    std::vector<std::string> arguments{"--port", "1=" + server.devicePath(), "--start",
+                                       "--report-shown"};
+    const std::string log = std::filesystem::temp_directory_path() /
+                            ("kora232-bench-" + std::to_string(getpid()) + ".csv");
+    if (acceptor == Acceptor::LiveLogged)
+        arguments.insert(arguments.end(), {"--log", log});
+    Child child(kora, arguments);
     if (!child.readLine(30s))
         throw std::runtime_error("kora232 did not show its window");
     std::this_thread::sleep_for(kSettle);
@@ -196,6 +202,7 @@ Polling measurePolling(const std::string& kora, Acceptor acceptor)
     p.cpuPercent = 100 * cpu / wall;
     p.runPercent = run0 < 0 ? -1 : 100 * run / wall;
     p.peakKiB = child.end();
+    std::filesystem::remove(log);
     return p;
 }
 
@@ -292,15 +299,17 @@ int main(int argc, char** argv)
                     displayInUse().c_str(), loadAverage().c_str(),
                     static_cast<long long>(kMeasured.count()),
                     static_cast<long long>(kSettle.count()), repeats);
-        std::vector<Polling> absent, live, bursts;
+        std::vector<Polling> absent, live, bursts, logged;
         for (int i = 0; i < repeats; ++i) {
             absent.push_back(measurePolling(kora, Acceptor::Absent));
             live.push_back(measurePolling(kora, Acceptor::Live));
             bursts.push_back(measurePolling(kora, Acceptor::LiveInBursts));
+            logged.push_back(measurePolling(kora, Acceptor::LiveLogged));
         }
         printPolling("(a) absent acceptor (never answers):", absent, true);
         printPolling("(b) live acceptor, paced 9600 baud: ", live, true);
         printPolling("    live, each reply in one burst:  ", bursts, false);
+        printPolling("    live, paced, logging to a file: ", logged, false);
         measureShown(kora, launches);
         const std::vector<double> peaks = each(live, [](const Polling& p) { return p.peakKiB; });
         std::printf("(d) peak resident memory, live runs: %5.1f MiB (largest ru_maxrss)   "
