@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Usage: check-deb.sh BUILD_DIR OUT_DIR VERSION
+# Usage: check-deb.sh BUILD_DIR OUT_DIR VERSION SOURCE_DIR
 # Builds the Debian package of BUILD_DIR into OUT_DIR and checks that it
 # declares the libraries and the font the programs load, and carries the
-# installed layout. Names every fault it finds and fails if there is one.
+# installed layout and the licence of SOURCE_DIR. Names every fault it finds
+# and fails if there is one.
 set -uo pipefail
-build=$1 out=$2 version=$3
+build=$1 out=$2 version=$3 source=$4
 faults=0
 
 fail() {
@@ -46,6 +47,24 @@ for program in kora232 acceptor-sim; do
     kind=$(file -b "$unpacked/usr/bin/$program")
     [[ $kind == *", stripped"* ]] || fail "/usr/bin/$program in the package is not stripped: $kind"
 done
+
+doc=$unpacked/usr/share/doc/kora232
+if [ ! -f "$doc/copyright" ]; then
+    fail "the package does not carry /usr/share/doc/kora232/copyright"
+else
+    format=https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+    [ "$(head -n 1 "$doc/copyright")" = "Format: $format" ] ||
+        fail "the copyright file is not in the machine-readable format"
+    # Word for word, whatever the line breaks and the folding's '.' lines: a
+    # licence edited in one place and not the other is a different licence.
+    words() { tr -s ' \n' '\n\n' | grep -v '^\.\?$'; }
+    licence=$(sed -n '/^Permission/,$p' "$source/LICENSE" | words)
+    if [ -z "$licence" ]; then
+        fail "$source/LICENSE has no permission notice"
+    elif [ "$(sed -n '/^ Permission/,$p' "$doc/copyright" | words)" != "$licence" ]; then
+        fail "the licence in the copyright file is not the text of LICENSE"
+    fi
+fi
 
 [ "$faults" -eq 0 ] || { echo "$faults fault(s) in the package"; exit 1; }
 echo "package $(basename "$deb") OK"
