@@ -66,5 +66,16 @@ else
     fi
 fi
 
+if [ ! -f "$doc/changelog.gz" ]; then
+    fail "the package does not carry /usr/share/doc/kora232/changelog.gz"
+else
+    # gzip -n: no file name (flags byte 0) and no time stamp (4 zero bytes).
+    header=$(od -A n -t x1 -j 3 -N 5 "$doc/changelog.gz" | tr -d ' \n')
+    [ "$header" = 0000000000 ] ||
+        fail "changelog.gz keeps a name or a time stamp (gzip header after the method: $header)"
+    newest=$(zcat "$doc/changelog.gz" | dpkg-parsechangelog -l - -S Version 2>&1)
+    [ "$newest" = "$version" ] || fail "the newest changelog entry is '$newest', not $version"
+fi
+
 [ "$faults" -eq 0 ] || { echo "$faults fault(s) in the package"; exit 1; }
 echo "package $(basename "$deb") OK"
