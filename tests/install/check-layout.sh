@@ -41,6 +41,17 @@ else
     [[ $kind == "PNG image data, 32 x 32,"* ]] || fail "the icon is not a 32x32 PNG: $kind"
 fi
 
+# Whatever the package puts on PATH has a manual page.
+for program in "$root"/bin/*; do
+    name=$(basename "$program")
+    page=$root/share/man/man1/$name.1.gz
+    if [ ! -f "$page" ]; then
+        fail "bin/$name has no manual page share/man/man1/$name.1.gz"
+    elif ! gzip -t "$page"; then
+        fail "share/man/man1/$name.1.gz is not a whole gzip file"
+    fi
+done
+
 if [ -x "$root/bin/kora232" ]; then
     said=$("$root/bin/kora232" --version 2>&1)
     [ "$said" = "kora232 $version" ] ||
