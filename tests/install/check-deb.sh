@@ -37,7 +37,8 @@ done
 
 contents=$(dpkg-deb -c "$deb")
 for path in usr/bin/kora232 usr/bin/acceptor-sim usr/share/applications/kora232.desktop \
-    usr/share/icons/hicolor/32x32/apps/kora232.png \
+    usr/share/icons/hicolor/32x32/apps/kora232.png usr/share/icons/hicolor/256x256/apps/kora232.png \
+    usr/share/icons/hicolor/scalable/apps/kora232.svg \
     usr/share/man/man1/kora232.1.gz usr/share/man/man1/acceptor-sim.1.gz; do
     grep -q " \./$path\$" <<<"$contents" || fail "the package does not carry /$path"
 done

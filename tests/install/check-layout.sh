@@ -33,12 +33,23 @@ elif ! report=$(desktop-file-validate "$desktop" 2>&1) || [ -n "$report" ]; then
     fail "desktop-file-validate rejects the menu entry: $report"
 fi
 
-icon=$root/share/icons/hicolor/32x32/apps/kora232.png
-if [ ! -f "$icon" ]; then
-    fail "share/icons/hicolor/32x32/apps/kora232.png is missing"
+# Launchers and software centres pick the size they need from the theme and
+# scale the nearest one when it is missing.
+for size in 16 32 48 64 128 256; do
+    icon=share/icons/hicolor/${size}x${size}/apps/kora232.png
+    if [ ! -f "$root/$icon" ]; then
+        fail "$icon is missing"
+    else
+        kind=$(file -b "$root/$icon")
+        [[ $kind == "PNG image data, $size x $size,"* ]] || fail "$icon is not a ${size}x$size PNG: $kind"
+    fi
+done
+icon=share/icons/hicolor/scalable/apps/kora232.svg
+if [ ! -f "$root/$icon" ]; then
+    fail "$icon is missing"
 else
-    kind=$(file -b "$icon")
-    [[ $kind == "PNG image data, 32 x 32,"* ]] || fail "the icon is not a 32x32 PNG: $kind"
+    kind=$(file -b "$root/$icon")
+    [[ $kind == "SVG Scalable Vector Graphics image"* ]] || fail "$icon is not an SVG image: $kind"
 fi
 
 # Whatever the package puts on PATH has a manual page.
