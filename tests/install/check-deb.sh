@@ -79,5 +79,14 @@ else
     [ "$newest" = "$version" ] || fail "the newest changelog entry is '$newest', not $version"
 fi
 
+# The release a software centre announces is the one the package holds.
+metainfo=$unpacked/usr/share/metainfo/io.github.kora232.kora232.metainfo.xml
+if [ ! -f "$metainfo" ]; then
+    fail "the package does not carry /usr/share/metainfo/io.github.kora232.kora232.metainfo.xml"
+else
+    release=$(grep -o -m 1 '<release version="[^"]*"' "$metainfo" | cut -d '"' -f 2)
+    [ "$release" = "$version" ] || fail "the metainfo's newest release is '$release', not $version"
+fi
+
 [ "$faults" -eq 0 ] || { echo "$faults fault(s) in the package"; exit 1; }
 echo "package $(basename "$deb") OK"

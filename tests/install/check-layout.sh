@@ -33,6 +33,24 @@ elif ! report=$(desktop-file-validate "$desktop" 2>&1) || [ -n "$report" ]; then
     fail "desktop-file-validate rejects the menu entry: $report"
 fi
 
+# The software centre's entry: valid by AppStream's own rules, offline, with
+# the menu entry it names found in the same tree, and carrying what a
+# software centre shows and filters by.
+metainfo=share/metainfo/io.github.kora232.kora232.metainfo.xml
+if [ ! -f "$root/$metainfo" ]; then
+    fail "$metainfo is missing"
+else
+    report=$(appstreamcli validate --no-net "$root/$metainfo" 2>&1) ||
+        fail "appstreamcli validate rejects $metainfo: $report"
+    report=$(appstreamcli validate-tree --no-net "$root" 2>&1) ||
+        fail "appstreamcli validate-tree rejects the installed tree: $report"
+    for element in '<id>io\.github\.kora232\.kora232</id>' \
+        '<launchable type="desktop-id">kora232\.desktop</launchable>' '<summary>' '<description>' \
+        '<content_rating' '<project_license>MIT</project_license>' '<metadata_license>'; do
+        grep -q "$element" "$root/$metainfo" || fail "$metainfo has no $element"
+    done
+fi
+
 # Launchers and software centres pick the size they need from the theme and
 # scale the nearest one when it is missing.
 for size in 16 32 48 64 128 256; do
