@@ -1,12 +1,17 @@
 // Draws the window's banner (591 x 85, at most 256 colours) and its icon
 // (32 x 32, 16 colours) in the window's own colours, and writes them as
 // banner.png and kora232.png into the directory given as the argument.
+// With --icons it writes instead the icon set that desktops and software
+// centres pick from: kora232-SIZE.png for each size given, and kora232.svg.
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -152,6 +157,119 @@ QImage icon()
     return image.convertToFormat(QImage::Format_Indexed8, WindowColours, Qt::ThresholdDither);
 }
 
+// The same acceptor at 16 pixels, where every pixel has to count: the note
+// loses its border, the lamps shrink to two pixels each.
+QImage smallIcon()
+{
+    QImage image(16, 16, QImage::Format_RGB32);
+    image.fill(QColor(192, 192, 255));
+    QPainter p(&image);
+    p.fillRect(QRect(1, 7, 14, 8), QColor(64, 64, 64));
+    p.fillRect(QRect(4, 1, 8, 7), QColor(0, 0, 0));
+    p.fillRect(QRect(5, 2, 6, 5), QColor(128, 255, 128));
+    p.fillRect(QRect(7, 3, 2, 2), QColor(0, 255, 0));
+    p.fillRect(QRect(2, 7, 12, 1), QColor(0, 0, 0));
+    const QColor lamps[] = {QColor(0, 255, 0), QColor(255, 0, 0), QColor(0, 255, 255),
+                            QColor(255, 255, 0)};
+    const int lampX[] = {2, 5, 9, 12}; // a wider gap in the middle keeps the row centred
+    for (int i = 0; i < 4; ++i)
+        p.fillRect(QRect(lampX[i], 12, 2, 2), lamps[i]);
+    p.end();
+    return image.convertToFormat(QImage::Format_Indexed8, WindowColours, Qt::ThresholdDither);
+}
+
+// The acceptor once more, as shapes on a 32-unit square: the larger icons
+// and the SVG are drawn from this one list, so they cannot drift apart. It
+// follows the 32-pixel drawing, with round corners and round lamps that
+// only larger sizes can show.
+struct Shape
+{
+    enum Kind { Box, Outline, Disc } kind;
+    QRectF rect;        // an outline's centre line; a disc's bounding square
+    qreal radius = 0.0; // of a box's or an outline's corners
+    QColor colour;
+};
+
+const Shape IconShapes[] = {
+    {Shape::Box, {1, 1, 30, 30}, 4, QColor(192, 192, 255)},
+    {Shape::Outline, {1.5, 1.5, 29, 29}, 3.5, QColor(128, 128, 128)},
+    {Shape::Box, {3, 13, 26, 15}, 2, QColor(64, 64, 64)},
+    {Shape::Box, {8, 2, 16, 14}, 1, QColor(0, 0, 0)},
+    {Shape::Box, {9, 3, 14, 12}, 0.5, QColor(128, 255, 128)},
+    {Shape::Outline, {10.5, 4.5, 11, 9}, 0, QColor(0, 255, 0)},
+    {Shape::Disc, {14, 7, 4, 4}, 0, QColor(0, 255, 0)},
+    {Shape::Box, {5, 15, 22, 2}, 1, QColor(0, 0, 0)},
+    {Shape::Disc, {7, 23, 3, 3}, 0, QColor(0, 255, 0)},
+    {Shape::Disc, {12, 23, 3, 3}, 0, QColor(255, 0, 0)},
+    {Shape::Disc, {17, 23, 3, 3}, 0, QColor(0, 255, 255)},
+    {Shape::Disc, {22, 23, 3, 3}, 0, QColor(255, 255, 0)},
+};
+
+// Every edge lands on a whole pixel, as the pixel drawings' edges do: a box
+// edge that fell half-way into a pixel would come out a blurred line of two.
+// Only round corners and discs are smoothed.
+QImage shapedIcon(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    const qreal k = size / 32.0;
+    const auto pixels = [k](const QRectF& r) {
+        return QRectF(QPointF(std::round(r.left() * k), std::round(r.top() * k)),
+                      QPointF(std::round(r.right() * k), std::round(r.bottom() * k)));
+    };
+    for (const Shape& s : IconShapes) {
+        const qreal radius = s.radius * k;
+        if (s.kind == Shape::Outline) {
+            // The line is one unit wide: its outer edge goes on whole pixels,
+            // and it is a whole number of pixels wide.
+            const qreal width = std::max(1.0, std::round(k));
+            const QRectF outer = pixels(s.rect.adjusted(-0.5, -0.5, 0.5, 0.5));
+            const qreal in = width / 2;
+            p.setPen(QPen(s.colour, width));
+            p.setBrush(Qt::NoBrush);
+            p.drawRoundedRect(outer.adjusted(in, in, -in, -in), radius, radius);
+            continue;
+        }
+        p.setPen(Qt::NoPen);
+        p.setBrush(s.colour);
+        if (s.kind == Shape::Disc) // all the same size, wherever they fall
+            p.drawEllipse(QRectF(std::round(s.rect.x() * k), std::round(s.rect.y() * k),
+                                 std::round(s.rect.width() * k), std::round(s.rect.height() * k)));
+        else
+            p.drawRoundedRect(pixels(s.rect), radius, radius);
+    }
+    p.end();
+    return image;
+}
+
+QString shapedSvg()
+{
+    const auto n = [](qreal v) { return QString::number(v); };
+    QString svg = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                 "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"32\" "
+                                 "height=\"32\" viewBox=\"0 0 32 32\">\n");
+    for (const Shape& s : IconShapes) {
+        const QString colour = s.colour.name();
+        if (s.kind == Shape::Disc) {
+            svg += QStringLiteral("  <circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"%4\"/>\n")
+                       .arg(n(s.rect.center().x()), n(s.rect.center().y()), n(s.rect.width() / 2),
+                            colour);
+            continue;
+        }
+        const QString paint = s.kind == Shape::Outline
+                                  ? QStringLiteral("fill=\"none\" stroke=\"%1\"").arg(colour)
+                                  : QStringLiteral("fill=\"%1\"").arg(colour);
+        const QString corners =
+            s.radius > 0 ? QStringLiteral(" rx=\"%1\"").arg(n(s.radius)) : QString();
+        svg += QStringLiteral("  <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\"%5 %6/>\n")
+                   .arg(n(s.rect.x()), n(s.rect.y()), n(s.rect.width()), n(s.rect.height()),
+                        corners, paint);
+    }
+    return svg + QStringLiteral("</svg>\n");
+}
+
 bool save(const QImage& image, const QString& path)
 {
     if (image.save(path, "PNG"))
@@ -160,16 +278,55 @@ bool save(const QImage& image, const QString& path)
     return false;
 }
 
+bool saveText(const QString& text, const QString& path)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+        file.write(text.toUtf8()) == text.toUtf8().size() && file.flush())
+        return true;
+    std::fprintf(stderr, "artwork: cannot write %s\n", qPrintable(path));
+    return false;
+}
+
+// The pixel drawings where there is one for the size, the shapes elsewhere.
+QImage iconAt(int size)
+{
+    if (size == 16)
+        return smallIcon();
+    if (size == 32)
+        return icon();
+    return shapedIcon(size);
+}
+
+int writeIconSet(const QDir& out, const QStringList& sizes)
+{
+    for (const QString& text : sizes) {
+        bool ok = false;
+        const int size = text.toInt(&ok);
+        if (!ok || size < 16 || size > 1024) {
+            std::fprintf(stderr, "artwork: %s is no icon size (16 to 1024)\n", qPrintable(text));
+            return 2;
+        }
+        if (!save(iconAt(size), out.filePath(QStringLiteral("kora232-%1.png").arg(size))))
+            return 1;
+    }
+    return saveText(shapedSvg(), out.filePath(QStringLiteral("kora232.svg"))) ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: kora_artwork OUTPUT-DIRECTORY\n");
+    const QStringList args = app.arguments().mid(1);
+    if (args.size() >= 3 && args[0] == QStringLiteral("--icons"))
+        return writeIconSet(QDir(args[1]), args.mid(2));
+    if (args.size() != 1) {
+        std::fprintf(stderr, "usage: kora_artwork OUTPUT-DIRECTORY\n"
+                             "       kora_artwork --icons OUTPUT-DIRECTORY SIZE...\n");
         return 2;
     }
-    const QDir out(QString::fromLocal8Bit(argv[1]));
+    const QDir out(args[0]);
     const bool ok = save(banner(), out.filePath(QStringLiteral("banner.png"))) &&
                     save(icon(), out.filePath(QStringLiteral("kora232.png")));
     return ok ? 0 : 1;

@@ -10,6 +10,8 @@ packages=(
     xvfb xauth                            # a display for the demo on a headless machine
     clang libclang-rt-14-dev              # libFuzzer and the sanitizer runtimes
     desktop-file-utils dpkg-dev file      # install checks and the .deb package
+    scdoc                                 # the manual pages, from docs/*.scd
+    appstream lintian                     # checks of the metainfo and of the .deb
 )
 
 missing=()

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Usage: check-deb.sh BUILD_DIR OUT_DIR VERSION
+# Usage: check-deb.sh BUILD_DIR OUT_DIR VERSION SOURCE_DIR
 # Builds the Debian package of BUILD_DIR into OUT_DIR and checks that it
 # declares the libraries and the font the programs load, and carries the
-# installed layout. Names every fault it finds and fails if there is one.
+# installed layout and the licence of SOURCE_DIR. Names every fault it finds
+# and fails if there is one.
 set -uo pipefail
-build=$1 out=$2 version=$3
+build=$1 out=$2 version=$3 source=$4
 faults=0
 
 fail() {
@@ -36,7 +37,9 @@ done
 
 contents=$(dpkg-deb -c "$deb")
 for path in usr/bin/kora232 usr/bin/acceptor-sim usr/share/applications/kora232.desktop \
-    usr/share/icons/hicolor/32x32/apps/kora232.png; do
+    usr/share/icons/hicolor/32x32/apps/kora232.png usr/share/icons/hicolor/256x256/apps/kora232.png \
+    usr/share/icons/hicolor/scalable/apps/kora232.svg \
+    usr/share/man/man1/kora232.1.gz usr/share/man/man1/acceptor-sim.1.gz; do
     grep -q " \./$path\$" <<<"$contents" || fail "the package does not carry /$path"
 done
 
@@ -46,6 +49,44 @@ for program in kora232 acceptor-sim; do
     kind=$(file -b "$unpacked/usr/bin/$program")
     [[ $kind == *", stripped"* ]] || fail "/usr/bin/$program in the package is not stripped: $kind"
 done
+
+doc=$unpacked/usr/share/doc/kora232
+if [ ! -f "$doc/copyright" ]; then
+    fail "the package does not carry /usr/share/doc/kora232/copyright"
+else
+    format=https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+    [ "$(head -n 1 "$doc/copyright")" = "Format: $format" ] ||
+        fail "the copyright file is not in the machine-readable format"
+    # Word for word, whatever the line breaks and the folding's '.' lines: a
+    # licence edited in one place and not the other is a different licence.
+    words() { tr -s ' \n' '\n\n' | grep -v '^\.\?$'; }
+    licence=$(sed -n '/^Permission/,$p' "$source/LICENSE" | words)
+    if [ -z "$licence" ]; then
+        fail "$source/LICENSE has no permission notice"
+    elif [ "$(sed -n '/^ Permission/,$p' "$doc/copyright" | words)" != "$licence" ]; then
+        fail "the licence in the copyright file is not the text of LICENSE"
+    fi
+fi
+
+if [ ! -f "$doc/changelog.gz" ]; then
+    fail "the package does not carry /usr/share/doc/kora232/changelog.gz"
+else
+    # gzip -n: no file name (flags byte 0) and no time stamp (4 zero bytes).
+    header=$(od -A n -t x1 -j 3 -N 5 "$doc/changelog.gz" | tr -d ' \n')
+    [ "$header" = 0000000000 ] ||
+        fail "changelog.gz keeps a name or a time stamp (gzip header after the method: $header)"
+    newest=$(zcat "$doc/changelog.gz" | dpkg-parsechangelog -l - -S Version 2>&1)
+    [ "$newest" = "$version" ] || fail "the newest changelog entry is '$newest', not $version"
+fi
+
+# The release a software centre announces is the one the package holds.
+metainfo=$unpacked/usr/share/metainfo/io.github.kora232.kora232.metainfo.xml
+if [ ! -f "$metainfo" ]; then
+    fail "the package does not carry /usr/share/metainfo/io.github.kora232.kora232.metainfo.xml"
+else
+    release=$(grep -o -m 1 '<release version="[^"]*"' "$metainfo" | cut -d '"' -f 2)
+    [ "$release" = "$version" ] || fail "the metainfo's newest release is '$release', not $version"
+fi
 
 [ "$faults" -eq 0 ] || { echo "$faults fault(s) in the package"; exit 1; }
 echo "package $(basename "$deb") OK"

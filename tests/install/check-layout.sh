@@ -33,13 +33,53 @@ elif ! report=$(desktop-file-validate "$desktop" 2>&1) || [ -n "$report" ]; then
     fail "desktop-file-validate rejects the menu entry: $report"
 fi
 
-icon=$root/share/icons/hicolor/32x32/apps/kora232.png
-if [ ! -f "$icon" ]; then
-    fail "share/icons/hicolor/32x32/apps/kora232.png is missing"
+# The software centre's entry: valid by AppStream's own rules, offline, with
+# the menu entry it names found in the same tree, and carrying what a
+# software centre shows and filters by.
+metainfo=share/metainfo/io.github.kora232.kora232.metainfo.xml
+if [ ! -f "$root/$metainfo" ]; then
+    fail "$metainfo is missing"
 else
-    kind=$(file -b "$icon")
-    [[ $kind == "PNG image data, 32 x 32,"* ]] || fail "the icon is not a 32x32 PNG: $kind"
+    report=$(appstreamcli validate --no-net "$root/$metainfo" 2>&1) ||
+        fail "appstreamcli validate rejects $metainfo: $report"
+    report=$(appstreamcli validate-tree --no-net "$root" 2>&1) ||
+        fail "appstreamcli validate-tree rejects the installed tree: $report"
+    for element in '<id>io\.github\.kora232\.kora232</id>' \
+        '<launchable type="desktop-id">kora232\.desktop</launchable>' '<summary>' '<description>' \
+        '<content_rating' '<project_license>MIT</project_license>' '<metadata_license>'; do
+        grep -q "$element" "$root/$metainfo" || fail "$metainfo has no $element"
+    done
 fi
+
+# Launchers and software centres pick the size they need from the theme and
+# scale the nearest one when it is missing.
+for size in 16 32 48 64 128 256; do
+    icon=share/icons/hicolor/${size}x${size}/apps/kora232.png
+    if [ ! -f "$root/$icon" ]; then
+        fail "$icon is missing"
+    else
+        kind=$(file -b "$root/$icon")
+        [[ $kind == "PNG image data, $size x $size,"* ]] || fail "$icon is not a ${size}x$size PNG: $kind"
+    fi
+done
+icon=share/icons/hicolor/scalable/apps/kora232.svg
+if [ ! -f "$root/$icon" ]; then
+    fail "$icon is missing"
+else
+    kind=$(file -b "$root/$icon")
+    [[ $kind == "SVG Scalable Vector Graphics image"* ]] || fail "$icon is not an SVG image: $kind"
+fi
+
+# Whatever the package puts on PATH has a manual page.
+for program in "$root"/bin/*; do
+    name=$(basename "$program")
+    page=$root/share/man/man1/$name.1.gz
+    if [ ! -f "$page" ]; then
+        fail "bin/$name has no manual page share/man/man1/$name.1.gz"
+    elif ! gzip -t "$page"; then
+        fail "share/man/man1/$name.1.gz is not a whole gzip file"
+    fi
+done
 
 if [ -x "$root/bin/kora232" ]; then
     said=$("$root/bin/kora232" --version 2>&1)
