@@ -1,0 +1,35 @@
+// kora232-headless: the window's poller for test rigs and scripts, on Qt Core
+// alone, so it runs where there is no display.
+#include "app/headlessoptions.h"
+#include "app/headlessrun.h"
+#include "app/stopsignals.h"
+#include "serial/portmap.h"
+
+#include <QCoreApplication>
+#include <csignal>
+#include <optional>
+#include <unistd.h>
+
+int main(int argc, char** argv)
+{
+    // A reader that goes away must not kill the program: the failed write
+    // says so, and the run ends as any other, port closed, status 0.
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kora232-headless"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.3"));
+
+    kora::PortMap ports;
+    kora::HeadlessPlan plan;
+    if (const std::optional<int> status =
+            kora::ReadHeadlessOptions(QCoreApplication::arguments(), ports, plan))
+        return *status;
+
+    new kora::StopSignals(&app);
+    kora::HeadlessRun run(std::move(ports), std::move(plan), STDOUT_FILENO);
+    if (const std::optional<int> status = run.begin())
+        return *status;
+    QCoreApplication::exec();
+    run.end();
+    return 0;
+}
