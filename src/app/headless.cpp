@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <csignal>
+#include <malloc.h>
 #include <optional>
 #include <unistd.h>
 
@@ -15,6 +16,10 @@ int main(int argc, char** argv)
     // A reader that goes away must not kill the program: the failed write
     // says so, and the run ends as any other, port closed, status 0.
     std::signal(SIGPIPE, SIG_IGN);
+    // Each poll takes the serial port's read buffer and gives it back; with
+    // the heap's top at the trim threshold, every poll would grow the heap
+    // and shrink it again, two system calls and fresh pages each time.
+    mallopt(M_TRIM_THRESHOLD, 4 << 20);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kora232-headless"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.3"));

@@ -74,10 +74,6 @@ std::optional<int> HeadlessRun::begin()
                 .arg(plan_.logPath, QString::fromStdString(why)));
         return 2;
     }
-    // Delay starts at 0 here as the window's does at start-up, so a bill
-    // stacked in the first half second is not counted there either.
-    delayTimer_.start();
-
     // START, as the button does it; the first open is at once rather than at
     // the first tick, so that a port that cannot be had ends the program.
     const QString device = port_.deviceFor(plan_.portNumber);
@@ -112,6 +108,10 @@ std::optional<int> HeadlessRun::begin()
         end();
         return 0;
     }
+    // Delay starts at 0 here as the window's does at start-up, so a bill
+    // stacked in the first half second is not counted here either. Started
+    // together, as the window's are, the two timers share their wake-ups.
+    delayTimer_.start();
     pollTimer_.start();
     if (plan_.durationMs)
         durationTimer_.start(*plan_.durationMs);
