@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 #include <csignal>
+#include <cstdio>
+#include <fcntl.h>
 #include <malloc.h>
 #include <optional>
 #include <unistd.h>
@@ -16,6 +18,12 @@ int main(int argc, char** argv)
     // A reader that goes away must not kill the program: the failed write
     // says so, and the run ends as any other, port closed, status 0.
     std::signal(SIGPIPE, SIG_IGN);
+    // Started with standard output closed, the next file opened would take
+    // its number and receive the lines: nobody reads them, so the run is over.
+    if (::fcntl(STDOUT_FILENO, F_GETFD) < 0) {
+        std::fputs("kora232-headless: standard output is closed; nothing to do\n", stderr);
+        return 0;
+    }
     // Each poll takes the serial port's read buffer and gives it back; with
     // the heap's top at the trim threshold, every poll would grow the heap
     // and shrink it again, two system calls and fresh pages each time.

@@ -217,18 +217,31 @@ private slots:
         QVERIFY2(!QFileInfo::exists(lock), qPrintable(lock));
     }
 
-    // The reading script dies a second after the start, once the acceptor
-    // idles and no more lines are due: the program notices within a poll
-    // all the same, closes the port and ends.
+    void standardOutputClosingEndsTheRunWithStatusZero_data()
+    {
+        QTest::addColumn<QString>("shell"); // runs the program as "$0" "$@"
+        QTest::addColumn<int>("startLines");
+        QTest::addColumn<QString>("message");
+        // The reader dies a second after the start, once the acceptor idles
+        // and no more lines are due: the program notices within a poll all
+        // the same, closes the port and ends.
+        QTest::newRow("reader gone")
+            << "\"$0\" \"$@\" | { head -n 1; sleep 1; }; exit ${PIPESTATUS[0]}" << 1
+            << "standard output closed";
+        QTest::newRow("closed from the start")
+            << "\"$0\" \"$@\" >&-" << 0 << "standard output is closed";
+    }
     void standardOutputClosingEndsTheRunWithStatusZero()
     {
+        QFETCH(QString, shell);
+        QFETCH(int, startLines);
+        QFETCH(QString, message);
         Rig rig;
         Headless run(rig.port() + QStringList{"--duration", "30"}, QStringLiteral("bash"),
-                     {"-c", "\"$0\" \"$@\" | { head -n 1; sleep 1; }; exit ${PIPESTATUS[0]}",
-                      QStringLiteral(KORA232_HEADLESS)});
+                     {"-c", shell, QStringLiteral(KORA232_HEADLESS)});
         QCOMPARE(run.finish(5000), 0);
-        QCOMPARE(run.count("start"), 1);
-        QVERIFY2(run.err.contains("kora232-headless: standard output closed"), qPrintable(run.err));
+        QCOMPARE(run.count("start"), startLines);
+        QVERIFY2(run.err.contains("kora232-headless: " + message), qPrintable(run.err));
     }
 
     void aRunThatCannotStartEndsWithItsStatus_data()
