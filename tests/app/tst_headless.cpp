@@ -92,7 +92,7 @@ struct Rig
     Rig()
     {
         kora::sim::ServerOptions o;
-        o.stepTime = 150ms;
+        o.stepTime = 200ms; // a bill takes 800 ms to stack, well past the counting gate
         o.symlink = dir.filePath(QStringLiteral("acceptor")).toStdString();
         sim = std::make_unique<kora::sim::AcceptorServer>(o);
     }
