@@ -4,7 +4,8 @@
 # an absent and a live acceptor at 100 ms, its time from launch to the window
 # shown, its peak resident memory, and the poll-transaction figures, each
 # next to its target. kora232 runs once with the offscreen platform and, if
-# xvfb-run is there, once more on an X server (Xvfb).
+# xvfb-run is there, once more on an X server (Xvfb). kora232-headless follows,
+# with no display at all: its share of a core and its peak memory.
 #
 #   bench/run.sh [LAUNCHES]    (launches timed to the window; default 10)
 set -euo pipefail
@@ -17,7 +18,7 @@ work=$(mktemp -d -t kora232-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 log="$work/build.log"
 if ! { cmake --preset default && cmake --build --preset default \
-    --target kora232 bench_program bench_poll; } >"$log" 2>&1; then
+    --target kora232 kora232-headless bench_program bench_poll; } >"$log" 2>&1; then
     cat "$log" >&2
     exit 1
 fi
@@ -42,6 +43,11 @@ if command -v xvfb-run >/dev/null; then
 else
     echo "== no xvfb-run: no figures on an X server"
 fi
+echo
+
+echo "== kora232-headless, no display (DISPLAY and QT_QPA_PLATFORM unset)"
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+    "$bin/bench/bench_program" --headless "$bin/src/app/kora232-headless" "$repeats"
 echo
 
 echo "== (e) poll transaction against the simulated acceptor, paced at 9600 baud (bench_poll)"

@@ -122,6 +122,11 @@ void PtyLink::openNewPty()
         throwErrno("openpty");
     fd_ = master;
     slaveFd_ = slave;
+    // A program started from this process (a host under test) must not keep
+    // either end: a master held there would outlive an unplug, and the host
+    // would never see its line hang up.
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
     // Termios on the master reaches the one shared line discipline; set it
     // there as well in case the slave's settings were not taken.
     tcsetattr(fd_, TCSANOW, &t);
@@ -132,7 +137,7 @@ void PtyLink::openNewPty()
 
 void PtyLink::openDevice()
 {
-    const int fd = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int fd = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         throwErrno("open " + device_);
     if (!isatty(fd)) {

@@ -2,6 +2,7 @@
 
 #include "control/monitormenu.h"
 #include "control/startup.h"
+#include "protocol/counting.h"
 #include "protocol/poll.h"
 #include "serial/serialerror.h"
 #include "ui/appearance.h"
@@ -142,10 +143,7 @@ void RunControl::loggingFailed(const QString& reason)
 
 void RunControl::DelayTick()
 {
-    Byte& delay = w.state().Delay;
-    delay = static_cast<Byte>(delay + 1);
-    if (delay > 50)
-        delay = 10;
+    AdvanceDelay(w.state());
 }
 
 void RunControl::StartStopClick()

@@ -10,4 +10,11 @@ int BillToCount(RunState& s)
     return s.Credit;
 }
 
+void AdvanceDelay(RunState& s)
+{
+    s.Delay = static_cast<Byte>(s.Delay + 1);
+    if (s.Delay > 50)
+        s.Delay = 10;
+}
+
 } // namespace kora

@@ -19,6 +19,10 @@ void SessionRecord::poll(const RunState& s, const PollTiming& t, int counted, lo
 {
     ++polls_;
     stats_.addPoll(s.NRFlag, t.replied ? std::optional(*t.replied - t.sent) : std::nullopt);
+    if (!log_.isOpen()) { // a row is text for the log alone: without one, no time goes into it
+        pending_.clear();
+        return;
+    }
     std::string events = pending_;
     const std::string own = PollEvents(s, counted, count, total);
     if (!own.empty())

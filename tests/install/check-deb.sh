@@ -36,16 +36,18 @@ for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libstdc++6
 done
 
 contents=$(dpkg-deb -c "$deb")
-for path in usr/bin/kora232 usr/bin/acceptor-sim usr/share/applications/kora232.desktop \
+for path in usr/bin/kora232 usr/bin/kora232-headless usr/bin/acceptor-sim \
+    usr/share/applications/kora232.desktop \
     usr/share/icons/hicolor/32x32/apps/kora232.png usr/share/icons/hicolor/256x256/apps/kora232.png \
     usr/share/icons/hicolor/scalable/apps/kora232.svg \
-    usr/share/man/man1/kora232.1.gz usr/share/man/man1/acceptor-sim.1.gz; do
+    usr/share/man/man1/kora232.1.gz usr/share/man/man1/acceptor-sim.1.gz \
+    usr/share/man/man1/kora232-headless.1.gz; do
     grep -q " \./$path\$" <<<"$contents" || fail "the package does not carry /$path"
 done
 
 unpacked=$out/unpacked
 dpkg-deb -x "$deb" "$unpacked"
-for program in kora232 acceptor-sim; do
+for program in kora232 kora232-headless acceptor-sim; do
     kind=$(file -b "$unpacked/usr/bin/$program")
     [[ $kind == *", stripped"* ]] || fail "/usr/bin/$program in the package is not stripped: $kind"
 done

@@ -18,7 +18,7 @@ if ! DESTDIR=$staging "${CMAKE:-cmake}" --install "$build" --prefix /usr; then
     exit 1
 fi
 
-for program in kora232 acceptor-sim; do
+for program in kora232 kora232-headless acceptor-sim; do
     if [ ! -f "$root/bin/$program" ] || [ ! -x "$root/bin/$program" ]; then
         fail "bin/$program is missing or not executable"
     elif paths=$(readelf -d "$root/bin/$program" | grep -E 'R(UN)?PATH'); then
@@ -85,6 +85,14 @@ if [ -x "$root/bin/kora232" ]; then
     said=$("$root/bin/kora232" --version 2>&1)
     [ "$said" = "kora232 $version" ] ||
         fail "installed kora232 --version says '$said', expected 'kora232 $version'"
+fi
+if [ -x "$root/bin/kora232-headless" ]; then
+    said=$("$root/bin/kora232-headless" --version 2>&1)
+    [ "$said" = "kora232-headless $version" ] ||
+        fail "installed kora232-headless --version says '$said', expected 'kora232-headless $version'"
+    # Runs where there is no display: Qt Core and Qt SerialPort, nothing of the GUI.
+    gui=$(readelf -d "$root/bin/kora232-headless" | grep -E 'NEEDED.*libQt6(Gui|Widgets)') &&
+        fail "bin/kora232-headless links the GUI: $gui"
 fi
 if [ -x "$root/bin/acceptor-sim" ]; then
     "$root/bin/acceptor-sim" --help 2>&1 | grep -q '^Usage: acceptor-sim' ||

@@ -1,0 +1,52 @@
+// kora232-headless: the window's poller for test rigs and scripts, on Qt Core
+// alone, so it runs where there is no display.
+#include "app/headlessoptions.h"
+#include "app/headlessrun.h"
+#include "app/stopsignals.h"
+#include "serial/portmap.h"
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <malloc.h>
+#include <optional>
+#include <unistd.h>
+
+int main(int argc, char** argv)
+{
+    // A reader that goes away must not kill the program: the failed write
+    // says so, and the run ends as any other, port closed, status 0.
+    std::signal(SIGPIPE, SIG_IGN);
+    // Started with standard output closed, the next file opened would take
+    // its number and receive the lines: nobody reads them, so the run is over.
+    if (::fcntl(STDOUT_FILENO, F_GETFD) < 0) {
+        std::fputs("kora232-headless: standard output is closed; nothing to do\n", stderr);
+        return 0;
+    }
+    // Each poll takes the serial port's read buffer and gives it back; with
+    // the heap's top at the trim threshold, every poll would grow the heap
+    // and shrink it again, two system calls and fresh pages each time.
+    mallopt(M_TRIM_THRESHOLD, 4 << 20);
+    // Qt's own Unix event loop rather than GLib's: no toolkit shares the loop
+    // here, and each wake-up costs a little less.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kora232-headless"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.3"));
+
+    kora::PortMap ports;
+    kora::HeadlessPlan plan;
+    if (const std::optional<int> status =
+            kora::ReadHeadlessOptions(QCoreApplication::arguments(), ports, plan))
+        return *status;
+
+    new kora::StopSignals(&app);
+    kora::HeadlessRun run(std::move(ports), std::move(plan), STDOUT_FILENO);
+    if (const std::optional<int> status = run.begin())
+        return *status;
+    QCoreApplication::exec();
+    run.end();
+    return 0;
+}

@@ -1,0 +1,213 @@
+#include "app/headlessoptions.h"
+
+#include "serial/portmap.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSet>
+#include <cstdio>
+
+namespace kora {
+
+namespace {
+
+constexpr int LongestDurationS = 2'000'000; // a timer holds some 24 days in milliseconds
+
+QString describeRun()
+{
+    return QStringLiteral(
+               "Polls a banknote acceptor on a serial port as kora232 does, without a window,\n"
+               "and writes what happens on standard output as JSON lines, one per event.\n"
+               "Exit status: 0 when the run ends (--duration, --until-bills, SIGTERM, SIGINT,\n"
+               "SIGHUP, standard output closed), 2 on a bad command line, 3 when the port\n"
+               "cannot be opened at the start.\n\n") +
+           PortMap::numberingHelp();
+}
+
+struct Options
+{
+    QCommandLineParser parser;
+    QCommandLineOption help = parser.addHelpOption();
+    QCommandLineOption version = parser.addVersionOption();
+    QCommandLineOption port{QStringLiteral("port"),
+                            QStringLiteral("Pins port number N (1-8) to DEVICE."),
+                            QStringLiteral("N=DEVICE")};
+    QCommandLineOption portNumber{
+        QStringLiteral("port-number"),
+        QStringLiteral("Polls port N (1-8); default: the one pinned with --port, else 1."),
+        QStringLiteral("N")};
+    QCommandLineOption pollRate{QStringLiteral("poll-rate"),
+                                QStringLiteral("Polls every MS milliseconds, 100-5000 (100)."),
+                                QStringLiteral("MS")};
+    QCommandLineOption bills{QStringLiteral("bills"),
+                             QStringLiteral("Enables only bills LIST, e.g. 1,3-5 (all)."),
+                             QStringLiteral("LIST")};
+    QCommandLineOption escrow{QStringLiteral("escrow"),
+                              QStringLiteral("Escrow mode on or off (on)."),
+                              QStringLiteral("on|off")};
+    QCommandLineOption duration{QStringLiteral("duration"),
+                                QStringLiteral("Ends the run after SECONDS."),
+                                QStringLiteral("SECONDS")};
+    QCommandLineOption untilBills{
+        QStringLiteral("until-bills"),
+        QStringLiteral("Ends the run once N bills are counted; with --duration, whichever "
+                       "comes first."),
+        QStringLiteral("N")};
+    QCommandLineOption log{QStringLiteral("log"),
+                           QStringLiteral("Appends a row per poll to the CSV session log FILE."),
+                           QStringLiteral("FILE")};
+
+    Options()
+    {
+        parser.setApplicationDescription(describeRun());
+        parser.addOptions({port, portNumber, pollRate, bills, escrow, duration, untilBills, log});
+    }
+};
+
+int refuse(const QString& why)
+{
+    std::fprintf(stderr, "kora232-headless: %s\n", qPrintable(why));
+    return 2;
+}
+
+// A whole number within [least, most] from option `name`'s value.
+std::optional<int> wholeNumber(const QString& name, const QString& text, int least, int most,
+                               QString* why)
+{
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (ok && n >= least && n <= most)
+        return n;
+    *why = QStringLiteral("--%1 %2: must be a whole number from %3 to %4")
+               .arg(name, text)
+               .arg(least)
+               .arg(most);
+    return std::nullopt;
+}
+
+// The port to poll: --port-number, else the one number pinned, else 1.
+std::optional<int> portToPoll(const Options& o, const QSet<int>& pinned, QString* why)
+{
+    if (o.parser.isSet(o.portNumber))
+        return wholeNumber(QStringLiteral("port-number"), o.parser.value(o.portNumber), 1, 8, why);
+    if (pinned.size() > 1) {
+        *why = QStringLiteral("several ports are pinned; say which to poll with --port-number");
+        return std::nullopt;
+    }
+    return pinned.isEmpty() ? 1 : *pinned.begin();
+}
+
+bool readRun(const Options& o, HeadlessPlan& plan, QString* why)
+{
+    const QCommandLineParser& p = o.parser;
+    if (p.isSet(o.pollRate)) {
+        const auto ms =
+            wholeNumber(QStringLiteral("poll-rate"), p.value(o.pollRate), 100, 5000, why);
+        if (!ms)
+            return false;
+        plan.pollRateMs = *ms;
+    }
+    if (p.isSet(o.bills) && !ParseBillList(p.value(o.bills), plan.bills, why))
+        return false;
+    if (p.isSet(o.escrow)) {
+        const QString value = p.value(o.escrow);
+        if (value != QLatin1String("on") && value != QLatin1String("off")) {
+            *why = QStringLiteral("--escrow %1: must be on or off").arg(value);
+            return false;
+        }
+        plan.escrow = value == QLatin1String("on");
+    }
+    if (p.isSet(o.duration)) {
+        bool ok = false;
+        const double s = p.value(o.duration).toDouble(&ok);
+        if (!ok || !(s > 0) || s > LongestDurationS) {
+            *why = QStringLiteral("--duration %1: must be a number of seconds above 0, at most %2")
+                       .arg(p.value(o.duration))
+                       .arg(LongestDurationS);
+            return false;
+        }
+        plan.durationMs = static_cast<int>(s * 1000 + 0.5);
+    }
+    if (p.isSet(o.untilBills)) {
+        const auto n = wholeNumber(QStringLiteral("until-bills"), p.value(o.untilBills), 1,
+                                   1'000'000'000, why);
+        if (!n)
+            return false;
+        plan.untilBills = *n;
+    }
+    if (p.isSet(o.log)) {
+        plan.logPath = p.value(o.log);
+        if (plan.logPath.isEmpty()) {
+            *why = QStringLiteral("--log needs a file name");
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<int> ReadHeadlessOptions(const QStringList& arguments, PortMap& ports,
+                                       HeadlessPlan& plan)
+{
+    Options o;
+    if (!o.parser.parse(arguments))
+        return refuse(o.parser.errorText());
+    if (o.parser.isSet(o.help)) {
+        // The usage line names the program as it was called, path and all.
+        QString text = o.parser.helpText();
+        text.replace(QStringLiteral("Usage: %1").arg(arguments.value(0)),
+                     QStringLiteral("Usage: kora232-headless"));
+        std::fputs(qPrintable(text), stdout);
+        return 0;
+    }
+    if (o.parser.isSet(o.version)) {
+        std::printf("kora232-headless %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    if (!o.parser.positionalArguments().isEmpty())
+        return refuse(QStringLiteral("unexpected argument %1")
+                          .arg(o.parser.positionalArguments().constFirst()));
+    QSet<int> pinned;
+    QString why;
+    for (const QString& text : o.parser.values(o.port)) {
+        if (!ports.pinFromArgument(text, &why))
+            return refuse(why);
+        pinned.insert(text.section(QLatin1Char('='), 0, 0).toInt());
+    }
+    const std::optional<int> number = portToPoll(o, pinned, &why);
+    if (!number)
+        return refuse(why);
+    plan.portNumber = *number;
+    if (!readRun(o, plan, &why))
+        return refuse(why);
+    return std::nullopt;
+}
+
+bool ParseBillList(const QString& text, std::array<bool, 7>& bills, QString* why)
+{
+    std::array<bool, 7> chosen{};
+    const auto bill = [](const QString& part, bool* ok) {
+        const int n = part.toInt(ok);
+        *ok = *ok && n >= 1 && n <= 7 && !part.startsWith(QLatin1Char('+'));
+        return n;
+    };
+    for (const QString& item : text.split(QLatin1Char(','))) {
+        const QStringList ends = item.split(QLatin1Char('-'));
+        bool firstOk = false, lastOk = false;
+        const int first = bill(ends.value(0), &firstOk);
+        const int last = ends.size() == 2 ? bill(ends.value(1), &lastOk) : first;
+        if (ends.size() == 2 ? !(firstOk && lastOk && first <= last)
+                             : !(firstOk && ends.size() == 1)) {
+            *why = QStringLiteral("--bills %1: \"%2\" is not a bill 1-7 or a range such as 3-5")
+                       .arg(text, item);
+            return false;
+        }
+        for (int n = first; n <= last; ++n)
+            chosen[static_cast<std::size_t>(n - 1)] = true;
+    }
+    bills = chosen;
+    return true;
+}
+
+} // namespace kora

@@ -1,0 +1,266 @@
+#include "app/headlessrun.h"
+
+#include "protocol/counting.h"
+#include "protocol/poll.h"
+#include "protocol/pollreport.h"
+#include "protocol/statusflags.h"
+#include "serial/serialerror.h"
+
+#include <QCoreApplication>
+#include <chrono>
+#include <cstdio>
+
+namespace kora {
+
+namespace {
+
+void say(const QString& text)
+{
+    std::fprintf(stderr, "kora232-headless: %s\n", qPrintable(text));
+}
+
+std::string jsonArray(const std::vector<std::string>& items)
+{
+    std::string out = "[";
+    for (const std::string& item : items)
+        out += (out.size() > 1 ? "," : "") + item;
+    return out + "]";
+}
+
+} // namespace
+
+HeadlessRun::HeadlessRun(PortMap ports, HeadlessPlan plan, int outputFd)
+    : plan_(std::move(plan)), port_(std::move(ports)), keeper_(port_), out_(outputFd)
+{
+    // The window's start-up, with the operator's choices from the plan.
+    s_.SetControls = 1;
+    s_.SetDisplay = 1;
+    s_.PortSelect = static_cast<Byte>(plan_.portNumber);
+    s_.PollRate = static_cast<std::int16_t>(plan_.pollRateMs);
+    for (int n = 1; n <= 7; ++n)
+        s_.BillEnable(n) = plan_.bills[static_cast<std::size_t>(n - 1)] ? 1 : 0;
+    s_.StartStop = 0;
+    s_.ClearStatus();
+    s_.Allow = 1;
+    port_.setPortNumber(plan_.portNumber);
+    port_.setSettings(QString::fromLatin1(AcceptorLineSettings));
+    port_.setReadLength(0);
+    port_.setDtr(true);
+    port_.setRts(true);
+    port_.setBinaryInput(true);
+
+    pollTimer_.setInterval(plan_.pollRateMs);
+    delayTimer_.setInterval(DelayTickPeriod);
+    durationTimer_.setSingleShot(true);
+    durationTimer_.setTimerType(Qt::PreciseTimer); // a coarse one may end a long run seconds late
+    connect(&pollTimer_, &QTimer::timeout, this, &HeadlessRun::pollTick);
+    connect(&delayTimer_, &QTimer::timeout, this, [this] { AdvanceDelay(s_); });
+    connect(&durationTimer_, &QTimer::timeout, this, &HeadlessRun::stopPolling);
+    keeper_.onLost = [this](const QString& reason) {
+        session_.deviceLost(reason.toStdString());
+        say(QStringLiteral("%1; trying the same device again at each poll").arg(reason));
+        emitEvent(event("lost"));
+    };
+    session_.onLogFailure = [](const std::string& why) {
+        say(QStringLiteral("logging stopped: %1").arg(QString::fromStdString(why)));
+    };
+}
+
+std::optional<int> HeadlessRun::begin()
+{
+    if (std::string why;
+        !plan_.logPath.isEmpty() && !session_.log().open(plan_.logPath.toStdString(), &why)) {
+        say(QStringLiteral("cannot open the log %1: %2")
+                .arg(plan_.logPath, QString::fromStdString(why)));
+        return 2;
+    }
+    // START, as the button does it; the first open is at once rather than at
+    // the first tick, so that a port that cannot be had ends the program.
+    const QString device = port_.deviceFor(plan_.portNumber);
+    keeper_.beginRun();
+    session_.start(QStringLiteral("port %1 (%2), %3")
+                       .arg(plan_.portNumber)
+                       .arg(device, QLatin1String(AcceptorLineSettings))
+                       .toStdString());
+    s_.StartStop = 1;
+    s_.ClearStatus();
+    try {
+        keeper_.ensureOpen(plan_.portNumber);
+    } catch (const SerialError& e) {
+        keeper_.endRun();
+        session_.stop(e.describe().toStdString());
+        say(e.describe());
+        return 3;
+    }
+    running_ = true;
+
+    std::vector<std::string> bills;
+    for (int n = 1; n <= 7; ++n)
+        if (plan_.bills[static_cast<std::size_t>(n - 1)])
+            bills.push_back(std::to_string(n));
+    emitEvent(event("start")
+                  .number("port", plan_.portNumber)
+                  .text("device", device.toStdString())
+                  .number("poll_rate", plan_.pollRateMs)
+                  .raw("bills", jsonArray(bills))
+                  .flag("escrow", plan_.escrow));
+    if (!running_) {
+        end();
+        return 0;
+    }
+    // Delay starts at 0 here as the window's does at start-up, so a bill
+    // stacked in the first half second is not counted here either. Started
+    // together, as the window's are, the two timers share their wake-ups.
+    delayTimer_.start();
+    pollTimer_.start();
+    if (plan_.durationMs)
+        durationTimer_.start(*plan_.durationMs);
+    return std::nullopt;
+}
+
+void HeadlessRun::pollTick()
+{
+    if (!running_)
+        return;
+    // A reader that died is noticed here even when no event is due.
+    if (out_.readerGone()) {
+        say(QStringLiteral("standard output closed; stopping"));
+        stopPolling();
+        return;
+    }
+    // A device that went away still gets its poll, as in the window: it
+    // fails at once, and the next tick tries the device again.
+    if (!port_.isOpen() && !openPort())
+        return;
+    PollTiming timing;
+    PollAcceptor(s_, port_, plan_.escrow ? 1 : 0, &timing);
+    const int bill = BillToCount(s_);
+    if (bill) {
+        ++counts_[static_cast<std::size_t>(bill - 1)];
+        ++total_;
+    }
+    session_.poll(s_, timing, bill, bill ? counts_[static_cast<std::size_t>(bill - 1)] : 0, total_);
+    reportOutcome();
+    reportFlags();
+    if (bill)
+        countBill(bill);
+}
+
+bool HeadlessRun::openPort()
+{
+    try {
+        if (keeper_.ensureOpen(s_.PortSelect) == LinkKeeper::Result::Reconnected) {
+            session_.reconnected();
+            say(QStringLiteral("reconnected to %1").arg(port_.device()));
+            emitEvent(event("reconnected"));
+        }
+    } catch (const SerialError& e) {
+        // Only a port closed other than by going away gets here; it is tried
+        // again at the next tick, and said once.
+        if (refusal_ != e.describe())
+            say(e.describe());
+        refusal_ = e.describe();
+        return false;
+    }
+    refusal_.clear();
+    return true;
+}
+
+void HeadlessRun::countBill(int bill)
+{
+    emitEvent(event("stacked")
+                  .number("bill", bill)
+                  .number("count", counts_[static_cast<std::size_t>(bill - 1)])
+                  .number("total", total_));
+    if (plan_.untilBills && total_ >= *plan_.untilBills)
+        stopPolling();
+}
+
+void HeadlessRun::reportOutcome()
+{
+    if (s_.NRFlag == outcome_) {
+        ++outcomePolls_;
+        return;
+    }
+    emitEvent(event("link")
+                  .text("status", OutcomeName(s_.NRFlag))
+                  .number("previous_polls", outcomePolls_));
+    outcome_ = s_.NRFlag;
+    outcomePolls_ = 1;
+}
+
+// A failed poll leaves the last good reply's flags in place, so the set
+// changes only with a good reply that says something new.
+void HeadlessRun::reportFlags()
+{
+    std::vector<const char*> set;
+    for (const StatusFlag& flag : StatusFlags)
+        if (s_.*flag.member == 1)
+            set.push_back(flag.name);
+    if (set == flags_)
+        return;
+    flags_ = set;
+    std::vector<std::string> names;
+    for (const char* name : set)
+        names.push_back(JsonString(name));
+    emitEvent(event("state").raw("flags", jsonArray(names)));
+}
+
+JsonObject HeadlessRun::event(const char* name) const
+{
+    return JsonObject()
+        .text("t", IsoLocalTime(std::chrono::system_clock::now()))
+        .text("event", name);
+}
+
+void HeadlessRun::emitEvent(JsonObject line)
+{
+    if (!out_.write(line) && running_) {
+        say(QStringLiteral("standard output closed; stopping"));
+        stopPolling();
+    }
+}
+
+void HeadlessRun::stopPolling()
+{
+    running_ = false;
+    pollTimer_.stop();
+    delayTimer_.stop();
+    durationTimer_.stop();
+    QCoreApplication::quit();
+}
+
+void HeadlessRun::end()
+{
+    if (ended_)
+        return;
+    ended_ = true;
+    running_ = false;
+    pollTimer_.stop();
+    delayTimer_.stop();
+    durationTimer_.stop();
+    keeper_.endRun();
+    s_.StartStop = 0;
+    session_.stop(countsText());
+
+    JsonObject counts;
+    for (int n = 1; n <= 7; ++n)
+        counts.number(std::to_string(n), counts_[static_cast<std::size_t>(n - 1)]);
+    JsonObject link;
+    for (const auto& [name, value] : session_.stats().fields(LinkStats::Clock::now()))
+        link.raw(name, value.empty() ? "null" : value);
+    out_.write(
+        event("stop").raw("counts", counts.str()).number("total", total_).raw("link", link.str()));
+    port_.close();
+}
+
+std::string HeadlessRun::countsText() const
+{
+    std::string text;
+    for (int n = 1; n <= 7; ++n)
+        text += "bill " + std::to_string(n) + '=' +
+                std::to_string(counts_[static_cast<std::size_t>(n - 1)]) + ' ';
+    return text + "total=" + std::to_string(total_);
+}
+
+} // namespace kora

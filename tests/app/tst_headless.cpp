@@ -1,0 +1,325 @@
+// kora232-headless run as a rig script runs it, with no display, against a
+// simulated acceptor in this process behind a stable link: its JSON lines
+// against the acceptor's own tally, and each way it ends.
+#include "acceptorserver.h"
+#include "serial/mscomm.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The program with its output taken in line by line as it comes.
+struct Headless
+{
+    explicit Headless(const QStringList& arguments, const QString& program = KORA232_HEADLESS,
+                      const QStringList& programArguments = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(display));
+        process.setProcessEnvironment(env);
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] { takeLines(); });
+        process.start(program, programArguments + arguments);
+    }
+
+    void takeLines()
+    {
+        const QByteArray bytes = process.readAllStandardOutput();
+        out += bytes;
+        pending += bytes;
+        for (qsizetype nl; (nl = pending.indexOf('\n')) >= 0; pending.remove(0, nl + 1)) {
+            QJsonParseError error;
+            const QJsonDocument doc = QJsonDocument::fromJson(pending.left(nl), &error);
+            const QJsonObject o = doc.object();
+            if (!doc.isObject() || !o.value("event").isString() || !isoTime(o.value("t")))
+                badLines << QString::fromUtf8(pending.left(nl));
+            lines << o;
+        }
+    }
+
+    static bool isoTime(const QJsonValue& t)
+    {
+        static const QRegularExpression iso(QStringLiteral(
+            "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"));
+        return iso.match(t.toString()).hasMatch();
+    }
+
+    QList<QJsonObject> events(const QString& name) const
+    {
+        QList<QJsonObject> found;
+        for (const QJsonObject& o : lines)
+            if (o.value("event").toString() == name)
+                found << o;
+        return found;
+    }
+    qsizetype count(const QString& name) const { return events(name).size(); }
+
+    // Waits for the end; the exit status, -1 for none in time or a crash.
+    int finish(int timeoutMs = 10000)
+    {
+        // waitForFinished is false for a process that has finished already.
+        if (process.state() != QProcess::NotRunning && !process.waitForFinished(timeoutMs)) {
+            process.kill();
+            process.waitForFinished();
+            return -1;
+        }
+        takeLines();
+        err = QString::fromLocal8Bit(process.readAllStandardError());
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    QProcess process;
+    QByteArray out; // everything, as it came
+    QByteArray pending;
+    QList<QJsonObject> lines;
+    QStringList badLines;
+    QString err;
+};
+
+struct Rig
+{
+    Rig()
+    {
+        kora::sim::ServerOptions o;
+        o.stepTime = 200ms; // a bill takes 800 ms to stack, well past the counting gate
+        o.symlink = dir.filePath(QStringLiteral("acceptor")).toStdString();
+        sim = std::make_unique<kora::sim::AcceptorServer>(o);
+    }
+    QString link() const { return QString::fromStdString(sim->symlinkPath()); }
+    QStringList port() const { return {"--port", "1=" + link()}; }
+
+    QTemporaryDir dir;
+    std::unique_ptr<kora::sim::AcceptorServer> sim;
+};
+
+// Qt SerialPort's lock file for a port the process holds, if there is one.
+QString lockFileOf(qint64 pid)
+{
+    for (const char* folder : {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks", "/tmp"})
+        for (const QFileInfo& f : QDir(folder).entryInfoList({"LCK..*"}, QDir::Files)) {
+            QFile file(f.filePath());
+            if (file.open(QIODevice::ReadOnly) && file.readLine().trimmed().toLongLong() == pid)
+                return f.filePath();
+        }
+    return {};
+}
+
+} // namespace
+
+class HeadlessTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Bills go in one at a time, each after a fault of its own; the counts
+    // end as the acceptor's tally, line by line and in the stop line.
+    void theStackedLinesMatchTheAcceptorsTallyThroughFaults()
+    {
+        Rig rig;
+        const QString log = rig.dir.filePath(QStringLiteral("session.csv"));
+        Headless run(rig.port() +
+                     QStringList{"--until-bills", "4", "--duration", "30", "--log", log});
+        QTRY_VERIFY_WITH_TIMEOUT(run.count("start") == 1, 5000);
+        QTest::qWait(600); // the window counts no bill in its first half second either
+
+        const auto insertAndAwait = [&](int bill, qsizetype stacked) {
+            rig.sim->command("insert " + std::to_string(bill));
+            QTRY_VERIFY_WITH_TIMEOUT(run.count("stacked") == stacked, 8000);
+        };
+        insertAndAwait(3, 1);
+        rig.sim->silenceFor(700ms);
+        insertAndAwait(5, 2);
+        rig.sim->corruptNext(3);
+        insertAndAwait(3, 3);
+        rig.sim->unplugFor(600ms);
+        QTRY_VERIFY_WITH_TIMEOUT(run.count("reconnected") == 1, 8000);
+        insertAndAwait(7, 4);
+        QCOMPARE(run.finish(), 0); // --until-bills 4
+
+        QVERIFY2(run.badLines.isEmpty(), qPrintable(run.badLines.join('\n')));
+        const kora::sim::Tally tally = rig.sim->tally();
+        QCOMPARE(tally.total(), 4);
+        QMap<int, int> seen;
+        int total = 0;
+        for (const QJsonObject& s : run.events("stacked")) {
+            const int bill = s.value("bill").toInt();
+            QCOMPARE(s.value("count").toInt(), ++seen[bill]);
+            QCOMPARE(s.value("total").toInt(), ++total);
+        }
+        const QJsonObject stop = run.lines.last();
+        QCOMPARE(stop.value("event").toString(), QStringLiteral("stop"));
+        QCOMPARE(stop.value("total").toInt(), tally.total());
+        for (int bill = 1; bill <= 7; ++bill) {
+            QCOMPARE(seen.value(bill), tally.of(bill));
+            QCOMPARE(stop.value("counts").toObject().value(QString::number(bill)).toInt(),
+                     tally.of(bill));
+        }
+
+        const QJsonObject start = run.lines.first();
+        QCOMPARE(start.value("event").toString(), QStringLiteral("start"));
+        QCOMPARE(start.value("device").toString(), rig.link());
+        QCOMPARE(start.value("bills").toArray().size(), 7);
+        QStringList statuses;
+        for (const QJsonObject& l : run.events("link"))
+            statuses << l.value("status").toString();
+        for (const char* status : {"good", "no-reply", "checksum"})
+            QVERIFY2(statuses.contains(status), qPrintable(statuses.join(' ')));
+        QCOMPARE(run.count("lost"), 1);
+        int stackedStates = 0;
+        for (const QJsonObject& state : run.events("state"))
+            stackedStates += state.value("flags").toArray().contains(QStringLiteral("Stacked"));
+        QCOMPARE(stackedStates, 4);
+
+        const QJsonObject link = stop.value("link").toObject();
+        QCOMPARE(link.value("reconnects").toInt(), 1);
+        QVERIFY(link.value("checksum").toInt() >= 1);
+        QCOMPARE(link.value("polls").toInt(), link.value("good").toInt() +
+                                                  link.value("no_reply").toInt() +
+                                                  link.value("checksum").toInt());
+        QFile csv(log);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QVERIFY(csv.readAll().contains(",stop," + QByteArray::number(link.value("polls").toInt())));
+    }
+
+    void aRunThatEndsWritesTheStopLineAndEndsWithStatusZero_data()
+    {
+        QTest::addColumn<int>("signal"); // 0: --duration ends it
+        QTest::newRow("--duration") << 0;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void aRunThatEndsWritesTheStopLineAndEndsWithStatusZero()
+    {
+        QFETCH(int, signal);
+        Rig rig;
+        Headless run(rig.port() + QStringList{"--duration", signal ? "30" : "1.5"});
+        QTRY_VERIFY_WITH_TIMEOUT(run.count("link") == 1, 5000);
+        const QString lock = lockFileOf(run.process.processId());
+        QVERIFY(!lock.isEmpty());
+        if (signal)
+            ::kill(pid_t(run.process.processId()), signal);
+        QCOMPARE(run.finish(5000), 0);
+        QVERIFY2(run.badLines.isEmpty(), qPrintable(run.badLines.join('\n')));
+        QCOMPARE(run.lines.last().value("event").toString(), QStringLiteral("stop"));
+        QVERIFY(run.lines.last().value("link").toObject().value("good").toInt() >= 1);
+        QVERIFY2(!QFileInfo::exists(lock), qPrintable(lock));
+    }
+
+    void standardOutputClosingEndsTheRunWithStatusZero_data()
+    {
+        QTest::addColumn<QString>("shell"); // runs the program as "$0" "$@"
+        QTest::addColumn<int>("startLines");
+        QTest::addColumn<QString>("message");
+        // The reader dies a second after the start, once the acceptor idles
+        // and no more lines are due: the program notices within a poll all
+        // the same, closes the port and ends.
+        QTest::newRow("reader gone")
+            << "\"$0\" \"$@\" | { head -n 1; sleep 1; }; exit ${PIPESTATUS[0]}" << 1
+            << "standard output closed";
+        QTest::newRow("closed from the start")
+            << "\"$0\" \"$@\" >&-" << 0 << "standard output is closed";
+    }
+    void standardOutputClosingEndsTheRunWithStatusZero()
+    {
+        QFETCH(QString, shell);
+        QFETCH(int, startLines);
+        QFETCH(QString, message);
+        Rig rig;
+        Headless run(rig.port() + QStringList{"--duration", "30"}, QStringLiteral("bash"),
+                     {"-c", shell, QStringLiteral(KORA232_HEADLESS)});
+        QCOMPARE(run.finish(5000), 0);
+        QCOMPARE(run.count("start"), startLines);
+        QVERIFY2(run.err.contains("kora232-headless: " + message), qPrintable(run.err));
+    }
+
+    void aRunThatCannotStartEndsWithItsStatus_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        const auto usage = [](const char* name, QStringList arguments, const char* message) {
+            QTest::newRow(name) << arguments << 2 << QString::fromLatin1(message);
+        };
+        usage("port number out of range", {"--port", "9=/dev/null"},
+              "--port 9=/dev/null: the port number must be 1 to 8");
+        usage("port-number out of range", {"--port-number", "0"}, "--port-number 0: must be");
+        usage("poll rate below 100", {"--poll-rate", "50"}, "--poll-rate 50: must be");
+        usage("bill outside 1-7", {"--bills", "1,8"}, "--bills 1,8: \"8\" is not a bill");
+        usage("backward range", {"--bills", "5-3"}, "--bills 5-3: \"5-3\" is not a bill");
+        usage("escrow neither on nor off", {"--escrow", "yes"}, "--escrow yes: must be on or off");
+        usage("duration not a number", {"--duration", "soon"}, "--duration soon: must be");
+        usage("until-bills zero", {"--until-bills", "0"}, "--until-bills 0: must be");
+        usage("two ports, none chosen", {"--port", "1=/a", "--port", "2=/b"}, "--port-number");
+        usage("unknown option", {"--demo"}, "Unknown option 'demo'");
+        usage("log that cannot be opened", {"--log", "/nonexistent-kora232/x.csv"},
+              "cannot open the log /nonexistent-kora232/x.csv");
+        QTest::newRow("no such device") << QStringList{"--port", "1=/nonexistent-kora232"} << 3
+                                        << "Error 8010: Port 1 (/nonexistent-kora232) cannot";
+        QTest::newRow("not a serial port") << QStringList{"--port", "1=/dev/null"} << 3
+                                           << "Error 8002: Port 1 (/dev/null) is not a serial port";
+        QTest::newRow("in use") << QStringList{} << 3 << "is in use by another program";
+    }
+    void aRunThatCannotStartEndsWithItsStatus()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        Rig rig; // the in-use row's port, held by this process
+        kora::PortMap ports;
+        ports.pin(1, rig.link());
+        kora::MSComm holder(ports);
+        if (arguments.isEmpty()) {
+            holder.open();
+            arguments = rig.port();
+        }
+        // Should the line be taken after all, the program ends soon anyway.
+        Headless run(QStringList{"--duration", "1"} + arguments);
+        QCOMPARE(run.finish(), status);
+        QVERIFY2(run.err.startsWith("kora232-headless: ") && run.err.contains(message),
+                 qPrintable(run.err));
+        QVERIFY(run.lines.isEmpty());
+        QCOMPARE(rig.sim->messagesServed(), 0u);
+    }
+
+    void helpAndVersion_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QStringList>("said");
+        QTest::newRow("--version") << "--version" << QStringList{"kora232-headless 1.3\n"};
+        QTest::newRow("--help") << "--help"
+                                << QStringList{"Usage: kora232-headless [options]",
+                                               "--port <N=DEVICE>",
+                                               "--port-number <N>",
+                                               "--poll-rate <MS>",
+                                               "--bills <LIST>",
+                                               "--escrow <on|off>",
+                                               "--duration <SECONDS>",
+                                               "--until-bills <N>",
+                                               "--log <FILE>",
+                                               "USB adapters"};
+    }
+    void helpAndVersion()
+    {
+        QFETCH(QString, option);
+        QFETCH(QStringList, said);
+        Headless run({option});
+        QCOMPARE(run.finish(), 0);
+        for (const QString& text : said)
+            QVERIFY2(run.out.contains(text.toUtf8()), qPrintable(text));
+    }
+};
+
+QTEST_GUILESS_MAIN(HeadlessTest)
+#include "tst_headless.moc"
