@@ -1,5 +1,6 @@
 #include "app/headlessoptions.h"
 
+#include "app/portoption.h"
 #include "serial/portmap.h"
 
 #include <QCommandLineParser>
@@ -29,9 +30,7 @@ struct Options
     QCommandLineParser parser;
     QCommandLineOption help = parser.addHelpOption();
     QCommandLineOption version = parser.addVersionOption();
-    QCommandLineOption port{QStringLiteral("port"),
-                            QStringLiteral("Pins port number N (1-8) to DEVICE."),
-                            QStringLiteral("N=DEVICE")};
+    QCommandLineOption port = PortPinOption();
     QCommandLineOption portNumber{
         QStringLiteral("port-number"),
         QStringLiteral("Polls port N (1-8); default: the one pinned with --port, else 1."),

@@ -1,3 +1,4 @@
+#include "app/portoption.h"
 #include "app/session.h"
 #include "app/stopsignals.h"
 #include "app/toplevel.h"
@@ -18,9 +19,7 @@ struct Options
     QCommandLineParser parser;
     QCommandLineOption help = parser.addHelpOption();
     QCommandLineOption version = parser.addVersionOption();
-    QCommandLineOption port{QStringLiteral("port"),
-                            QStringLiteral("Pins port number N (1-8) to DEVICE."),
-                            QStringLiteral("N=DEVICE")};
+    QCommandLineOption port = kora::PortPinOption();
     QCommandLineOption log{QStringLiteral("log"),
                            QStringLiteral("Appends a CSV row for every poll, START and STOP to "
                                           "FILE (created if missing, never truncated)."),

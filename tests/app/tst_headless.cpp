@@ -2,6 +2,7 @@
 // simulated acceptor in this process behind a stable link: its JSON lines
 // against the acceptor's own tally, and each way it ends.
 #include "acceptorserver.h"
+#include "lockfile.h"
 #include "serial/mscomm.h"
 
 #include <QDir>
@@ -102,18 +103,6 @@ struct Rig
     QTemporaryDir dir;
     std::unique_ptr<kora::sim::AcceptorServer> sim;
 };
-
-// Qt SerialPort's lock file for a port the process holds, if there is one.
-QString lockFileOf(qint64 pid)
-{
-    for (const char* folder : {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks", "/tmp"})
-        for (const QFileInfo& f : QDir(folder).entryInfoList({"LCK..*"}, QDir::Files)) {
-            QFile file(f.filePath());
-            if (file.open(QIODevice::ReadOnly) && file.readLine().trimmed().toLongLong() == pid)
-                return f.filePath();
-        }
-    return {};
-}
 
 } // namespace
 

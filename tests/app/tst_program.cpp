@@ -1,6 +1,7 @@
 // The kora232 program run as a script runs it, against a simulated acceptor
 // in this process behind a stable link.
 #include "acceptorserver.h"
+#include "lockfile.h"
 
 #include <QDir>
 #include <QImage>
@@ -40,18 +41,6 @@ Run runProgram(const QStringList& arguments, int timeoutMs = 20000)
     run.out = QString::fromLocal8Bit(program.readAllStandardOutput());
     run.err = QString::fromLocal8Bit(program.readAllStandardError());
     return run;
-}
-
-// Qt SerialPort's lock file for a port the process holds, if there is one.
-QString lockFileOf(qint64 pid)
-{
-    for (const char* folder : {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks", "/tmp"})
-        for (const QFileInfo& f : QDir(folder).entryInfoList({"LCK..*"}, QDir::Files)) {
-            QFile file(f.filePath());
-            if (file.open(QIODevice::ReadOnly) && file.readLine().trimmed().toLongLong() == pid)
-                return f.filePath();
-        }
-    return {};
 }
 
 QString describe(QRgb c)
