@@ -43,11 +43,7 @@ HeadlessRun::HeadlessRun(PortMap ports, HeadlessPlan plan, int outputFd)
     s_.ClearStatus();
     s_.Allow = 1;
     port_.setPortNumber(plan_.portNumber);
-    port_.setSettings(QString::fromLatin1(AcceptorLineSettings));
-    port_.setReadLength(0);
-    port_.setDtr(true);
-    port_.setRts(true);
-    port_.setBinaryInput(true);
+    ConfigureAcceptorLine(port_);
 
     pollTimer_.setInterval(plan_.pollRateMs);
     delayTimer_.setInterval(DelayTickPeriod);

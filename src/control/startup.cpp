@@ -25,11 +25,7 @@ void Startup(Kora232& w)
 
     SerialPort& port = w.MSComm1();
     port.setPortNumber(1);
-    port.setSettings(QString::fromLatin1(AcceptorLineSettings));
-    port.setReadLength(0);
-    port.setDtr(true);
-    port.setRts(true);
-    port.setBinaryInput(true);
+    ConfigureAcceptorLine(port);
 }
 
 } // namespace kora

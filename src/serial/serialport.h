@@ -40,4 +40,16 @@ public:
     virtual void onDeviceLost(DeviceLost handler) = 0;
 };
 
+// The line start-up gives a port for the acceptor, in the order the serial
+// object takes them: line settings, read length 0, DTR and RTS on, binary
+// input. The port stays as it is, open or closed.
+inline void ConfigureAcceptorLine(SerialPort& port)
+{
+    port.setSettings(QString::fromLatin1(AcceptorLineSettings));
+    port.setReadLength(0);
+    port.setDtr(true);
+    port.setRts(true);
+    port.setBinaryInput(true);
+}
+
 } // namespace kora
