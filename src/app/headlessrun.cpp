@@ -3,7 +3,6 @@
 #include "protocol/counting.h"
 #include "protocol/poll.h"
 #include "protocol/pollreport.h"
-#include "protocol/statusflags.h"
 #include "serial/serialerror.h"
 
 #include <QCoreApplication>
@@ -33,15 +32,11 @@ HeadlessRun::HeadlessRun(PortMap ports, HeadlessPlan plan, int outputFd)
     : plan_(std::move(plan)), port_(std::move(ports)), keeper_(port_), out_(outputFd)
 {
     // The window's start-up, with the operator's choices from the plan.
-    s_.SetControls = 1;
-    s_.SetDisplay = 1;
+    s_.SetStartupValues();
     s_.PortSelect = static_cast<Byte>(plan_.portNumber);
     s_.PollRate = static_cast<std::int16_t>(plan_.pollRateMs);
     for (int n = 1; n <= 7; ++n)
         s_.BillEnable(n) = plan_.bills[static_cast<std::size_t>(n - 1)] ? 1 : 0;
-    s_.StartStop = 0;
-    s_.ClearStatus();
-    s_.Allow = 1;
     port_.setPortNumber(plan_.portNumber);
     ConfigureAcceptorLine(port_);
 
@@ -74,10 +69,7 @@ std::optional<int> HeadlessRun::begin()
     // the first tick, so that a port that cannot be had ends the program.
     const QString device = port_.deviceFor(plan_.portNumber);
     keeper_.beginRun();
-    session_.start(QStringLiteral("port %1 (%2), %3")
-                       .arg(plan_.portNumber)
-                       .arg(device, QLatin1String(AcceptorLineSettings))
-                       .toStdString());
+    session_.start(RunDescription(port_, plan_.portNumber));
     s_.StartStop = 1;
     s_.ClearStatus();
     try {
@@ -189,10 +181,7 @@ void HeadlessRun::reportOutcome()
 // changes only with a good reply that says something new.
 void HeadlessRun::reportFlags()
 {
-    std::vector<const char*> set;
-    for (const StatusFlag& flag : StatusFlags)
-        if (s_.*flag.member == 1)
-            set.push_back(flag.name);
+    const std::vector<const char*> set = SetFlags(s_);
     if (set == flags_)
         return;
     flags_ = set;
@@ -237,7 +226,7 @@ void HeadlessRun::end()
     durationTimer_.stop();
     keeper_.endRun();
     s_.StartStop = 0;
-    session_.stop(countsText());
+    session_.stop(CountsText(counts_));
 
     JsonObject counts;
     for (int n = 1; n <= 7; ++n)
@@ -248,15 +237,6 @@ void HeadlessRun::end()
     out_.write(
         event("stop").raw("counts", counts.str()).number("total", total_).raw("link", link.str()));
     port_.close();
-}
-
-std::string HeadlessRun::countsText() const
-{
-    std::string text;
-    for (int n = 1; n <= 7; ++n)
-        text += "bill " + std::to_string(n) + '=' +
-                std::to_string(counts_[static_cast<std::size_t>(n - 1)]) + ' ';
-    return text + "total=" + std::to_string(total_);
 }
 
 } // namespace kora

@@ -44,7 +44,6 @@ private:
     void emitEvent(JsonObject line);
     JsonObject event(const char* name) const;
     void stopPolling();
-    std::string countsText() const;
 
     HeadlessPlan plan_;
     MSComm port_;

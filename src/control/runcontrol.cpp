@@ -4,6 +4,7 @@
 #include "control/startup.h"
 #include "protocol/counting.h"
 #include "protocol/poll.h"
+#include "protocol/pollreport.h"
 #include "serial/serialerror.h"
 #include "ui/appearance.h"
 #include "ui/kora232.h"
@@ -19,6 +20,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTimer>
+#include <numeric>
 
 namespace kora {
 
@@ -39,7 +41,7 @@ RunControl::RunControl(Kora232& window) : QObject(&window), w(window), keeper(w.
     // in the log as STOP would.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         if (w.state().StartStop == 1)
-            session.stop(countsText().toStdString());
+            session.stop(CountsText(countsOnScreen()));
     });
 }
 
@@ -99,25 +101,27 @@ bool RunControl::openPort()
     return true;
 }
 
+// The counters are read only for a counted bill, the one poll whose record
+// names them; every other tick leaves the text boxes alone.
 void RunControl::recordPoll(const PollTiming& timing, int counted)
 {
+    long count = 0;
     long total = 0;
-    for (int n = 1; n <= 7; ++n)
-        total += static_cast<long>(ReadCount(w.txBillCount(n)->text()));
-    const long count = counted ? static_cast<long>(ReadCount(w.txBillCount(counted)->text())) : 0;
+    if (counted) {
+        const std::array<long, 7> counts = countsOnScreen();
+        count = counts[static_cast<std::size_t>(counted - 1)];
+        total = std::accumulate(counts.begin(), counts.end(), 0L);
+    }
     session.poll(w.state(), timing, counted, count, total);
 }
 
-QString RunControl::countsText() const
+std::array<long, 7> RunControl::countsOnScreen() const
 {
-    QStringList counts;
-    long total = 0;
-    for (int n = 1; n <= 7; ++n) {
-        const auto count = ReadCount(w.txBillCount(n)->text());
-        total += static_cast<long>(count);
-        counts << QStringLiteral("bill %1=%2").arg(n).arg(count);
-    }
-    return counts.join(QLatin1Char(' ')) + QStringLiteral(" total=%1").arg(total);
+    std::array<long, 7> counts{};
+    for (int n = 1; n <= 7; ++n)
+        counts[static_cast<std::size_t>(n - 1)] =
+            static_cast<long>(ReadCount(w.txBillCount(n)->text()));
+    return counts;
 }
 
 // A port that cannot be opened is an operator's slip (wrong number, adapter
@@ -151,11 +155,7 @@ void RunControl::StartStopClick()
     RunState& s = w.state();
     if (s.StartStop == 0) {
         keeper.beginRun();
-        session.start(
-            QStringLiteral("port %1 (%2), %3")
-                .arg(s.PortSelect)
-                .arg(w.MSComm1().deviceFor(s.PortSelect), QLatin1String(AcceptorLineSettings))
-                .toStdString());
+        session.start(RunDescription(w.MSComm1(), s.PortSelect));
         s.StartStop = 1;
         paintButton(w.cmdStartStop(), QStringLiteral("STOP"), colour::Red);
         ClearTraffic(w);
@@ -165,7 +165,7 @@ void RunControl::StartStopClick()
         ResetMonitor(w);
     } else {
         keeper.endRun();
-        session.stop(countsText().toStdString());
+        session.stop(CountsText(countsOnScreen()));
         s.StartStop = 0;
         paintButton(w.cmdStartStop(), QStringLiteral("START"), colour::Green);
         w.optCom(1)->show();

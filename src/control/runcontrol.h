@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <array>
 
 namespace kora {
 
@@ -38,7 +39,7 @@ private:
     void loggingFailed(const QString& reason);
     void connectControls();
     void recordPoll(const PollTiming& timing, int counted);
-    QString countsText() const;
+    std::array<long, 7> countsOnScreen() const;
 
     Kora232& w;
     LinkKeeper keeper;

@@ -38,13 +38,33 @@ const char* OutcomeName(int nrFlag)
     return nrFlag == 0 ? "good" : nrFlag == 2 ? "checksum" : "no-reply";
 }
 
+std::vector<const char*> SetFlags(const RunState& s)
+{
+    std::vector<const char*> set;
+    for (const StatusFlag& flag : StatusFlags)
+        if (s.*flag.member == 1)
+            set.push_back(flag.name);
+    return set;
+}
+
 std::string SetFlagNames(const RunState& s)
 {
     std::string names;
-    for (const StatusFlag& flag : StatusFlags)
-        if (s.*flag.member == 1)
-            names += (names.empty() ? "" : " ") + std::string(flag.name);
+    for (const char* name : SetFlags(s))
+        names += (names.empty() ? "" : " ") + std::string(name);
     return names;
+}
+
+std::string CountsText(const std::array<long, 7>& counts)
+{
+    std::string text;
+    long total = 0;
+    for (int n = 1; n <= 7; ++n) {
+        const long count = counts[static_cast<std::size_t>(n - 1)];
+        text += "bill " + std::to_string(n) + '=' + std::to_string(count) + ' ';
+        total += count;
+    }
+    return text + "total=" + std::to_string(total);
 }
 
 std::string PollEvents(const RunState& s, int counted, long count, long total)

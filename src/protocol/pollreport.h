@@ -3,6 +3,7 @@
 #include "protocol/poll.h"
 #include "protocol/runstate.h"
 
+#include <array>
 #include <chrono>
 #include <span>
 #include <string>
@@ -21,9 +22,13 @@ std::string HexText(std::span<const Byte> bytes);
 // "good", "no-reply" or "checksum", for NRFlag 0, 1 and 2.
 const char* OutcomeName(int nrFlag);
 
-// The names of the status flags that are set, from the flag table, blank
-// between: "Idling Cassette".
+// The names of the status flags that are set, from the flag table, in its
+// order; and the same blank between: "Idling Cassette".
+std::vector<const char*> SetFlags(const RunState& s);
 std::string SetFlagNames(const RunState& s);
+
+// Per-bill counts and their total in words: "bill 1=0 bill 2=3 ... total=3".
+std::string CountsText(const std::array<long, 7>& counts);
 
 // What this poll did beyond its outcome, in words: the stacked bill and
 // whether it was counted (`counted` as BillToCount gave it, with that bill's

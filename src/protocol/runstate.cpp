@@ -12,4 +12,17 @@ void RunState::ClearStatus()
         this->*flag.member = 0;
 }
 
+void RunState::SetStartupValues()
+{
+    SetControls = 1;
+    SetDisplay = 1;
+    PortSelect = 1;
+    PollRate = 100;
+    for (int n = 1; n <= 7; ++n)
+        BillEnable(n) = 1;
+    StartStop = 0;
+    ClearStatus();
+    Allow = 1;
+}
+
 } // namespace kora

@@ -46,6 +46,11 @@ struct RunState
     // Returns the decoded status to its cleared state. The link fields, the
     // enables and both buffers stay as they are.
     void ClearStatus();
+
+    // The operator defaults every run begins from, in start-up's order:
+    // both frames shown, port 1 at 100 ms, every bill enabled, stopped, the
+    // status cleared, an escrowed bill stacked.
+    void SetStartupValues();
 };
 
 } // namespace kora

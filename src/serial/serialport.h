@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <functional>
+#include <string>
 
 namespace kora {
 
@@ -39,6 +40,16 @@ public:
     using DeviceLost = std::function<void(const QString& reason)>;
     virtual void onDeviceLost(DeviceLost handler) = 0;
 };
+
+// What a run on port n polls, for its log and its messages:
+// "port 1 (/dev/ttyUSB0), 9600, E, 7, 1".
+inline std::string RunDescription(const SerialPort& port, int n)
+{
+    return QStringLiteral("port %1 (%2), %3")
+        .arg(n)
+        .arg(port.deviceFor(n), QLatin1String(AcceptorLineSettings))
+        .toStdString();
+}
 
 // The line start-up gives a port for the acceptor, in the order the serial
 // object takes them: line settings, read length 0, DTR and RTS on, binary
