@@ -128,15 +128,20 @@ std::array<long, 7> RunControl::countsOnScreen() const
 // missing, port busy), not a reason to end the program: say why and stop.
 void RunControl::refusedToOpen(const QString& reason)
 {
-    RunState& s = w.state();
+    endRun(reason.toStdString());
+    ShowNotice(w, QStringLiteral("portError"), reason);
+}
+
+// STOP's actions, also when a port refused to open: the run ends in the
+// record with `why`, and the button and the first two port buttons say so.
+void RunControl::endRun(const std::string& why)
+{
     keeper.endRun();
-    session.stop(reason.toStdString());
-    s.StartStop = 0;
+    session.stop(why);
+    w.state().StartStop = 0;
     paintButton(w.cmdStartStop(), QStringLiteral("START"), colour::Green);
     w.optCom(1)->show();
     w.optCom(2)->show();
-
-    ShowNotice(w, QStringLiteral("portError"), reason);
 }
 
 // Logging stops; polling goes on. Said once, without holding anything up.
@@ -164,12 +169,7 @@ void RunControl::StartStopClick()
         s.ClearStatus();
         ResetMonitor(w);
     } else {
-        keeper.endRun();
-        session.stop(CountsText(countsOnScreen()));
-        s.StartStop = 0;
-        paintButton(w.cmdStartStop(), QStringLiteral("START"), colour::Green);
-        w.optCom(1)->show();
-        w.optCom(2)->show();
+        endRun(CountsText(countsOnScreen()));
     }
 }
 

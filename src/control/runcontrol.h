@@ -36,6 +36,7 @@ public:
 private:
     bool openPort();
     void refusedToOpen(const QString& reason);
+    void endRun(const std::string& why);
     void loggingFailed(const QString& reason);
     void connectControls();
     void recordPoll(const PollTiming& timing, int counted);
