@@ -208,11 +208,16 @@ void HeadlessRun::emitEvent(JsonObject line)
 
 void HeadlessRun::stopPolling()
 {
+    stopTimers();
+    QCoreApplication::quit();
+}
+
+void HeadlessRun::stopTimers()
+{
     running_ = false;
     pollTimer_.stop();
     delayTimer_.stop();
     durationTimer_.stop();
-    QCoreApplication::quit();
 }
 
 void HeadlessRun::end()
@@ -220,10 +225,7 @@ void HeadlessRun::end()
     if (ended_)
         return;
     ended_ = true;
-    running_ = false;
-    pollTimer_.stop();
-    delayTimer_.stop();
-    durationTimer_.stop();
+    stopTimers();
     keeper_.endRun();
     s_.StartStop = 0;
     session_.stop(CountsText(counts_));

@@ -44,6 +44,7 @@ private:
     void emitEvent(JsonObject line);
     JsonObject event(const char* name) const;
     void stopPolling();
+    void stopTimers();
 
     HeadlessPlan plan_;
     MSComm port_;
