@@ -94,8 +94,7 @@ bool MSComm::isOpen() const
 
 void MSComm::open()
 {
-    if (port->isOpen())
-        refuse(PortAlreadyOpen, QStringLiteral("is already open"));
+    requireClosed();
     const QString path = ports.deviceFor(number);
     if (path.isEmpty())
         throw SerialError(InvalidPortNumber,
@@ -109,8 +108,7 @@ void MSComm::reopen()
 {
     if (openedDevice.isEmpty())
         return open();
-    if (port->isOpen())
-        refuse(PortAlreadyOpen, QStringLiteral("is already open"));
+    requireClosed();
     openDevice(openedNumber, openedDevice);
 }
 
@@ -270,6 +268,12 @@ void MSComm::assertModemLines()
         return;
     if (!port->setDataTerminalReady(dtr) || !port->setRequestToSend(rts))
         refuse(CommStateFailed, QStringLiteral("refused DTR or RTS: %1").arg(port->errorString()));
+}
+
+void MSComm::requireClosed() const
+{
+    if (port->isOpen())
+        refuse(PortAlreadyOpen, QStringLiteral("is already open"));
 }
 
 void MSComm::requireOpen(const char* operation) const

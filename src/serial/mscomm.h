@@ -67,6 +67,7 @@ private:
     [[noreturn]] void refuse(int errorNumber, const QString& what) const;
     void applyLine();
     void assertModemLines();
+    void requireClosed() const;
     void requireOpen(const char* operation) const;
     void takeInHeldBytes();
     void sleepThroughRest(int missing, Deadline deadline);
