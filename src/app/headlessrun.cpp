@@ -1,9 +1,7 @@
 #include "app/headlessrun.h"
 
-#include "protocol/counting.h"
-#include "protocol/poll.h"
 #include "protocol/pollreport.h"
-#include "serial/serialerror.h"
+#include "serial/mscomm.h"
 
 #include <QCoreApplication>
 #include <chrono>
@@ -29,55 +27,72 @@ std::string jsonArray(const std::vector<std::string>& items)
 } // namespace
 
 HeadlessRun::HeadlessRun(PortMap ports, HeadlessPlan plan, int outputFd)
-    : plan_(std::move(plan)), port_(std::move(ports)), keeper_(port_), out_(outputFd)
+    : plan_(std::move(plan)), engine_(std::make_unique<MSComm>(std::move(ports))),
+      s_(engine_.state()), out_(outputFd)
 {
     // The window's start-up, with the operator's choices from the plan.
-    s_.SetStartupValues();
-    s_.PortSelect = static_cast<Byte>(plan_.portNumber);
-    s_.PollRate = static_cast<std::int16_t>(plan_.pollRateMs);
+    engine_.StartUp();
+    engine_.ChoosePort(plan_.portNumber);
+    engine_.SetPollRate(plan_.pollRateMs);
     for (int n = 1; n <= 7; ++n)
-        s_.BillEnable(n) = plan_.bills[static_cast<std::size_t>(n - 1)] ? 1 : 0;
-    port_.setPortNumber(plan_.portNumber);
-    ConfigureAcceptorLine(port_);
+        if (!plan_.bills[static_cast<std::size_t>(n - 1)])
+            engine_.ToggleBill(n);
+    engine_.SetEscrowMode(plan_.escrow);
+    engine_.counts = [this] { return counts_; };
+    engine_.pollTimer()->setInterval(plan_.pollRateMs);
 
-    pollTimer_.setInterval(plan_.pollRateMs);
-    delayTimer_.setInterval(DelayTickPeriod);
     durationTimer_.setSingleShot(true);
     durationTimer_.setTimerType(Qt::PreciseTimer); // a coarse one may end a long run seconds late
-    connect(&pollTimer_, &QTimer::timeout, this, &HeadlessRun::pollTick);
-    connect(&delayTimer_, &QTimer::timeout, this, [this] { AdvanceDelay(s_); });
     connect(&durationTimer_, &QTimer::timeout, this, &HeadlessRun::stopPolling);
-    keeper_.onLost = [this](const QString& reason) {
-        session_.deviceLost(reason.toStdString());
+    connectEngine();
+}
+
+void HeadlessRun::connectEngine()
+{
+    // A reader that died is noticed at each tick even when no event is due.
+    connect(&engine_, &SessionEngine::ticked, this, [this] {
+        if (running_ && out_.readerGone()) {
+            say(QStringLiteral("standard output closed; stopping"));
+            stopPolling();
+        }
+    });
+    connect(&engine_, &SessionEngine::polled, this, &HeadlessRun::showPoll);
+    connect(&engine_, &SessionEngine::deviceLost, this, [this](const QString& reason) {
         say(QStringLiteral("%1; trying the same device again at each poll").arg(reason));
         emitEvent(event("lost"));
-    };
-    session_.onLogFailure = [](const std::string& why) {
+    });
+    connect(&engine_, &SessionEngine::reconnected, this, [this](const QString& device) {
+        say(QStringLiteral("reconnected to %1").arg(device));
+        emitEvent(event("reconnected"));
+    });
+    connect(&engine_, &SessionEngine::heldByOther, this, [this](const QString& message) {
+        say(message);
+        emitEvent(event("refused").text("reason", message.toStdString()));
+    });
+    engine_.record().onLogFailure = [](const std::string& why) {
         say(QStringLiteral("logging stopped: %1").arg(QString::fromStdString(why)));
     };
 }
 
 std::optional<int> HeadlessRun::begin()
 {
-    if (std::string why;
-        !plan_.logPath.isEmpty() && !session_.log().open(plan_.logPath.toStdString(), &why)) {
+    if (std::string why; !plan_.logPath.isEmpty() &&
+                         !engine_.record().log().open(plan_.logPath.toStdString(), &why)) {
         say(QStringLiteral("cannot open the log %1: %2")
                 .arg(plan_.logPath, QString::fromStdString(why)));
         return 2;
     }
     // START, as the button does it; the first open is at once rather than at
     // the first tick, so that a port that cannot be had ends the program.
-    const QString device = port_.deviceFor(plan_.portNumber);
-    keeper_.beginRun();
-    session_.start(RunDescription(port_, plan_.portNumber));
-    s_.StartStop = 1;
-    s_.ClearStatus();
-    try {
-        keeper_.ensureOpen(plan_.portNumber);
-    } catch (const SerialError& e) {
-        keeper_.endRun();
-        session_.stop(e.describe().toStdString());
-        say(e.describe());
+    const QString device = engine_.port().deviceFor(plan_.portNumber);
+    engine_.Start();
+    QString refusal;
+    const auto refused = connect(&engine_, &SessionEngine::openRefused, this,
+                                 [&refusal](const QString& reason) { refusal = reason; });
+    const bool opened = engine_.EnsureOpen();
+    disconnect(refused);
+    if (!opened) {
+        say(refusal);
         return 3;
     }
     running_ = true;
@@ -96,72 +111,51 @@ std::optional<int> HeadlessRun::begin()
         end();
         return 0;
     }
-    // Delay starts at 0 here as the window's does at start-up, so a bill
-    // stacked in the first half second is not counted here either. Started
-    // together, as the window's are, the two timers share their wake-ups.
-    delayTimer_.start();
-    pollTimer_.start();
+    engine_.StartTimers();
     if (plan_.durationMs)
         durationTimer_.start(*plan_.durationMs);
     return std::nullopt;
 }
 
-void HeadlessRun::pollTick()
+void HeadlessRun::showPoll(const PollNotes& notes)
 {
-    if (!running_)
-        return;
-    // A reader that died is noticed here even when no event is due.
-    if (out_.readerGone()) {
-        say(QStringLiteral("standard output closed; stopping"));
-        stopPolling();
-        return;
-    }
-    // A device that went away still gets its poll, as in the window: it
-    // fails at once, and the next tick tries the device again.
-    if (!port_.isOpen() && !openPort())
-        return;
-    PollTiming timing;
-    PollAcceptor(s_, port_, plan_.escrow ? 1 : 0, &timing);
-    const int bill = BillToCount(s_);
-    if (bill) {
-        ++counts_[static_cast<std::size_t>(bill - 1)];
-        ++total_;
-    }
-    session_.poll(s_, timing, bill, bill ? counts_[static_cast<std::size_t>(bill - 1)] : 0, total_);
+    if (notes.bitEchoMissing)
+        say(QStringLiteral("the acceptor does not echo the acknowledgement bit; each poll now "
+                           "takes the first good reply as its answer"));
     reportOutcome();
     reportFlags();
-    if (bill)
-        countBill(bill);
-}
-
-bool HeadlessRun::openPort()
-{
-    try {
-        if (keeper_.ensureOpen(s_.PortSelect) == LinkKeeper::Result::Reconnected) {
-            session_.reconnected();
-            say(QStringLiteral("reconnected to %1").arg(port_.device()));
-            emitEvent(event("reconnected"));
-        }
-    } catch (const SerialError& e) {
-        // Only a port closed other than by going away gets here; it is tried
-        // again at the next tick, and said once.
-        if (refusal_ != e.describe())
-            say(e.describe());
-        refusal_ = e.describe();
-        return false;
+    for (const FrameNote& note : notes.frames) {
+        if (note.count.counted())
+            countBill(note.count.bill);
+        else
+            reportFrame(note);
     }
-    refusal_.clear();
-    return true;
 }
 
+// Each counted bill is told with its count and the total right after it.
 void HeadlessRun::countBill(int bill)
 {
+    ++counts_[static_cast<std::size_t>(bill - 1)];
+    ++total_;
     emitEvent(event("stacked")
                   .number("bill", bill)
                   .number("count", counts_[static_cast<std::size_t>(bill - 1)])
                   .number("total", total_));
     if (plan_.untilBills && total_ >= *plan_.untilBills)
         stopPolling();
+}
+
+void HeadlessRun::reportFrame(const FrameNote& note)
+{
+    const FrameCount& c = note.count;
+    if (c.reason == CountReason::NotStacked)
+        return;
+    JsonObject line = event("not-counted");
+    if (c.bill)
+        line.number("bill", c.bill);
+    else
+        line.raw("bill", "null");
+    emitEvent(line.text("reason", ReasonName(c.reason)));
 }
 
 void HeadlessRun::reportOutcome()
@@ -206,18 +200,15 @@ void HeadlessRun::emitEvent(JsonObject line)
     }
 }
 
+// Polling ends here and the event loop after this event; the stop line and
+// the log's stop row follow in end().
 void HeadlessRun::stopPolling()
 {
-    stopTimers();
-    QCoreApplication::quit();
-}
-
-void HeadlessRun::stopTimers()
-{
     running_ = false;
-    pollTimer_.stop();
-    delayTimer_.stop();
+    engine_.pollTimer()->stop();
+    engine_.delayTimer()->stop();
     durationTimer_.stop();
+    QCoreApplication::quit();
 }
 
 void HeadlessRun::end()
@@ -225,20 +216,17 @@ void HeadlessRun::end()
     if (ended_)
         return;
     ended_ = true;
-    stopTimers();
-    keeper_.endRun();
-    s_.StartStop = 0;
-    session_.stop(CountsText(counts_));
+    stopPolling();
+    engine_.Finish();
 
     JsonObject counts;
     for (int n = 1; n <= 7; ++n)
         counts.number(std::to_string(n), counts_[static_cast<std::size_t>(n - 1)]);
     JsonObject link;
-    for (const auto& [name, value] : session_.stats().fields(LinkStats::Clock::now()))
+    for (const auto& [name, value] : engine_.record().stats().fields(LinkStats::Clock::now()))
         link.raw(name, value.empty() ? "null" : value);
     out_.write(
         event("stop").raw("counts", counts.str()).number("total", total_).raw("link", link.str()));
-    port_.close();
 }
 
 } // namespace kora

@@ -2,10 +2,7 @@
 
 #include "app/headlessoptions.h"
 #include "app/jsonlines.h"
-#include "protocol/runstate.h"
-#include "protocol/sessionrecord.h"
-#include "serial/linkkeeper.h"
-#include "serial/mscomm.h"
+#include "engine/sessionengine.h"
 
 #include <QObject>
 #include <QTimer>
@@ -16,11 +13,9 @@
 
 namespace kora {
 
-// The window's poll and delay timers without the window: the same poll
-// transaction, counting rule, self-healing link, port lock and session
-// record, with each event told as a JSON line instead of shown. Ends the
-// event loop when the plan's duration or bill count is reached or nobody
-// reads the lines any more.
+// The session engine without the window: each event told as a JSON line
+// instead of shown. Ends the event loop when the plan's duration or bill
+// count is reached or nobody reads the lines any more.
 class HeadlessRun : public QObject
 {
     Q_OBJECT
@@ -36,31 +31,26 @@ public:
     void end();
 
 private:
-    void pollTick();
-    bool openPort();
+    void connectEngine();
+    void showPoll(const PollNotes& notes);
     void countBill(int bill);
+    void reportFrame(const FrameNote& note);
     void reportOutcome();
     void reportFlags();
     void emitEvent(JsonObject line);
     JsonObject event(const char* name) const;
     void stopPolling();
-    void stopTimers();
 
     HeadlessPlan plan_;
-    MSComm port_;
-    LinkKeeper keeper_;
-    SessionRecord session_;
-    RunState s_;
+    SessionEngine engine_;
+    RunState& s_;
     JsonLines out_;
-    QTimer pollTimer_;
-    QTimer delayTimer_;
     QTimer durationTimer_;
     std::array<long, 7> counts_{};
     long total_ = 0;
     int outcome_ = -1; // NRFlag of the polls since the last link line; -1 before the first
     long outcomePolls_ = 0;
     std::vector<const char*> flags_; // set flags as last reported
-    QString refusal_;                // the last reopen refused, said once
     bool running_ = false;
     bool ended_ = false;
 };

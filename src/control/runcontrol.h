@@ -1,7 +1,7 @@
 #pragma once
 
+#include "protocol/pollnotes.h"
 #include "protocol/sessionrecord.h"
-#include "serial/linkkeeper.h"
 
 #include <QObject>
 #include <QString>
@@ -11,9 +11,9 @@ namespace kora {
 
 class Kora232;
 
-// The window's event layer: the poll and delay timers and the operator's
-// controls. It only reads and writes the run state and calls the protocol
-// and monitor routines; handlers never call one another.
+// The window's event layer: turns the operator's controls into calls on the
+// session engine, and what the engine tells into the screen. Handlers never
+// call one another.
 class RunControl : public QObject
 {
     Q_OBJECT
@@ -23,28 +23,21 @@ public:
     // parent, so this lives exactly as long as the window.
     explicit RunControl(Kora232& window);
 
-    void PollTick();
-    void DelayTick();
     void StartStopClick();
     void PortChoice(int n);
     void BillEnableClick(int index);
     void PollRateChange();
 
     // The run's statistics and log, for the monitor's context menu.
-    SessionRecord& record() { return session; }
+    SessionRecord& record();
 
 private:
-    bool openPort();
-    void refusedToOpen(const QString& reason);
-    void endRun(const std::string& why);
-    void loggingFailed(const QString& reason);
     void connectControls();
-    void recordPoll(const PollTiming& timing, int counted);
+    void connectEngine();
+    void showPoll(const PollNotes& notes);
     std::array<long, 7> countsOnScreen() const;
 
     Kora232& w;
-    LinkKeeper keeper;
-    SessionRecord session;
 };
 
 } // namespace kora

@@ -2,12 +2,63 @@
 
 namespace kora {
 
-int BillToCount(RunState& s)
+namespace {
+
+constexpr Byte StackedBit = 0x10;
+
+bool stacked(const ReplyFrame& f)
 {
-    if (s.NRFlag != 0 || s.Stacked != 1 || s.Credit == 0 || s.Delay <= CountingGate)
-        return 0;
-    s.Delay = 0;
-    return s.Credit;
+    return (f(4) & StackedBit) != 0;
+}
+
+int creditOf(const ReplyFrame& f)
+{
+    return (f(6) & 0x38) >> 3;
+}
+
+CountReason judge(const RunState& s, const ReplyFrame& f, int escrowRequest)
+{
+    if (!stacked(f))
+        return CountReason::NotStacked;
+    if (creditOf(f) == 0)
+        return CountReason::NoCredit;
+    if (s.HaveLastFrame != 1)
+        return CountReason::BeforeRun;
+    const ReplyFrame& before = s.LastFrame;
+    if (before == f)
+        return CountReason::Repeat;
+    if (stacked(before) && creditOf(before) == creditOf(f) && escrowRequest == 1)
+        return CountReason::SameReport;
+    return CountReason::Counted;
+}
+
+} // namespace
+
+FrameCount CountFrame(RunState& s, const ReplyFrame& f, int escrowRequest)
+{
+    const FrameCount verdict{judge(s, f, escrowRequest), stacked(f) ? creditOf(f) : 0,
+                             s.HaveLastFrame == 1 && s.LastFrame == f};
+    s.LastFrame = f;
+    s.HaveLastFrame = 1;
+    if (verdict.counted())
+        s.Delay = 0;
+    return verdict;
+}
+
+const char* ReasonName(CountReason reason)
+{
+    switch (reason) {
+    case CountReason::Repeat:
+        return "repeat";
+    case CountReason::SameReport:
+        return "same-report";
+    case CountReason::BeforeRun:
+        return "before-run";
+    case CountReason::NoCredit:
+        return "no-credit";
+    default:
+        return "";
+    }
 }
 
 void AdvanceDelay(RunState& s)

@@ -6,23 +6,42 @@
 
 namespace kora {
 
-// Counting waits until the delay timer has ticked more than this many times
-// since the last counted bill, so that a report lasting several polls counts
-// once.
-inline constexpr Byte CountingGate = 4;
+// What a good frame did to the counts, and why.
+enum class CountReason {
+    NotStacked, // reports no stacked bill
+    Counted,
+    Repeat,     // the frame before, byte for byte: a lost reply sent again
+    SameReport, // escrow mode: a stacked report staying up over fresh replies
+    BeforeRun,  // this process's first frame may repeat the last one before it
+    NoCredit,   // stacked, but with no bill named
+};
 
-// The bill this poll adds to the count, 0 for none: a stacked bill with its
-// credit, reported by a good reply taken in by this poll, once the gate is
-// open. Counting closes the gate again (Delay back to 0). A failed poll
-// counts nothing: the last good report it leaves in place is not news.
-int BillToCount(RunState& s);
+struct FrameCount
+{
+    CountReason reason = CountReason::NotStacked;
+    int bill = 0;        // the credit of a stacked report, counted or not
+    bool repeat = false; // the frame before, byte for byte, stacked or not
+    bool counted() const { return reason == CountReason::Counted; }
+};
+
+// Judges a good frame against the good frame read before it (LastFrame),
+// then makes it the one before the next. Frames must come in their order of
+// arrival. A stacked report counts when it is news: not the frame before
+// again, and not the same bill's stacked report staying up. With escrow mode
+// requested a second bill cannot be stacked unseen, so stacked after stacked
+// of one bill is the same report; without it the acceptor stacks on its own,
+// and a fresh report is a new bill. Counting sets Delay back to 0.
+FrameCount CountFrame(RunState& s, const ReplyFrame& f, int escrowRequest);
+
+// "repeat", "same-report", "before-run", "no-credit"; "" for the others.
+const char* ReasonName(CountReason reason);
 
 // The delay timer runs all the time, from start-up, at this period; Delay
 // counts its ticks since the last counted bill.
 inline constexpr std::chrono::milliseconds DelayTickPeriod{100};
 
 // One tick of the delay timer: Delay goes up by one and, past 50, falls back
-// to 10, so that it never wraps to a closed gate however long no bill comes.
+// to 10, so that it stays within its byte however long no bill comes.
 void AdvanceDelay(RunState& s);
 
 } // namespace kora

@@ -36,52 +36,83 @@ template <typename Step> void stepOver(Step&& step) noexcept
     }
 }
 
-// Takes the first eleven waiting bytes into AcceptorMsg and drops the rest;
-// true when eleven were read. The port hands bytes over in bursts, so a check
-// can find more than eleven waiting where a byte-by-byte count would have
-// stood at exactly eleven; the first eleven are what that count would have
-// taken in. A count that has passed eleven could otherwise never be taken
-// in, and the link would stay blocked for good.
-bool takeIn(RunState& s, AcceptorLink& link)
+// What the wait for this poll's answer brought.
+struct Wait
 {
+    std::optional<ReplyFrame> answer;
+    int frames = 0;          // good frames, the answer among them
+    std::vector<Byte> first; // the first eleven bytes, shown when no frame came
+    std::size_t bytes = 0;
+};
+
+// Moves whatever is waiting into LineBytes; the count of bytes moved.
+std::size_t takeWaiting(RunState& s, AcceptorLink& link)
+{
+    if (stepOver([&] { return link.waitingCount(); }, 0) <= 0)
+        return 0;
     s.RxData = stepOver([&] { return link.readAll(); }, {});
-    stepOver([&] { link.discardInput(); });
-    if (s.RxData.size() < ReplyLength)
-        return false; // a short read is no reply; AcceptorMsg keeps the last one
-    std::copy_n(s.RxData.begin(), ReplyLength, s.AcceptorMsg.raw().begin());
-    return true;
+    s.LineBytes.insert(s.LineBytes.end(), s.RxData.begin(), s.RxData.end());
+    return s.RxData.size();
 }
 
-// True once a reply has been taken in before the deadline.
-bool awaitReply(RunState& s, AcceptorLink& link, Clock::time_point deadline)
+void readFrame(RunState& s, const ReplyFrame& f, FrameRole role)
 {
+    s.FramesRead.push_back({f, role});
+    DecodeFrame(s, f);
+}
+
+bool answers(const RunState& s, const ReplyFrame& f)
+{
+    return s.IgnoreBit == 1 || FrameBit(f) == (s.HostMsg(3) & 1);
+}
+
+// Frames that waited for this poll answer earlier messages: they are read
+// before the host message is built, so that its orders rest on the newest
+// report.
+void readEarlyFrames(RunState& s, AcceptorLink& link)
+{
+    takeWaiting(s, link);
+    std::size_t passedOver = 0;
+    while (const auto f = NextFrame(s.LineBytes, passedOver))
+        readFrame(s, *f, FrameRole::Early);
+}
+
+// Reads frames as they arrive until one answers this poll. What follows the
+// answer stays for the next poll to read.
+Wait awaitAnswer(RunState& s, AcceptorLink& link, Clock::time_point deadline)
+{
+    Wait w;
+    std::size_t passedOver = 0;
     while (Clock::now() <= deadline) {
-        const int waiting = stepOver([&] { return link.waitingCount(); }, 0);
-        if (waiting >= ReplyLength)
-            return takeIn(s, link);
+        const std::size_t before = s.LineBytes.size();
+        w.bytes += takeWaiting(s, link);
+        for (std::size_t i = before; i < s.LineBytes.size() && w.first.size() < ReplyLength; ++i)
+            w.first.push_back(s.LineBytes[i]);
+        while (const auto f = NextFrame(s.LineBytes, passedOver)) {
+            ++w.frames;
+            const bool own = answers(s, *f);
+            readFrame(s, *f, own ? FrameRole::Answer : FrameRole::OtherBit);
+            if (own) {
+                w.answer = f;
+                return w;
+            }
+        }
         if (!stepOver([&] { return link.isOpen(); }, false))
             break;
-        stepOver([&] { link.waitForInput(deadline, ReplyLength - waiting); });
+        const int wanted = ReplyLength - static_cast<int>(s.LineBytes.size());
+        stepOver([&] { link.waitForInput(deadline, std::max(1, wanted)); });
     }
-    return false;
+    return w;
 }
 
-// A take-in that fails the checksum was out of step with the acceptor: old
-// bytes left by a short or late reply, or garbage. The rest of the reply in
-// flight would be left over for the next poll and put it out of step in the
-// same way, for good. Dropping what still arrives until the line falls quiet
-// lets the next poll start on a fresh reply.
-void drainTail(AcceptorLink& link, Clock::time_point deadline)
+// An acceptor whose every frame carries the other bit, poll after poll, does
+// not echo it; from then on the first good frame of a wait is its answer.
+void watchBitEcho(RunState& s, const Wait& w)
 {
-    while (stepOver([&] { return link.isOpen(); }, false)) {
-        const auto quietUntil = std::min(deadline, Clock::now() + LineQuiet);
-        stepOver([&] { link.waitForInput(quietUntil, 1); });
-        if (stepOver([&] { return link.waitingCount(); }, 0) == 0)
-            return;
-        stepOver([&] { link.discardInput(); });
-        if (Clock::now() >= deadline)
-            return;
-    }
+    if (w.answer)
+        s.OtherBitPolls = 0;
+    else if (w.frames > 0 && ++s.OtherBitPolls >= BitEchoLimit)
+        s.IgnoreBit = 1;
 }
 
 } // namespace
@@ -96,36 +127,32 @@ void ToggleAck(RunState& s)
 
 void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest, PollTiming* timing)
 {
+    s.FramesRead.clear();
+    readEarlyFrames(s, link);
     BuildHostMessage(s, escrowRequest);
-    // Whatever waits now came before this host message: a reply that missed
-    // its own poll's wait, or the tail of a spoiled one. Taken in, it would
-    // answer the wrong poll and keep every later poll one reply behind.
-    stepOver([&] { link.discardInput(); });
     stepOver([&] { link.write(s.Sendit); });
     const auto sent = Clock::now();
     s.T1 = secondsNow();
 
-    // Only a reply taken in by this poll is judged; the last one kept in
-    // AcceptorMsg says nothing about this poll.
-    s.NRFlag = 1;
-    const bool tookIn = awaitReply(s, link, sent + ReplyTimeout);
+    const Wait w = awaitAnswer(s, link, sent + ReplyTimeout);
     if (timing) {
         timing->sent = sent;
-        timing->replied = tookIn ? std::optional(Clock::now()) : std::nullopt;
+        timing->replied = w.answer ? std::optional(Clock::now()) : std::nullopt;
     }
-    if (tookIn) {
-        if (ReplyChecksumMatches(s) && ReplyFramed(s)) {
-            s.NRFlag = 0;
-        } else {
-            s.NRFlag = 2;
-            drainTail(link, sent + ReplyTimeout);
-        }
+    watchBitEcho(s, w);
+    if (w.answer) {
+        s.AcceptorMsg = *w.answer;
+        s.NRFlag = 0;
+    } else if (w.frames == 0 && w.bytes >= ReplyLength) {
+        // Noise or a spoiled reply: its first eleven bytes are what failed.
+        std::copy_n(w.first.begin(), ReplyLength, s.AcceptorMsg.raw().begin());
+        s.NRFlag = 2;
+    } else {
+        s.NRFlag = 1;
     }
 
     if (s.NRFlag != 0)
         ToggleAck(s);
-    else
-        DecodeReply(s);
     ToggleAck(s);
     if (timing)
         timing->ended = Clock::now();

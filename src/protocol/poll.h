@@ -11,9 +11,9 @@ namespace kora {
 // The longest the poll waits for a reply.
 inline constexpr std::chrono::milliseconds ReplyTimeout{400};
 inline constexpr int ReplyLength = 11;
-// A reply's bytes follow each other about a millisecond apart at 9600 baud;
-// a line this long without a byte has finished sending.
-inline constexpr std::chrono::milliseconds LineQuiet{5};
+// Polls in a row whose wait brings only frames with the other
+// acknowledgement bit before the acceptor is taken not to echo it.
+inline constexpr int BitEchoLimit = 5;
 
 // When a poll sent its host message, when its reply was complete (the
 // eleventh byte taken in; unset when nothing was) and when it ended: what a
@@ -29,11 +29,13 @@ struct PollTiming
 // Flips Toggle between 0 and 1; any other value is left alone.
 void ToggleAck(RunState& s);
 
-// One complete exchange: drop whatever is already waiting, send the host
-// message, wait at most ReplyTimeout for the reply, check its frame and
-// checksum, decode it, advance the acknowledgement bit. NRFlag tells what this
-// poll took in: 0 a good reply, 1 none, 2 eleven bytes that are no good
-// reply. Link trouble shows only there; no failure escapes.
+// One complete exchange: read the frames already waiting, send the host
+// message, wait at most ReplyTimeout for this poll's answer (the first good
+// frame that echoes the message's acknowledgement bit), decode every good
+// frame read in order of arrival, advance the acknowledgement bit. The frames
+// read are left in FramesRead. NRFlag tells how this poll was answered: 0 by
+// a good frame, 1 not at all, 2 by eleven or more bytes that held no good
+// frame. Link trouble shows only there; no failure escapes.
 void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest, PollTiming* timing = nullptr);
 
 } // namespace kora

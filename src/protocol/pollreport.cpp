@@ -67,20 +67,39 @@ std::string CountsText(const std::array<long, 7>& counts)
     return text + "total=" + std::to_string(total);
 }
 
-std::string PollEvents(const RunState& s, int counted, long count, long total)
+std::string FrameDid(const FrameNote& note)
+{
+    const FrameCount& c = note.count;
+    if (c.reason == CountReason::NotStacked)
+        return c.repeat ? "repeat" : "read";
+    const std::string bill = c.bill ? "bill " + std::to_string(c.bill) + " stacked"
+                                    : std::string("stacked with no credit");
+    if (c.counted())
+        return bill + ", counted, count " + std::to_string(note.billCount) + ", total " +
+               std::to_string(note.total);
+    return bill + ", not counted: " + ReasonName(c.reason);
+}
+
+std::string PollEvents(const RunState& s, const PollNotes& notes)
 {
     std::string events;
     auto add = [&events](const std::string& part) {
         events += (events.empty() ? "" : ", ") + part;
     };
-    if (s.NRFlag == 0 && s.Stacked == 1 && s.Credit != 0) {
-        const std::string bill = "bill " + std::to_string(s.Credit) + " stacked";
-        if (counted)
-            add(bill + ", counted, count " + std::to_string(count) + ", total " +
-                std::to_string(total));
-        else
-            add(bill + ", not counted: within the counting gate");
+    for (const FrameNote& note : notes.frames) {
+        const FrameRole role = note.frame.role;
+        if (role == FrameRole::Answer) {
+            if (note.count.reason != CountReason::NotStacked)
+                add(FrameDid(note));
+            continue;
+        }
+        std::string hex = HexText(note.frame.bytes.raw());
+        hex.pop_back();
+        add((role == FrameRole::Early ? "frame before the host message " : "frame with the other bit ") +
+            hex + ": " + FrameDid(note));
     }
+    if (notes.bitEchoMissing)
+        add("the acceptor does not echo the acknowledgement bit");
     if (s.HostMsg(5) & 0x20)
         add("stack order sent");
     if (s.HostMsg(5) & 0x40)

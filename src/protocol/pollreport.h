@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/pollnotes.h"
 #include "protocol/poll.h"
 #include "protocol/runstate.h"
 
@@ -30,10 +31,16 @@ std::string SetFlagNames(const RunState& s);
 // Per-bill counts and their total in words: "bill 1=0 bill 2=3 ... total=3".
 std::string CountsText(const std::array<long, 7>& counts);
 
-// What this poll did beyond its outcome, in words: the stacked bill and
-// whether it was counted (`counted` as BillToCount gave it, with that bill's
-// new count and the total of all bills), and a stack or return order sent.
-std::string PollEvents(const RunState& s, int counted, long count, long total);
+// What a frame did to the counts, in words: "bill 3 stacked, counted, count
+// 2, total 5", "bill 3 stacked, not counted: repeat"; for a frame that
+// reports no stacked bill, "repeat" or "read".
+std::string FrameDid(const FrameNote& note);
+
+// What this poll did beyond its outcome, in words: every frame read that is
+// not the poll's answer, with its bytes and what it did; the answer's stacked
+// bill and whether it was counted; the acceptor found not to echo the bit;
+// a stack or return order sent.
+std::string PollEvents(const RunState& s, const PollNotes& notes);
 
 // A log row (SessionLog::Columns) for a poll that just ended.
 std::vector<std::string> PollRow(const RunState& s, const PollTiming& t, long poll,

@@ -2,6 +2,9 @@
 
 #include "protocol/runstate.h"
 
+#include <optional>
+#include <vector>
+
 namespace kora {
 
 // XOR of AcceptorMsg bytes 2 to 9 against byte 11; leaves the sum in Chk.
@@ -14,7 +17,27 @@ bool ReplyChecksumMatches(RunState& s);
 // eleven zero bytes; the frame is what tells a reply from noise.
 bool ReplyFramed(const RunState& s);
 
-// Sets the fifteen flags, Credit and LastCredit from AcceptorMsg bytes 4-6.
+// The same two tests on any frame: a good frame is framed and its checksum
+// matches.
+bool FrameChecksumMatches(const ReplyFrame& f);
+bool FrameFramed(const ReplyFrame& f);
+bool GoodFrame(const ReplyFrame& f);
+
+// The acknowledgement bit the acceptor echoes: bit 0 of byte 3.
+inline Byte FrameBit(const ReplyFrame& f)
+{
+    return f(3) & 1;
+}
+
+// Takes the next good frame off the front of `line`: bytes that cannot begin
+// one are passed over one at a time (02 also stands inside frames, so a
+// false start slides by one byte only), and counted in `passedOver`. Bytes
+// that may still begin a good frame stay for more to come.
+std::optional<ReplyFrame> NextFrame(std::vector<Byte>& line, std::size_t& passedOver);
+
+// Sets the fifteen flags, Credit and LastCredit from bytes 4-6 of a frame,
+// or of AcceptorMsg.
+void DecodeFrame(RunState& s, const ReplyFrame& f);
 void DecodeReply(RunState& s);
 
 } // namespace kora

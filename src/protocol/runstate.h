@@ -10,6 +10,21 @@ namespace kora {
 
 using Byte = std::uint8_t;
 
+// A reply frame, bytes numbered 1 to 11 as on the wire.
+using ReplyFrame = OneBased<Byte, 1, 11>;
+
+// Where a good frame stood in its poll: waiting before the host message went
+// out, arrived during the wait carrying the other acknowledgement bit, or
+// this poll's own answer. Only the answer answers this poll; the others
+// answer earlier messages and are read all the same.
+enum class FrameRole { Early, OtherBit, Answer };
+
+struct FrameRead
+{
+    ReplyFrame bytes;
+    FrameRole role = FrameRole::Early;
+};
+
 // The one record that every routine reads and writes. It is created with
 // every field zero or empty; start-up gives the operator fields their values.
 // Flags hold 1 for set and 0 for clear, and every test compares with 1.
@@ -42,6 +57,22 @@ struct RunState
     OneBased<Byte, 1, 11> AcceptorMsg;
     std::vector<Byte> RxData;
     Byte Chk = 0;
+
+    // What the line brought that makes no whole frame yet: read on with the
+    // next bytes, so that a frame split across polls is not lost.
+    std::vector<Byte> LineBytes;
+    // The good frames the last poll read, in order of arrival.
+    std::vector<FrameRead> FramesRead;
+    // The last good frame read, whichever poll or run read it: what the next
+    // one is judged against when counting. Unset until this process reads
+    // its first frame; START, STOP and a reconnect keep it.
+    ReplyFrame LastFrame;
+    Byte HaveLastFrame = 0;
+    // Polls in a row whose wait brought good frames, all with the other bit;
+    // at BitEchoLimit the acceptor is taken not to echo the bit, and
+    // IgnoreBit makes the first good frame of each wait its answer.
+    int OtherBitPolls = 0;
+    Byte IgnoreBit = 0;
 
     // Returns the decoded status to its cleared state. The link fields, the
     // enables and both buffers stay as they are.

@@ -14,9 +14,9 @@ void SessionRecord::start(const std::string& what)
     write(MarkRow("start", 0, what));
 }
 
-void SessionRecord::poll(const RunState& s, const PollTiming& t, int counted, long count,
-                         long total)
+void SessionRecord::poll(const RunState& s, const PollNotes& notes)
 {
+    const PollTiming& t = notes.timing;
     ++polls_;
     stats_.addPoll(s.NRFlag, t.replied ? std::optional(*t.replied - t.sent) : std::nullopt);
     if (!log_.isOpen()) { // a row is text for the log alone: without one, no time goes into it
@@ -24,7 +24,7 @@ void SessionRecord::poll(const RunState& s, const PollTiming& t, int counted, lo
         return;
     }
     std::string events = pending_;
-    const std::string own = PollEvents(s, counted, count, total);
+    const std::string own = PollEvents(s, notes);
     if (!own.empty())
         events += (events.empty() ? "" : ", ") + own;
     pending_.clear();

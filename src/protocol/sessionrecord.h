@@ -1,7 +1,7 @@
 #pragma once
 
 #include "protocol/linkstats.h"
-#include "protocol/poll.h"
+#include "protocol/pollnotes.h"
 #include "protocol/sessionlog.h"
 
 #include <functional>
@@ -18,9 +18,8 @@ public:
     // START: the statistics begin again and the log gets a start row with
     // what the run polls (port number, device, settings).
     void start(const std::string& what);
-    // A poll that just ended; `counted` as BillToCount gave it, with that
-    // bill's count and the total of all bills afterwards.
-    void poll(const RunState& s, const PollTiming& t, int counted, long count, long total);
+    // A poll that just ended, with what it read and counted.
+    void poll(const RunState& s, const PollNotes& notes);
     // The device went away, or came back; said in the next poll's row.
     void deviceLost(const std::string& reason);
     void reconnected();

@@ -25,6 +25,7 @@ void LinkKeeper::endRun()
 {
     running_ = false;
     lost_ = false;
+    refusal_.reset();
 }
 
 LinkKeeper::Result LinkKeeper::ensureOpen(int portNumber)
@@ -38,9 +39,11 @@ LinkKeeper::Result LinkKeeper::ensureOpen(int portNumber)
     }
     try {
         port_.reopen();
-    } catch (const SerialError&) {
+    } catch (const SerialError& e) {
+        refusal_ = e;
         return Result::StillLost;
     }
+    refusal_.reset();
     lost_ = false;
     return Result::Reconnected;
 }

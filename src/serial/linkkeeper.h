@@ -2,8 +2,11 @@
 
 #include "serial/serialport.h"
 
+#include "serial/serialerror.h"
+
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace kora {
 
@@ -27,6 +30,9 @@ public:
     // port's SerialError; a lost device that is still away is StillLost.
     Result ensureOpen(int portNumber);
 
+    // Why the lost device was refused at the last try; unset once it is back.
+    const std::optional<SerialError>& lastRefusal() const { return refusal_; }
+
     // Told of a device that went away while running, after the port closed.
     std::function<void(const QString& reason)> onLost;
 
@@ -34,6 +40,7 @@ private:
     SerialPort& port_;
     bool running_ = false;
     bool lost_ = false;
+    std::optional<SerialError> refusal_;
 };
 
 } // namespace kora

@@ -3,30 +3,24 @@
 #include "ui/appearance.h"
 #include "ui/widgets.h"
 
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
 #include <QIcon>
 #include <QLabel>
 #include <QPixmap>
-#include <QTimer>
 
 namespace kora {
 
 namespace {
 constexpr int ClientWidth = 641;  // 9615 twips
 constexpr int ClientHeight = 434; // 6510 twips
-constexpr int TimerPeriodMs = 100;
-
-QTimer* makeTimer(const char* name, QObject* owner)
-{
-    auto* timer = new QTimer(owner);
-    timer->setObjectName(QString::fromLatin1(name));
-    timer->setInterval(TimerPeriodMs);
-    timer->start();
-    return timer;
-}
 } // namespace
 
 Kora232::Kora232(std::unique_ptr<SerialPort> port, QWidget* parent)
-    : QWidget(parent), comm(std::move(port))
+    : QWidget(parent), session(new SessionEngine(std::move(port), this))
 {
     setObjectName(QStringLiteral("Kora232"));
     setWindowTitle(QStringLiteral("RS-232 Interface Program  -  Kora232  Ver. 1.3"));
@@ -41,11 +35,40 @@ Kora232::Kora232(std::unique_ptr<SerialPort> port, QWidget* parent)
 
     // Both run from creation on; their first ticks come once the event loop
     // runs, which is after start-up.
-    timer1 = makeTimer("Timer1", this);
-    timer2 = makeTimer("Timer2", this);
+    session->StartTimers();
 }
 
 Kora232::~Kora232() = default;
+
+void Kora232::ShowRunning(bool running)
+{
+    startStop->setText(running ? QStringLiteral("STOP") : QStringLiteral("START"));
+    SetBackColor(startStop, QColor(running ? colour::Red : colour::Green));
+    optCom(1)->setVisible(!running);
+    optCom(2)->setVisible(!running);
+}
+
+void Kora232::ShowFrames(bool controls, bool monitor)
+{
+    controlsFrame->setVisible(controls);
+    monitorFrame->setVisible(monitor);
+}
+
+int Kora232::PollRateChosen() const
+{
+    return pollScroll->value();
+}
+
+// A blank stands where a minus sign would.
+void Kora232::ShowPollRate(int ms)
+{
+    pollText->setText(QStringLiteral(" %1 ms").arg(ms));
+}
+
+bool Kora232::EscrowModeChecked() const
+{
+    return escrowMode->isChecked();
+}
 
 QGroupBox* Kora232::frmControls() const
 {

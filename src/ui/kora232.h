@@ -1,7 +1,6 @@
 #pragma once
 
-#include "protocol/runstate.h"
-#include "serial/serialport.h"
+#include "engine/sessionengine.h"
 #include "ui/controlarray.h"
 
 #include <QWidget>
@@ -15,7 +14,6 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
-class QTimer;
 
 namespace kora {
 
@@ -24,9 +22,10 @@ class Line;
 class Shape;
 struct LabelRow;
 
-// The main window. It owns the run-state record, the serial object, the two
-// timers and every control, all in their creation state once constructed;
-// what the controls do is wired up elsewhere. Controls are reached by name,
+// The main window. It owns the session engine (and with it the run-state
+// record, the serial object and the two timers) and every control, all in
+// their creation state once constructed; what the controls do is wired up
+// elsewhere. Controls are reached by name,
 // array members by name and index; an index that is not a member throws
 // std::out_of_range.
 class Kora232 : public QWidget
@@ -38,10 +37,21 @@ public:
     explicit Kora232(std::unique_ptr<SerialPort> port, QWidget* parent = nullptr);
     ~Kora232() override;
 
-    RunState& state() { return runState; }
-    SerialPort& MSComm1() { return *comm; }
-    QTimer* Timer1() const { return timer1; }
-    QTimer* Timer2() const { return timer2; }
+    SessionEngine& engine() { return *session; }
+    RunState& state() { return session->state(); }
+    SerialPort& MSComm1() { return session->port(); }
+    QTimer* Timer1() const { return session->pollTimer(); }
+    QTimer* Timer2() const { return session->delayTimer(); }
+
+    // What the operator's controls mean, for the handlers: the run shown as
+    // running or stopped on the START/STOP button and the first two port
+    // buttons; both frames shown or hidden; the poll rate chosen and its
+    // text; the Escrow Mode box.
+    void ShowRunning(bool running);
+    void ShowFrames(bool controls, bool monitor);
+    int PollRateChosen() const;
+    void ShowPollRate(int ms);
+    bool EscrowModeChecked() const;
 
     QLabel* Picture1() const { return picture1; }
     QGroupBox* frmControls() const;
@@ -97,10 +107,7 @@ private:
     // Makes each row's label in the container and files it in its array.
     void addLabels(std::span<const LabelRow> rows, QWidget* container);
 
-    RunState runState{};
-    std::unique_ptr<SerialPort> comm;
-    QTimer* timer1 = nullptr;
-    QTimer* timer2 = nullptr;
+    SessionEngine* session = nullptr;
 
     QLabel* picture1 = nullptr;
     Frame* controlsFrame = nullptr;

@@ -1,6 +1,5 @@
 #include "ui/monitor.h"
 
-#include "protocol/counting.h"
 #include "protocol/pollreport.h"
 #include "protocol/statusflags.h"
 #include "ui/appearance.h"
@@ -60,16 +59,15 @@ void showLastCredit(const RunState& s, Kora232& w)
         SetForeColor(w.lbD(s.LastCredit), QColor(colour::LastCredit));
 }
 
-int countStackedBill(RunState& s, Kora232& w)
+void countStackedBills(const RunState& s, Kora232& w, std::span<const int> counted)
 {
     if (s.Stacked == 1 && s.Credit != 0)
         SetForeColor(w.lbD(s.Credit), QColor(colour::PalePink));
-    const int bill = BillToCount(s);
-    if (bill) {
+    for (const int bill : counted) {
+        SetForeColor(w.lbD(bill), QColor(colour::PalePink));
         QLineEdit* counter = w.txBillCount(bill);
         counter->setText(CountOneMore(counter->text()));
     }
-    return bill;
 }
 
 void showIndicators(const RunState& s, Kora232& w)
@@ -118,15 +116,14 @@ QString CountOneMore(const QString& text)
     return QString::number(next);
 }
 
-int UpdateMonitor(RunState& s, Kora232& w)
+void UpdateMonitor(const RunState& s, Kora232& w, std::span<const int> counted)
 {
     ageHistories(w);
     w.lbOUT(0)->setText(HexRow(s.HostMsg.raw()));
     showReply(s, w);
     showLastCredit(s, w);
-    const int counted = countStackedBill(s, w);
+    countStackedBills(s, w, counted);
     showIndicators(s, w);
-    return counted;
 }
 
 void ClearTraffic(Kora232& w)

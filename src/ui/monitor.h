@@ -26,10 +26,10 @@ QString CountOneMore(const QString& text);
 
 // Shows the poll just made: ages both histories by a row, writes the host
 // and reply rows (or the link message of a failed poll), shows the last
-// credited bill, counts a stacked bill reported by this poll's good reply
-// when Delay allows it, and sets the fifteen indicators. Writes nothing in
-// the run state but Delay. Gives the bill it counted, 0 for none.
-int UpdateMonitor(RunState& s, Kora232& w);
+// credited bill, adds one to the counter of each bill the poll counted (in
+// the stacking colour), and sets the fifteen indicators. Writes nothing in
+// the run state.
+void UpdateMonitor(const RunState& s, Kora232& w, std::span<const int> counted = {});
 
 // Blanks every row of both histories; nothing else changes.
 void ClearTraffic(Kora232& w);

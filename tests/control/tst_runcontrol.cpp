@@ -32,7 +32,7 @@ struct FakeApp
         window->Timer1()->stop();
         window->show();
     }
-    void tick() { control->PollTick(); }
+    void tick() { window->engine().PollTick(); }
 
     FakePort* port = nullptr; // owned by the window
     std::unique_ptr<Kora232> window;
@@ -212,9 +212,9 @@ private slots:
         app.window->Timer2()->stop(); // so that only this test advances it
         app.state().Delay = 0;
         for (int i = 0; i < 50; ++i)
-            app.control->DelayTick();
+            app.window->engine().DelayTick();
         QCOMPARE(app.state().Delay, Byte{50});
-        app.control->DelayTick();
+        app.window->engine().DelayTick();
         QCOMPARE(app.state().Delay, Byte{10});
     }
 

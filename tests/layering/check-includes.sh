@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Fails when a file under SRC includes a header from a folder above its own,
 # or names no folder at all. Folders depend one way, lowest first:
-# protocol <- serial <- ui <- control <- app.
+# protocol <- serial <- engine <- ui <- control <- app.
 set -euo pipefail
 src=${1:?usage: check-includes.sh SRC_DIR}
 
 rank() {
     case $1 in
-    protocol) echo 0 ;; serial) echo 1 ;; ui) echo 2 ;; control) echo 3 ;; app) echo 4 ;;
+    protocol) echo 0 ;; serial) echo 1 ;; engine) echo 2 ;; ui) echo 3 ;; control) echo 4 ;; app) echo 5 ;;
     *) echo -1 ;;
     esac
 }

@@ -65,7 +65,7 @@ private slots:
         link.server->setTruncate(bytes);
         PollAcceptor(s, *link.port, 1);
         QCOMPARE(s.NRFlag, 1);
-        QVERIFY(link.waitForWaiting(bytes));
+        QCOMPARE(int(s.LineBytes.size()), bytes); // kept, in case the rest comes
 
         link.server->setTruncate(0);
         for (int i = 0; i < 5; ++i) {

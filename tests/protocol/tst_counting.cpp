@@ -1,46 +1,73 @@
-// The counting rule and the delay timer that opens its gate, which the
-// window and kora232-headless both call.
+// The counting rule, which both faces reach through the session engine, and
+// the delay timer.
+#include "hexbytes.h"
 #include "protocol/counting.h"
+#include "replyframes.h"
 
 #include <QTest>
 
 using namespace kora;
+
+namespace {
+constexpr int Idling = 0x01, Escrowed = 0x04, Stacked = 0x10;
+const QString None;
+} // namespace
 
 class CountingTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void aBillCountsOnceFromAGoodStackedReplyWithTheGateOpen_data()
+    void aStackedReportCountsOnlyWhenItIsNews_data()
     {
-        QTest::addColumn<int>("nrFlag");
-        QTest::addColumn<int>("stacked");
-        QTest::addColumn<int>("credit");
-        QTest::addColumn<int>("delay");
-        QTest::addColumn<int>("counted");
-        QTest::addColumn<int>("delayAfter");
-        QTest::newRow("counted, gate closes") << 0 << 1 << 3 << 5 << 3 << 0;
-        QTest::newRow("gate still closed") << 0 << 1 << 3 << 4 << 0 << 4;
-        QTest::newRow("no reply") << 1 << 1 << 3 << 9 << 0 << 9;
-        QTest::newRow("checksum error") << 2 << 1 << 3 << 9 << 0 << 9;
-        QTest::newRow("not stacked") << 0 << 0 << 3 << 9 << 0 << 9;
-        QTest::newRow("no credit") << 0 << 1 << 0 << 9 << 0 << 9;
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("frame");
+        QTest::addColumn<int>("escrow");
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<int>("bill");
+        const auto r = [](CountReason c) { return int(c); };
+        const QString stacked3 = replyHex(1, Stacked, 3);
+        QTest::newRow("stacked after escrowed")
+            << replyHex(0, Escrowed, 3) << stacked3 << 1 << r(CountReason::Counted) << 3;
+        QTest::newRow("the first frame a process reads")
+            << None << stacked3 << 1 << r(CountReason::BeforeRun) << 3;
+        QTest::newRow("the frame before again, byte for byte")
+            << stacked3 << stacked3 << 0 << r(CountReason::Repeat) << 3;
+        QTest::newRow("a report staying up, escrow mode")
+            << replyHex(0, Stacked, 3) << stacked3 << 1 << r(CountReason::SameReport) << 3;
+        QTest::newRow("a fresh report of the same bill, no escrow mode")
+            << replyHex(0, Stacked, 3) << stacked3 << 0 << r(CountReason::Counted) << 3;
+        QTest::newRow("another bill right after")
+            << replyHex(0, Stacked, 5) << stacked3 << 1 << r(CountReason::Counted) << 3;
+        QTest::newRow("the same bill after idling")
+            << replyHex(0, Idling) << stacked3 << 1 << r(CountReason::Counted) << 3;
+        QTest::newRow("stacked with no credit")
+            << replyHex(0, Escrowed, 3) << replyHex(1, Stacked, 0) << 1
+            << r(CountReason::NoCredit) << 0;
+        QTest::newRow("idling") << stacked3 << replyHex(0, Idling, 3) << 1
+                                << r(CountReason::NotStacked) << 0;
     }
-    void aBillCountsOnceFromAGoodStackedReplyWithTheGateOpen()
+    void aStackedReportCountsOnlyWhenItIsNews()
     {
-        QFETCH(int, nrFlag);
-        QFETCH(int, stacked);
-        QFETCH(int, credit);
-        QFETCH(int, delay);
-        QFETCH(int, counted);
-        QFETCH(int, delayAfter);
+        QFETCH(QString, before);
+        QFETCH(QString, frame);
+        QFETCH(int, escrow);
+        QFETCH(int, reason);
+        QFETCH(int, bill);
         RunState s;
-        s.NRFlag = nrFlag;
-        s.Stacked = Byte(stacked);
-        s.Credit = Byte(credit);
-        s.Delay = Byte(delay);
-        QCOMPARE(BillToCount(s), counted);
-        QCOMPARE(int(s.Delay), delayAfter);
+        if (!before.isEmpty()) {
+            setBytes(s.LastFrame, before);
+            s.HaveLastFrame = 1;
+        }
+        s.Delay = 7;
+        ReplyFrame f;
+        setBytes(f, frame);
+        const FrameCount c = CountFrame(s, f, escrow);
+        QCOMPARE(int(c.reason), reason);
+        QCOMPARE(c.bill, bill);
+        QCOMPARE(c.repeat, before == frame);
+        QVERIFY(s.LastFrame == f); // the frame before the next one
+        QCOMPARE(int(s.Delay), c.counted() ? 0 : 7);
     }
 
     void theDelayTimerCountsUpAndWrapsPastFiftyToTen_data()
@@ -48,7 +75,6 @@ private slots:
         QTest::addColumn<int>("before");
         QTest::addColumn<int>("after");
         QTest::newRow("from start-up") << 0 << 1;
-        QTest::newRow("opening the gate") << 4 << 5;
         QTest::newRow("at fifty") << 49 << 50;
         QTest::newRow("past fifty") << 50 << 10;
     }

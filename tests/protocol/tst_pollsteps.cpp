@@ -3,6 +3,7 @@
 // that run against the simulator on a pseudo-terminal.
 #include "hexbytes.h"
 #include "protocol/poll.h"
+#include "replyframes.h"
 #include "startedstate.h"
 #include "streamlink.h"
 
@@ -14,6 +15,19 @@ namespace {
 
 const QString StackedBill3 = "02 0B 20 10 10 18 41 01 03 03 70";
 const QString Idling = "02 0B 21 01 10 00 41 01 03 03 78";
+// Answers to a host message with bit 0 (own), and frames with the other bit.
+const QString Own = replyHex(0, 0x04, 3);
+const QString Other = replyHex(1, 0x01);
+
+QString roles(const kora::RunState& s)
+{
+    QStringList out;
+    for (const kora::FrameRead& f : s.FramesRead)
+        out << (f.role == kora::FrameRole::Answer     ? "A"
+                : f.role == kora::FrameRole::OtherBit ? "O"
+                                                      : "E");
+    return out.join(u' ');
+}
 
 std::vector<Byte> acceptorMsg(const RunState& s)
 {
@@ -55,6 +69,7 @@ private slots:
     void aReplyArrivingByteByByteIsTakenInAtEleven()
     {
         RunState s = startedState();
+        s.Toggle = 1;
         StreamLink link;
         std::vector<std::vector<Byte>> bytes;
         for (Byte b : hexBytes(Idling))
@@ -65,17 +80,84 @@ private slots:
         QCOMPARE(acceptorMsg(s), hexBytes(Idling));
     }
 
-    void aBurstPastElevenTakesTheFirstElevenAndDropsTheRest()
+    void theAnswerIsTheFirstGoodFrameThatEchoesThisPollsBit_data()
+    {
+        QTest::addColumn<QString>("arrivals");
+        QTest::addColumn<int>("nrFlag");
+        QTest::addColumn<QString>("roles");
+        QTest::addColumn<int>("bytesKept");
+        QTest::newRow("its own frame") << Own << 0 << "A" << 0;
+        QTest::newRow("the other bit alone answers nothing") << Other << 1 << "O" << 0;
+        QTest::newRow("the other bit, then its own") << Other + " " + Own << 0 << "O A" << 0;
+        QTest::newRow("what follows the answer waits for the next poll")
+            << Own + " " + Other << 0 << "A" << 11;
+        QTest::newRow("a false start slides by one byte") << "02 " + Own << 0 << "A" << 0;
+        QTest::newRow("02 0B that starts no frame") << "02 0B " + Own << 0 << "A" << 0;
+        QTest::newRow("noise ahead") << "55 66 03 " + Own << 0 << "A" << 0;
+        QTest::newRow("half a frame is kept") << Own.left(17) << 1 << "" << 6;
+        QTest::newRow("eleven bytes of noise") << "55 0B 20 10 10 18 41 01 03 03 70" << 2 << ""
+                                               << 0;
+    }
+    void theAnswerIsTheFirstGoodFrameThatEchoesThisPollsBit()
+    {
+        QFETCH(QString, arrivals);
+        QFETCH(int, nrFlag);
+        QFETCH(QString, roles);
+        QFETCH(int, bytesKept);
+        RunState s = startedState();
+        StreamLink link;
+        link.schedule({hexBytes(arrivals)}, false);
+        PollAcceptor(s, link, 1);
+        QCOMPARE(s.NRFlag, nrFlag);
+        QCOMPARE(::roles(s), roles);
+        QCOMPARE(int(s.LineBytes.size()), bytesKept);
+        QCOMPARE(s.Toggle, Byte(nrFlag == 0 ? 1 : 0));
+        if (nrFlag == 0)
+            QCOMPARE(acceptorMsg(s), hexBytes(Own));
+    }
+
+    void framesLeftWaitingAreReadBeforeTheNextHostMessageIsBuilt()
     {
         RunState s = startedState();
         StreamLink link;
-        auto burst = hexBytes(Idling);
-        burst.insert(burst.end(), {0x55, 0x66, 0x77});
-        link.schedule({burst}, false);
+        link.schedule({hexBytes(Own + " " + replyHex(1, 0x04, 2))}, false);
         PollAcceptor(s, link, 1);
-        QCOMPARE(s.NRFlag, 0);
-        QCOMPARE(acceptorMsg(s), hexBytes(Idling));
-        QCOMPARE(link.waitingCount(), 0);
+        QCOMPARE(::roles(s), QStringLiteral("A"));
+        link.schedule({hexBytes(replyHex(1, 0x01))}, false);
+        PollAcceptor(s, link, 1);
+        // The escrowed report read first orders the bill stacked.
+        QCOMPARE(::roles(s), QStringLiteral("E A"));
+        QCOMPARE(s.HostMsg(5), Byte{0x30});
+        QCOMPARE(s.Idling, Byte{1});
+        QCOMPARE(s.LastCredit, Byte{2});
+    }
+
+    void aFrameSplitAcrossPollsIsReadOn()
+    {
+        RunState s = startedState();
+        StreamLink link;
+        const auto frame = hexBytes(Own);
+        link.schedule({{frame.begin(), frame.begin() + 4}}, false);
+        PollAcceptor(s, link, 1);
+        QCOMPARE(s.NRFlag, 1);
+        link.schedule({{frame.begin() + 4, frame.end()}}, false);
+        link.waitForInput({}, 7); // the rest arrives between the polls
+        PollAcceptor(s, link, 1);
+        QCOMPARE(::roles(s), QStringLiteral("E"));
+        QCOMPARE(s.Escrowed, Byte{1});
+    }
+
+    void anAcceptorThatNeverEchoesTheBitIsAnsweredAfterFivePolls()
+    {
+        RunState s = startedState();
+        s.Toggle = 1;
+        StreamLink link;
+        for (int poll = 1; poll <= BitEchoLimit + 1; ++poll) {
+            link.schedule({hexBytes(Own)}, false);
+            PollAcceptor(s, link, 1);
+            QCOMPARE(s.NRFlag, poll <= BitEchoLimit ? 1 : 0);
+            QCOMPARE(s.IgnoreBit, Byte(poll >= BitEchoLimit ? 1 : 0));
+        }
     }
 
     void aShortReadIsNoReplyAndKeepsTheLastReply()
@@ -148,18 +230,6 @@ private slots:
         link.schedule({}, false);
         PollAcceptor(s, link, 1);
         QCOMPARE(s.NRFlag, 1);
-    }
-
-    void bytesWaitingBeforeTheHostMessageAreDropped()
-    {
-        RunState s = startedState();
-        StreamLink link;
-        link.schedule({hexBytes(StackedBill3), hexBytes(Idling)}, false);
-        link.waitForInput({}, 11); // a late reply, waiting when the poll begins
-        PollAcceptor(s, link, 1);
-        QCOMPARE(s.NRFlag, 0);
-        QCOMPARE(acceptorMsg(s), hexBytes(Idling));
-        QCOMPARE(s.Stacked, Byte{0});
     }
 
     void toggleAckLeavesOddValuesAlone()

@@ -72,7 +72,7 @@ struct Rig : App
     {
         QElapsedTimer t;
         t.start();
-        control->PollTick();
+        window->engine().PollTick();
         polls += 1;
         QCoreApplication::processEvents(); // the delay timer, a lost device
         if (const qint64 left = 10 - t.elapsed(); left > 0)

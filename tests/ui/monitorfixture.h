@@ -112,6 +112,14 @@ struct MonitorFixture
     }
 
     // A good reply reporting bill `credit` stacked.
+    // An update for a poll that counted `bill`, as the session engine
+    // decides it.
+    void updateCounting(int bill)
+    {
+        const int bills[] = {bill};
+        UpdateMonitor(*s, *w, bills);
+    }
+
     void stackedReply(Byte credit, Byte delay)
     {
         s->NRFlag = 0;

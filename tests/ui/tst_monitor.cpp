@@ -141,7 +141,7 @@ private slots:
     {
         stackedReply(4, 5);
         s->Cassette = 1;
-        UpdateMonitor(*s, *w);
+        updateCounting(4);
         ClearTraffic(*w);
         QCOMPARE(rows(*w, &Kora232::lbOUT), QStringList(6, QString()));
         QCOMPARE(rows(*w, &Kora232::lbIN), QStringList(6, QString()));
@@ -171,7 +171,7 @@ private slots:
         for (int k = 0; k < 3; ++k) {
             stackedReply(1, 5);
             s->Idling = 1;
-            UpdateMonitor(*s, *w);
+            updateCounting(1);
         }
         QCOMPARE(w->txBillCount(1)->text(), QStringLiteral("103"));
         pressStart();
@@ -229,7 +229,7 @@ private slots:
         setBytes(s->HostMsg, QStringLiteral("02 08 11 7F 10 00 03 76"));
         stackedReply(3, 5);
         s->Cassette = 1;
-        UpdateMonitor(*s, *w);
+        updateCounting(3);
         const QImage counted = w->grab().toImage();
         setBytes(s->HostMsg, QStringLiteral("02 08 10 7F 10 00 03 77"));
         setBytes(s->AcceptorMsg, QStringLiteral("02 0B 20 01 10 18 41 01 03 03 61"));

@@ -244,7 +244,9 @@ private slots:
     void bothTimersRunAt100MsFromCreation()
     {
         for (QTimer* t : {w->Timer1(), w->Timer2()}) {
-            QCOMPARE(t->parent(), static_cast<QObject*>(w));
+            // The window owns them through its session engine.
+            QCOMPARE(t->parent(), static_cast<QObject*>(&w->engine()));
+            QCOMPARE(w->engine().parent(), static_cast<QObject*>(w));
             QCOMPARE(t->interval(), 100);
             QVERIFY(t->isActive());
         }

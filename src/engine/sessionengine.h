@@ -1,0 +1,98 @@
+#pragma once
+
+#include "protocol/pollnotes.h"
+#include "protocol/runstate.h"
+#include "protocol/sessionrecord.h"
+#include "serial/linkkeeper.h"
+#include "serial/serialport.h"
+
+#include <QObject>
+#include <QString>
+#include <array>
+#include <functional>
+#include <memory>
+
+class QTimer;
+
+namespace kora {
+
+// Runs one session at a time on a serial port, for whichever face shows it:
+// the run state, the port handed in, the link kept open across a device that
+// goes away, both timers, counting and the session record. Faces turn the
+// operator's intents into calls and the signals into what they show.
+class SessionEngine : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SessionEngine(std::unique_ptr<SerialPort> port, QObject* parent = nullptr);
+    ~SessionEngine() override;
+
+    RunState& state() { return s_; }
+    SerialPort& port() { return *port_; }
+    QTimer* pollTimer() const { return pollTimer_; }
+    QTimer* delayTimer() const { return delayTimer_; }
+    SessionRecord& record() { return record_; }
+
+    // Start-up: the operator defaults and the acceptor's line settings; the
+    // port stays closed. Then both timers, together so that they share
+    // their wake-ups.
+    void StartUp();
+    void StartTimers();
+
+    // The operator's intents. Start and Stop only change the state; the
+    // next tick opens or closes the port.
+    void Start();
+    void Stop();
+    // The program is ending: a run under way ends in the record as STOP
+    // would, with nothing for the face to show, and the port closes.
+    void Finish();
+    void ChoosePort(int n);       // 1-8, used at the next open
+    void ToggleBill(int n);       // 1-7
+    void SetPollRate(int ms);     // from the next tick on
+    void SetEscrowMode(bool on);
+    bool escrowMode() const { return escrow_; }
+
+    // Opens the port now if it is closed; false when it cannot be had and
+    // the run has ended (openRefused). A lost device still away is no reason
+    // to end the run: it is tried again at every tick.
+    bool EnsureOpen();
+
+    void PollTick();
+    void DelayTick();
+
+    // The face's counts per bill, for the record: the window keeps them in
+    // its counter boxes, the headless poller in memory.
+    std::function<std::array<long, 7>()> counts;
+
+signals:
+    // Each tick of the poll timer, before it polls.
+    void ticked();
+    // A poll just ended; the face shows it and adds its counted bills.
+    void polled(const kora::PollNotes& notes);
+    void deviceLost(const QString& reason);
+    void reconnected(const QString& device);
+    // A lost device is back but another program holds it; said once.
+    void heldByOther(const QString& message);
+    // The first open of a run failed; the run has ended.
+    void openRefused(const QString& reason);
+    void runEnded();
+
+private:
+    void endRun(const std::string& why);
+    std::array<long, 7> countsNow() const;
+    std::string countsText() const;
+    void keepTrying();
+    void recordPoll(const PollNotes& notes);
+
+    RunState s_{};
+    std::unique_ptr<SerialPort> port_;
+    LinkKeeper keeper_;
+    SessionRecord record_;
+    QTimer* pollTimer_ = nullptr;
+    QTimer* delayTimer_ = nullptr;
+    bool escrow_ = true;
+    QString heldSaid_; // the refusal last said while the device is lost
+};
+
+} // namespace kora

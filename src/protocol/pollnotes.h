@@ -1,0 +1,40 @@
+#pragma once
+
+#include "protocol/counting.h"
+#include "protocol/poll.h"
+
+#include <vector>
+
+namespace kora {
+
+// One good frame a poll read, what it did to the counts and, for a counted
+// bill, that bill's count and the total of all bills right after it.
+struct FrameNote
+{
+    FrameRead frame;
+    FrameCount count;
+    long billCount = 0;
+    long total = 0;
+};
+
+// What a poll did beyond the run state: its timing, every good frame it read
+// in order of arrival, and whether it found that the acceptor does not echo
+// the acknowledgement bit.
+struct PollNotes
+{
+    PollTiming timing;
+    std::vector<FrameNote> frames;
+    bool bitEchoMissing = false;
+
+    // The bills counted, in order; a bill stacked twice is named twice.
+    std::vector<int> countedBills() const;
+};
+
+// Counts the frames the last poll read (FramesRead), in their order.
+std::vector<FrameNote> CountFramesRead(RunState& s, int escrowRequest);
+
+// Fills in each counted bill's count and total, given the counts per bill
+// once all of the poll's bills are in.
+void NoteCounts(std::vector<FrameNote>& frames, const std::array<long, 7>& countsAfter);
+
+} // namespace kora
