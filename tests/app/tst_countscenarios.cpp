@@ -1,0 +1,222 @@
+// Every stacked bill counted once, whatever the poll rate and the line do:
+// acceptor-sim plays a scenario of bills and faults, kora232-headless polls
+// it, and the bills counted must equal the acceptor's tally. The rows run
+// side by side, each pair on its own pseudo-terminal, so that the slow ones
+// cost their own time once.
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+struct Scenario
+{
+    QString name;
+    QString script; // acceptor-sim's --run
+    int pollMs;
+    bool escrow;
+    int seconds;
+    QStringList simOptions = {};
+};
+
+// Stacked 3, bit 0: what an acceptor that stacked a bill before this process
+// began sends again for a host message with bit 0.
+const QString StackedBefore = QStringLiteral("02 0B 20 10 10 18 4B 01 03 03 7A");
+
+// Repeats `command` every `everyMs` for `forMs`: a fault that strikes
+// somewhere on a bill's way, whatever its exact timing.
+QString every(const QString& command, int everyMs, int forMs)
+{
+    QStringList parts;
+    for (int t = 0; t < forMs; t += everyMs)
+        parts << command << QStringLiteral("wait %1ms").arg(everyMs);
+    return parts.join(QStringLiteral("; "));
+}
+
+QList<Scenario> scenarios()
+{
+    const QString badPatch = "step 300ms; wait 1s; insert 3; insert %1; wait 500ms; corrupt on; "
+                             "wait 1500ms; corrupt off";
+    return {
+        {"late reply and its repeat late, 500 ms", "step 150ms; wait 1s; insert 3; late 600 12",
+         500, true, 9},
+        {"late reply and its repeat late, 1000 ms", "step 150ms; wait 1s; insert 3; late 1200 10",
+         1000, true, 12},
+        {"two bills around a no-reply poll", "step 150ms; wait 1s; insert 3; insert 5; " +
+                                                 every("silent 120ms", 400, 2000),
+         100, false, 6},
+        {"bad patch, then another bill, 100 ms", badPatch.arg(5), 100, true, 7},
+        {"bad patch, then another bill, 1000 ms", badPatch.arg(5), 1000, true, 14},
+        {"bad patch, then the same bill, no escrow", badPatch.arg(3), 100, false, 7},
+        {"sticky report, 100 ms", "step 150ms; wait 1s; sticky 2; insert 3; wait 2s; sticky 2; "
+                                  "insert 4",
+         100, true, 7},
+        {"sticky report, 1000 ms", "step 150ms; wait 1s; sticky 2; insert 3", 1000, true, 10},
+        {"queued replies, 700 ms", "step 150ms; queue on; wait 1s; insert 3; insert 5; insert 1",
+         700, true, 18},
+        {"queued replies, 800 ms", "step 150ms; queue on; wait 1s; insert 3; insert 5; insert 1",
+         800, true, 18},
+        {"deaf after a stacked reply, 100 ms",
+         "step 150ms; wait 1s; insert 3; " + every("deaf 1", 110, 2000), 100, true, 6},
+        {"deaf after a stacked reply, 500 ms",
+         "step 150ms; wait 1s; insert 3; " + every("deaf 1", 520, 5000), 500, true, 9},
+        {"a report from before the process", "wait 1500ms; insert 5", 100, true, 5,
+         {"--last-bit", "0", "--last-reply", StackedBefore}},
+    };
+}
+
+// One scenario: the simulator on a link of its own and the poller on it.
+struct Pair
+{
+    explicit Pair(const Scenario& sc) : scenario(sc)
+    {
+        link = dir.filePath(QStringLiteral("acceptor"));
+        sim.start(ACCEPTOR_SIM, QStringList{"--link", link, "--run", sc.script} + sc.simOptions);
+    }
+
+    bool simReady()
+    {
+        if (!sim.waitForReadyRead(5000))
+            return false;
+        simOut += sim.readAllStandardOutput();
+        return true;
+    }
+    bool startPoller()
+    {
+        if (!simReady())
+            return false;
+        poller.start(KORA232_HEADLESS,
+                     {"--port", "1=" + link, "--poll-rate", QString::number(scenario.pollMs),
+                      "--escrow", scenario.escrow ? "on" : "off", "--duration",
+                      QString::number(scenario.seconds)});
+        return true;
+    }
+    // The window instead, at its start-up rate of 100 ms with escrow mode,
+    // its session log in log.csv.
+    bool startWindow()
+    {
+        if (!simReady())
+            return false;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        poller.setProcessEnvironment(env);
+        poller.start(KORA232, {"--port", "1=" + link, "--start", "--log", logPath(),
+                               "--quit-after", QString::number(scenario.seconds * 1000)});
+        return true;
+    }
+    QString logPath() const { return dir.filePath(QStringLiteral("log.csv")); }
+
+    // The bills the log's rows say were counted, as the tally reads.
+    QString countedInLog() const
+    {
+        QFile log(logPath());
+        if (!log.open(QIODevice::ReadOnly))
+            return QStringLiteral("no log");
+        static const QRegularExpression counted(QStringLiteral("bill (\\d) stacked, counted"));
+        int counts[8] = {};
+        auto it = counted.globalMatch(QString::fromUtf8(log.readAll()));
+        while (it.hasNext())
+            ++counts[it.next().captured(1).toInt()];
+        QStringList parts;
+        int total = 0;
+        for (int n = 1; n <= 7; ++n)
+            parts << QStringLiteral("bill%1=%2").arg(n).arg(counts[n]), total += counts[n];
+        return (parts << QStringLiteral("total=%1").arg(total)).join(' ');
+    }
+
+    // "bill1=0 bill2=0 bill3=1 ... total=1" from each side.
+    QString counted() const
+    {
+        const QList<QByteArray> lines = pollerOut.split('\n');
+        for (const QByteArray& line : lines) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            if (o.value("event").toString() != QLatin1String("stop"))
+                continue;
+            QStringList parts;
+            const QJsonObject counts = o.value("counts").toObject();
+            for (int n = 1; n <= 7; ++n)
+                parts << QStringLiteral("bill%1=%2").arg(n).arg(counts.value(QString::number(n)).toInt());
+            return (parts << QStringLiteral("total=%1").arg(o.value("total").toInt())).join(' ');
+        }
+        return QStringLiteral("no stop line");
+    }
+    QString tally() const
+    {
+        static const QRegularExpression line(QStringLiteral("^tally: (.*)$"),
+                                             QRegularExpression::MultilineOption);
+        return line.match(QString::fromUtf8(simOut)).captured(1).trimmed();
+    }
+
+    Scenario scenario;
+    QTemporaryDir dir;
+    QString link;
+    QProcess sim;
+    QProcess poller;
+    QByteArray simOut;
+    QByteArray pollerOut;
+};
+
+} // namespace
+
+class CountScenariosTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyScenarioCountsExactlyTheAcceptorsTally()
+    {
+        std::vector<std::unique_ptr<Pair>> pairs;
+        for (const Scenario& sc : scenarios())
+            pairs.push_back(std::make_unique<Pair>(sc));
+        for (auto& p : pairs)
+            QVERIFY2(p->startPoller(), qPrintable(p->scenario.name));
+        const QStringList wrong = judge(pairs, [](const Pair& p) { return p.counted(); });
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join('\n')));
+    }
+
+    void theWindowsLogCountsTheQueuedAndTheBadPatchScenariosAsTheTally()
+    {
+        std::vector<std::unique_ptr<Pair>> pairs;
+        for (const Scenario& sc : scenarios())
+            if (sc.name.startsWith(QLatin1String("queued replies, 700")) ||
+                sc.name.startsWith(QLatin1String("bad patch, then another bill, 100")))
+                pairs.push_back(std::make_unique<Pair>(sc));
+        QCOMPARE(pairs.size(), std::size_t{2});
+        for (auto& p : pairs)
+            QVERIFY2(p->startWindow(), qPrintable(p->scenario.name));
+        const QStringList wrong = judge(pairs, [](const Pair& p) { return p.countedInLog(); });
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join('\n')));
+    }
+
+private:
+    // Waits for each pair's poller to end, stops its simulator and compares
+    // what the poller counted with the tally; a line for each that differs.
+    template <typename Counted>
+    static QStringList judge(std::vector<std::unique_ptr<Pair>>& pairs, Counted counted)
+    {
+        QStringList wrong;
+        for (auto& p : pairs) {
+            const int ms = p->scenario.seconds * 1000 + 10000;
+            if (!p->poller.waitForFinished(ms) || p->poller.exitCode() != 0)
+                wrong << p->scenario.name + ": the poller did not end well";
+            p->pollerOut = p->poller.readAllStandardOutput();
+            p->sim.terminate();
+            p->sim.waitForFinished(5000);
+            p->simOut += p->sim.readAllStandardOutput();
+            const QString tally = p->tally();
+            if (tally.isEmpty() || tally.endsWith(QLatin1String("total=0")) ||
+                counted(*p) != tally)
+                wrong << QStringLiteral("%1: counted %2, tally %3")
+                             .arg(p->scenario.name, counted(*p), tally);
+        }
+        return wrong;
+    }
+};
+
+QTEST_GUILESS_MAIN(CountScenariosTest)
+#include "tst_countscenarios.moc"
