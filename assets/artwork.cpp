@@ -40,10 +40,8 @@ QList<QRgb> bannerColours()
 {
     QList<QRgb> table = WindowColours;
     const std::pair<QRgb, QRgb> pairs[] = {
-        {qRgb(128, 0, 128), qRgb(192, 192, 255)}, {qRgb(64, 64, 64), qRgb(192, 192, 255)},
-        {qRgb(150, 0, 150), qRgb(192, 192, 255)}, {qRgb(0, 255, 0), qRgb(0, 0, 0)},
-        {qRgb(0, 255, 255), qRgb(0, 0, 0)},       {qRgb(255, 192, 255), qRgb(0, 0, 0)},
-        {qRgb(255, 192, 128), qRgb(0, 0, 0)},     {qRgb(64, 64, 64), qRgb(128, 255, 128)},
+        {qRgb(128, 0, 128), qRgb(192, 192, 255)},
+        {qRgb(64, 64, 64), qRgb(192, 192, 255)},
     };
     constexpr int Steps = 16;
     for (const auto& [from, to] : pairs) {
@@ -57,7 +55,9 @@ QList<QRgb> bannerColours()
 }
 
 // A bill acceptor seen from the front: a dark body with a slot, a note
-// half-way in, and a row of lamps, `unit` pixels to a step.
+// half-way in, and a row of lamps, `unit` pixels to a step. The lamps are
+// drawn dark, and the note plain: a picture at the top of the window must
+// not look like the acceptor's state, which the monitor alone shows.
 void drawAcceptor(QPainter& p, QRect body, int unit)
 {
     p.setRenderHint(QPainter::Antialiasing, false);
@@ -76,17 +76,24 @@ void drawAcceptor(QPainter& p, QRect body, int unit)
     p.setBrush(Qt::NoBrush);
     p.fillRect(QRect(body.left() + 2 * unit, slotY, body.width() - 4 * unit, unit),
                QColor(0, 0, 0));
-    const QColor lamps[] = {QColor(0, 255, 0), QColor(255, 0, 0), QColor(0, 255, 255),
-                            QColor(255, 255, 0)};
     const int lampSize = 2 * unit;
     const int lampY = body.bottom() - 2 * unit - lampSize + 1;
     const int step = (body.width() - 4 * unit) / 4;
     for (int i = 0; i < 4; ++i)
         p.fillRect(QRect(body.left() + 2 * unit + i * step + (step - lampSize) / 2, lampY, lampSize,
                          lampSize),
-                   lamps[i]);
+                   QColor(128, 128, 128));
 }
 
+QFont smoothFace(int pixels, bool bold)
+{
+    QFont f = face(pixels, bold);
+    f.setStyleStrategy(QFont::NoSubpixelAntialias);
+    return f;
+}
+
+// The program's name and what it is for beside the acceptor: nothing in it
+// changes while the program runs, so nothing in it reads as a status.
 QImage banner()
 {
     QImage image(591, 85, QImage::Format_RGB32);
@@ -96,42 +103,13 @@ QImage banner()
     drawAcceptor(p, QRect(16, 26, 54, 52), 3);
 
     p.setRenderHint(QPainter::TextAntialiasing, true);
-    QFont title = face(26, true);
-    title.setStyleStrategy(QFont::NoSubpixelAntialias);
-    p.setFont(title);
+    p.setFont(smoothFace(40, true));
     p.setPen(QColor(128, 0, 128));
-    p.drawText(QPoint(90, 40), QStringLiteral("RS-232 Interface Program"));
-    QFont small = face(13, false);
-    small.setStyleStrategy(QFont::NoSubpixelAntialias);
-    p.setFont(small);
+    p.drawText(QPoint(90, 48), QStringLiteral("Kora232"));
+    p.setFont(smoothFace(15, false));
     p.setPen(QColor(64, 64, 64));
-    p.drawText(QPoint(92, 64), QStringLiteral("Bill acceptor monitor  \u00B7  9600 baud, E, 7, 1"));
-    small.setBold(true);
-    p.setFont(small);
-    p.setPen(QColor(150, 0, 150));
-    p.drawText(QPoint(360, 64), QStringLiteral("Ver. 1.3"));
-
-    // A glimpse of the monitor: a few lit indicators on black.
-    const QRect panel(452, 8, 130, 69);
-    p.fillRect(panel, QColor(0, 0, 0));
-    p.fillRect(QRect(panel.left(), panel.top() + 5, panel.width(), 1), QColor(255, 192, 128));
-    p.setFont(small);
-    const struct
-    {
-        const char* text;
-        QColor colour;
-    } rows[] = {
-        {"STACKED", QColor(0, 255, 0)},
-        {"CASSETTE", QColor(0, 255, 255)},
-        {"BILL 3", QColor(255, 192, 255)},
-    };
-    int top = panel.top() + 10;
-    for (const auto& row : rows) {
-        p.setPen(row.colour);
-        p.drawText(QRect(panel.left(), top, panel.width(), 18), Qt::AlignCenter,
-                   QString::fromLatin1(row.text));
-        top += 19;
-    }
+    p.drawText(QPoint(92, 72),
+               QStringLiteral("Polls and watches a banknote acceptor on an RS-232 serial port"));
     p.end();
     return image.convertToFormat(QImage::Format_Indexed8, bannerColours(), Qt::ThresholdDither);
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds kora232 and the simulated acceptor, and
-# runs the two together, port 1 pinned to the simulator's pseudo-terminal.
+# Installs what is missing, builds kora232, kora232-headless and the simulated
+# acceptor, and runs the window and the simulator together, port 1 pinned to
+# the simulator's pseudo-terminal. The build's output goes to build/run.log.
 #
 #   scripts/run.sh [SCREENSHOT]
 #
@@ -20,9 +21,24 @@ set -euo pipefail
 shot=$(realpath -m -- "${1:-kora232-demo.png}")
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
-cmake --preset default >/dev/null
-cmake --build --preset default --target kora232 acceptor-sim
+# One line a stage; the whole build log goes to a file, shown if a stage fails.
+log=build/run.log
+mkdir -p build
+: >"$log"
+step() {
+    local what=$1
+    shift
+    echo "run: $what"
+    if ! "$@" >>"$log" 2>&1; then
+        cat "$log" >&2
+        echo "run: $what failed; the log above is kept in $PWD/$log" >&2
+        exit 1
+    fi
+}
+step "set-up: the packages the build and the window need" scripts/setup.sh run
+step "configuring (build/default)" cmake --preset default
+step "building kora232, kora232-headless and acceptor-sim" \
+    cmake --build --preset default --target kora232 kora232-headless acceptor-sim
 kora=build/default/src/app/kora232
 sim=build/default/sim/acceptor-sim
 

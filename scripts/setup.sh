@@ -1,21 +1,47 @@
 #!/usr/bin/env bash
-# Installs, on Debian 12 as root, whatever the build, the tests and the demo
-# need that this machine lacks. Quiet and quick when nothing is missing.
+# Installs, on Debian 12 as root, what the commands named need that this
+# machine lacks. Quiet and quick when nothing is missing.
+#
+#   scripts/setup.sh run     build the programs and run the window (scripts/run.sh)
+#   scripts/setup.sh rig     build the programs and run scripts/rig-example.sh
+#   scripts/setup.sh test    everything: the suite, the fuzzer, the package checks
+#   scripts/setup.sh         the same as test
 set -euo pipefail
 
-packages=(
+build=(
     cmake ninja-build g++ pkgconf          # build
     qt6-base-dev qt6-serialport-dev libgl-dev  # Qt Widgets and Qt SerialPort
+    scdoc                                 # the manual pages, from docs/*.scd
+)
+run=(
     fonts-liberation2                     # the sans-serif that stands in for MS Sans Serif
     xvfb xauth                            # a display for the demo on a headless machine
+)
+rig=(
+    jq                                    # reads kora232-headless's JSON lines
+)
+test=(
     clang libclang-rt-14-dev              # libFuzzer and the sanitizer runtimes
     desktop-file-utils dpkg-dev file      # install checks and the .deb package
-    scdoc                                 # the manual pages, from docs/*.scd
     appstream lintian                     # checks of the metainfo and of the .deb
 )
 
+packages=()
+for group in "${@:-test}"; do
+    case $group in
+    run) packages+=("${build[@]}" "${run[@]}") ;;
+    rig) packages+=("${build[@]}" "${rig[@]}") ;;
+    test) packages+=("${build[@]}" "${run[@]}" "${rig[@]}" "${test[@]}") ;;
+    *)
+        echo "setup: no group '$group'; the groups are run, rig and test" >&2
+        exit 2
+        ;;
+    esac
+done
+
 missing=()
 for p in "${packages[@]}"; do
+    [[ " ${missing[*]} " == *" $p "* ]] && continue
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0

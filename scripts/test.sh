@@ -33,7 +33,7 @@ fuzz() {
     return "$status"
 }
 
-stage "set-up" scripts/setup.sh
+stage "set-up" scripts/setup.sh test
 stage "ci: build and test" cmake --workflow --preset ci
 stage "fuzz: build" bash -c 'cmake --preset fuzz >/dev/null && cmake --build --preset fuzz'
 stage "fuzz: run" fuzz

@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QSet>
 #include <cstdio>
 
@@ -14,6 +15,16 @@ namespace {
 
 constexpr int LongestDurationS = 2'000'000; // a timer holds some 24 days in milliseconds
 
+// The window reads the port list again at each START; the poller has no
+// START and reads it once, as its run begins.
+QString numberingForOneRun()
+{
+    static const QRegularExpression atEachStart(
+        QStringLiteral("The list is read at each START[^.]*\\."));
+    return PortMap::numberingHelp().replace(atEachStart,
+                                            QStringLiteral("The list is read as the run starts."));
+}
+
 QString describeRun()
 {
     return QStringLiteral(
@@ -22,7 +33,7 @@ QString describeRun()
                "Exit status: 0 when the run ends (--duration, --until-bills, SIGTERM, SIGINT,\n"
                "SIGHUP, standard output closed), 2 on a bad command line, 3 when the port\n"
                "cannot be opened at the start.\n\n") +
-           PortMap::numberingHelp();
+           numberingForOneRun();
 }
 
 struct Options

@@ -86,5 +86,26 @@ else
     [ "$release" = "$version" ] || fail "the metainfo's newest release is '$release', not $version"
 fi
 
+# The README is read where it is installed: every picture it shows lies
+# beside it at the same relative path.
+pictures=$(grep -oP '!\[[^]]*\]\(\K[^)]+' "$source/README.md" | sort -u)
+[ -n "$pictures" ] || fail "found no pictures in $source/README.md"
+for picture in $pictures; do
+    grep -q " \./usr/share/doc/kora232/$picture\$" <<<"$contents" ||
+        fail "the README shows $picture, which the package does not carry beside it"
+done
+
+# The software centre fetches the screenshots from the project's site, where
+# the project's docs/ folder serves them: each is a picture of ours.
+if [ -f "$metainfo" ]; then
+    raw=https://raw.githubusercontent.com/kora232/kora232/main/
+    shots=$(grep -oP '<image[^>]*>\K[^<]+' "$metainfo")
+    [ -n "$shots" ] || fail "the metainfo has no screenshots"
+    for url in $shots; do
+        [[ $url == "$raw"* && -f "$source/${url#"$raw"}" ]] ||
+            fail "the screenshot $url is no picture in $source/docs"
+    done
+fi
+
 [ "$faults" -eq 0 ] || { echo "$faults fault(s) in the package"; exit 1; }
 echo "package $(basename "$deb") OK"

@@ -46,7 +46,9 @@ else
         fail "appstreamcli validate-tree rejects the installed tree: $report"
     for element in '<id>io\.github\.kora232\.kora232</id>' \
         '<launchable type="desktop-id">kora232\.desktop</launchable>' '<summary>' '<description>' \
-        '<content_rating' '<project_license>MIT</project_license>' '<metadata_license>'; do
+        '<content_rating' '<project_license>MIT</project_license>' '<metadata_license>' \
+        '<url type="homepage">https://github\.com/kora232/kora232</url>' \
+        '<screenshot type="default">'; do
         grep -q "$element" "$root/$metainfo" || fail "$metainfo has no $element"
     done
 fi
