@@ -1,10 +1,11 @@
-// Thousands of polls against an acceptor on a bad line: silence, late and
-// short replies, corrupt checksums, garbage floods, noise between replies and
-// the far end going away, each striking while a bill is on its way. The
-// program must live through it without growing, and its counters must show
-// exactly the bills the acceptor stacked after each one. The poll tick runs
-// back to back instead of once a period, so the polls come as fast as the
-// line allows; the delay timer still runs in real time.
+// Thousands of polls against an acceptor on a bad line: silence, late,
+// short, sticky and queued replies, corrupt checksums, garbage floods, noise
+// between replies and the far end going away, each striking while a bill is
+// on its way. The program must live through it without growing, and its
+// counters must show exactly the bills the acceptor stacked after each one.
+// The poll tick mostly runs back to back instead of once a period, so the
+// polls come as fast as the line allows; some bills are polled at 500 ms and
+// at 1000 ms, where late replies land in the next poll's wait.
 #include "appfixture.h"
 
 #include <QElapsedTimer>
@@ -65,9 +66,9 @@ struct Rig : App
             poll();
         return done();
     }
-    // Polls at most once every 10 ms, a tenth of the shortest poll period:
-    // a poll on a device that is gone fails at once, and thousands of those
-    // a second would soak nothing.
+    // Polls at most once every periodMs, at least 10 ms, a tenth of the
+    // shortest poll period: a poll on a device that is gone fails at once,
+    // and thousands of those a second would soak nothing.
     void poll()
     {
         QElapsedTimer t;
@@ -75,7 +76,7 @@ struct Rig : App
         window->engine().PollTick();
         polls += 1;
         QCoreApplication::processEvents(); // the delay timer, a lost device
-        if (const qint64 left = 10 - t.elapsed(); left > 0)
+        if (const qint64 left = periodMs - t.elapsed(); left > 0)
             QTest::qSleep(int(left));
     }
 
@@ -93,6 +94,7 @@ struct Rig : App
     }
 
     int polls = 0;
+    int periodMs = 10;
 };
 
 // One bad spell on the line while the rig polls, then the line is good again.
@@ -112,6 +114,9 @@ void badSpell(Rig& rig, int kind)
         sim.setPaced(true);
         break;
     case 5: sim.setNoise(32, 2); rig.pollFor(1500); sim.setNoise(0, 1); break;
+    case 6: sim.command("late 600 4"); rig.pollFor(1500); break;
+    case 7: sim.command("sticky 3"); rig.pollFor(1000); break;
+    case 8: sim.command("queue on"); rig.pollFor(2500); sim.command("queue off"); break;
     default: sim.unplugFor(800ms); rig.pollFor(800); break;
     }
 }
@@ -135,14 +140,15 @@ private slots:
         const int target = pollTarget();
         int bills = 0;
         while (rig.polls < target) {
-            const int kind = static_cast<int>(random() % 7);
+            const int kind = static_cast<int>(random() % 10);
+            rig.periodMs = bills % 6 == 4 ? 500 : bills % 6 == 5 ? 1000 : 10;
             rig.sim->command("insert " + std::to_string(1 + random() % 7));
             ++bills;
             rig.pollFor(static_cast<int>(random() % 700)); // strikes somewhere on the bill's way
             badSpell(rig, kind);
             QVERIFY(rig.pollUntil([&] { return rig.state().NRFlag == 0; }));
             QVERIFY(rig.pollUntil([&] { return rig.sim->tally().total() == bills; }));
-            rig.pollFor(700); // the stacked report reaches the monitor and is counted
+            rig.pollFor(std::max(700, 3 * rig.periodMs)); // the stacked report is read and counted
             QVERIFY2(rig.countersMatchTally(),
                      qPrintable(QStringLiteral("bill %1, spell %2").arg(bills).arg(kind)));
         }
