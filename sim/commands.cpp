@@ -276,7 +276,7 @@ Faults (on the line only; a host repeat after a spoiled reply gets the good one)
   late MS|off         answer MS milliseconds late, e.g. late 600
   late MS N           only the next N replies MS milliseconds late; replies
                       go in the order made, a later one waits behind
-  deaf N              the next N host messages are lost: no action, no reply
+  deaf N|off          the next N host messages are lost: no action, no reply
   truncate K|off      send only the first K bytes (1-10) of each reply
   corrupt on|off      a wrong checksum (byte 11) on every reply
   corrupt N           a wrong checksum on the next N replies

@@ -37,11 +37,11 @@ Options:
   --corrupt          wrong checksums       (as: corrupt on)
   --garbage N        N noise bytes a reply (as: garbage N)
   --unpaced          each reply at once    (as: paced off)
-  --last-bit B       with --last-reply: start as if the last host message
-                     carried ack bit B (0 or 1)
-  --last-reply HEX   ... and had this reply, 11 bytes in hex, e.g.
+  --last-bit B       start as an acceptor whose last host message carried
+                     ack bit B (0 or 1); goes with --last-reply
+  --last-reply HEX   ... and whose last reply was HEX, 11 bytes such as
                      "02 0B 20 10 10 18 4B 01 03 03 7A"; a first message with
-                     bit B gets it again (its bill is not in the tally)
+                     bit B gets it again; a bill in it is not in the tally
   --verbose          log every exchange on standard error
   --version          print the version
   --help             this text
