@@ -37,6 +37,14 @@ std::optional<bool> parseSwitch(std::string_view text)
     return std::nullopt;
 }
 
+// Plain milliseconds, as `late` has always taken them; a unit is welcome.
+std::optional<std::chrono::milliseconds> milliseconds(std::string_view text)
+{
+    if (const auto ms = parseCount(text, 0, 1000000000))
+        return std::chrono::milliseconds{*ms};
+    return parseDuration(text);
+}
+
 struct Parser
 {
     std::vector<std::string> words;
@@ -122,16 +130,10 @@ struct Parser
     {
         if (words.size() == 2 && arg() == "off")
             return give({.verb = Verb::Late});
-        // Plain milliseconds, as the help has always said; a unit is welcome.
-        auto ms = words.size() == 2 || words.size() == 3 ? parseCount(arg(), 0, 1000000000)
-                                                         : std::nullopt;
-        if (!ms && (words.size() == 2 || words.size() == 3))
-            if (const auto t = parseDuration(arg()))
-                ms = static_cast<int>(t->count());
-        const auto n =
-            ms && words.size() == 3 ? parseCount(words[2], 1, 1000000) : std::optional<int>(0);
+        const auto ms = words.size() == 2 || words.size() == 3 ? milliseconds(arg()) : std::nullopt;
+        const auto n = words.size() == 3 ? parseCount(words[2], 1, 1000000) : std::optional(0);
         if (ms && n)
-            give({.verb = Verb::Late, .number = *n, .time = std::chrono::milliseconds{*ms}});
+            give({.verb = Verb::Late, .number = *n, .time = *ms});
         else
             fail("expected milliseconds, e.g. late 600, then a number of replies (1-1000000) "
                  "for only the next ones, or off");
