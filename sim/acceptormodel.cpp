@@ -1,5 +1,6 @@
 #include "acceptormodel.h"
 
+#include <algorithm>
 #include <numeric>
 #include <stdexcept>
 
@@ -77,6 +78,8 @@ void AcceptorModel::powerUp()
     fresh.tally_ = tally_;
     fresh.cassette_ = cassette_;
     fresh.full_ = full_;
+    fresh.stickyNext_ = stickyNext_;
+    fresh.queue_ = queue_;
     *this = fresh;
 }
 
@@ -145,14 +148,34 @@ void AcceptorModel::takeOrder(const HostMessage& message)
 
 AcceptorModel::Answer AcceptorModel::answer(const HostMessage& message)
 {
-    if (lastAck_ == message.ack())
+    if (lastAck_ == message.ack() && !queue_)
         return {lastReply_, true};
-    takeOrder(message);
+    // A queueing acceptor answers with what it was doing when the message
+    // came, and only then acts on it.
+    if (!queue_)
+        takeOrder(message);
     runSteps();
     lastReply_ = buildReply(message.ack(), peek());
     lastAck_ = message.ack();
     markReported();
+    if (queue_)
+        takeOrder(message);
     return {lastReply_, false};
+}
+
+void AcceptorModel::resume(const LastExchange& last)
+{
+    lastAck_ = last.ack & 0x01;
+    lastReply_ = last.reply;
+}
+
+void AcceptorModel::setSticky(int replies)
+{
+    stickyNext_ = std::max(0, replies);
+    if (stickyNext_ == 0 && stackedHeld_) {
+        stackedHeld_.reset();
+        enterIdling(now_); // reported at least once already
+    }
 }
 
 void AcceptorModel::markReported()
@@ -161,8 +184,26 @@ void AcceptorModel::markReported()
     invalid_ = false;
     if (powerRepliesLeft_ > 0)
         --powerRepliesLeft_;
+    if (phase_ == Phase::Stacked && holdsStacked())
+        return;
     if (phase_ == Phase::Stacked || phase_ == Phase::Returned || phase_ == Phase::Rejected)
         enterIdling(now_);
+}
+
+// Counts a fresh reply that reported the stacked bill; true while the report
+// is to stay up for the next.
+bool AcceptorModel::holdsStacked()
+{
+    if (!stackedHeld_) {
+        stackedHeld_ = stickyNext_;
+        stickyNext_ = 0;
+    }
+    if (*stackedHeld_ > 0) {
+        --*stackedHeld_;
+        return true;
+    }
+    stackedHeld_.reset();
+    return false;
 }
 
 ReplyContent AcceptorModel::peek() const
@@ -200,6 +241,12 @@ std::string AcceptorModel::describe() const
         text += ", stacker full";
     if (powerRepliesLeft_ > 0)
         text += ", powering up";
+    if (stackedHeld_)
+        text += ", stacked report held for " + std::to_string(*stackedHeld_ + 1) + " more";
+    if (stickyNext_ > 0)
+        text += ", sticky " + std::to_string(stickyNext_);
+    if (queue_)
+        text += ", queue";
     return text;
 }
 

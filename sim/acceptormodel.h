@@ -66,10 +66,12 @@ enum class Phase { Idling, Accepting, Escrowed, Stacking, Stacked, Returning, Re
 // much time has passed, so tests can run it without waiting.
 //
 // A reported outcome (stacked with its credit, returned, rejected, and the
-// one-shot events) goes out in exactly one fresh reply. A host message that
-// repeats the previous acknowledgement bit gets the previous reply again,
-// unchanged, and is otherwise ignored: its reply was lost on the way, and
-// acting on it again would double an order.
+// one-shot events) goes out in exactly one fresh reply, unless `sticky` holds
+// a stacked report up for more. A host message that repeats the previous
+// acknowledgement bit gets the previous reply again, unchanged, and is
+// otherwise ignored: its reply was lost on the way, and acting on it again
+// would double an order. In queue mode there are no repeats: every message is
+// answered afresh with the state it found, then acted on, as some acceptors do.
 class AcceptorModel
 {
 public:
@@ -77,6 +79,13 @@ public:
     {
         ReplyBytes reply{};
         bool repeated = false;
+    };
+
+    // What an acceptor that has already talked to a host remembers of it.
+    struct LastExchange
+    {
+        std::uint8_t ack = 0;
+        ReplyBytes reply{};
     };
 
     explicit AcceptorModel(Ms stepTime = kDefaultStepTime) : step_(stepTime) {}
@@ -87,6 +96,15 @@ public:
     Ms stepTime() const { return step_; }
 
     Answer answer(const HostMessage& message);
+    // Carries on from an earlier exchange: a host message with `last.ack`
+    // is a repeat and gets `last.reply`, whatever it holds.
+    void resume(const LastExchange& last);
+
+    // The next stacked report goes out in `replies` more fresh replies after
+    // its first; 0 ends a report held up now and forgets any to come.
+    void setSticky(int replies);
+    void setQueue(bool on) { queue_ = on; }
+    bool queue() const { return queue_; }
 
     // A bill of denomination 1-7 enters; it waits its turn while another bill
     // is being handled. Throws std::out_of_range for any other number.
@@ -117,6 +135,7 @@ private:
     void runSteps();
     void takeOrder(const HostMessage& message);
     void markReported();
+    bool holdsStacked();
 
     Ms now_{0};
     Ms step_;
@@ -138,6 +157,12 @@ private:
     bool full_ = false;
     bool cassette_ = true;
     int powerRepliesLeft_ = kPowerUpReplies;
+
+    // Survive a power cycle: they are how this acceptor behaves, not memory.
+    int stickyNext_ = 0;
+    bool queue_ = false;
+    // Fresh replies still to report the stacked bill; none while not held.
+    std::optional<int> stackedHeld_;
 };
 
 const char* phaseName(Phase phase);

@@ -47,6 +47,8 @@ AcceptorServer::AcceptorServer(ServerOptions options)
     : log_(std::move(options.log)), deviceLost_(std::move(options.deviceLost)),
       link_(options.device, options.symlink), model_(options.stepTime)
 {
+    if (options.lastExchange)
+        model_.resume(*options.lastExchange);
     link_.open();
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0)
@@ -156,8 +158,15 @@ bool AcceptorServer::onInput(std::vector<std::string>& logLines)
     if (log_ && reader_.discardedBytes() != dropped)
         logLines.push_back(stamp(now) + "skipped " +
                            std::to_string(reader_.discardedBytes() - dropped) + " byte(s)");
-    for (const HostMessage& m : messages)
-        answer(m, now, logLines);
+    for (const HostMessage& m : messages) {
+        if (!faults_.takeDeaf()) {
+            answer(m, now, logLines);
+            continue;
+        }
+        ++counters_.unheard;
+        if (log_)
+            logLines.push_back(stamp(now) + "host " + hexText(m.bytes) + " | unheard (deaf)");
+    }
     return true;
 }
 
@@ -193,8 +202,14 @@ void AcceptorServer::answer(const HostMessage& message, Clock::time_point now,
         ++counters_.silenced;
         return;
     }
-    const auto due = now + faults_.late;
-    outgoing_.push_back({due, shapeReply(a.reply, faults_, noise_), faults_.paced, true, now});
+    // Built now, sent when due: a late reply to a stack order still tells
+    // what the acceptor saw when the order came.
+    const Ms work = model_.queue() && message.stackOrder() ? kStackOrderReplyTime : Ms{0};
+    // Never ahead of a reply still waiting, nor its noise ahead of that.
+    const auto due =
+        std::max(now + work + faults_.takeDelay(), outgoing_.empty() ? now : outgoing_.back().due);
+    outgoing_.push_back(
+        {due, shapeReply(a.reply, faults_, noise_), faults_.paced, true, now, work});
     if (faults_.noiseBytes > 0 && ++repliesSinceNoise_ >= faults_.noiseEvery) {
         repliesSinceNoise_ = 0;
         scheduleNoise(due);

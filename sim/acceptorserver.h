@@ -12,6 +12,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -24,6 +25,8 @@ struct ServerOptions
     std::string device;  // serve this device; empty: a new pseudo-terminal
     std::string symlink; // keep this path a symbolic link to the device
     Ms stepTime = kDefaultStepTime;
+    // Start as an acceptor that has answered a host before.
+    std::optional<AcceptorModel::LastExchange> lastExchange;
     // Called from the server's thread with each exchange and command; must
     // not call back into the server.
     std::function<void(const std::string&)> log;
@@ -48,7 +51,11 @@ struct Counters
     std::uint64_t silenced = 0;       // held back by silence
     std::uint64_t rejectedFrames = 0; // framed but wrong (end byte, checksum)
     std::uint64_t discardedBytes = 0; // skipped while looking for 02 08
+    std::uint64_t unheard = 0;        // good host messages lost to deafness
 };
+
+// How long an acceptor in queue mode takes to answer a stack order.
+constexpr Ms kStackOrderReplyTime{900};
 
 // A simulated acceptor serving a serial line on its own thread. Every public
 // member is safe to call from any thread.
@@ -76,7 +83,17 @@ public:
 
     void setSilent(bool on);
     void silenceFor(Ms duration);
+    // Every reply `delay` late from now on. Replies already waiting go no
+    // later than that, still in order: `late off` lets them all go at once.
     void setLate(Ms delay);
+    // Only the next `replies` replies go `delay` late; none already waiting
+    // moves.
+    void lateNext(Ms delay, int replies);
+    // The next `messages` good host messages are lost before the acceptor
+    // sees them; 0 ends it.
+    void deafNext(int messages);
+    void setSticky(int replies);
+    void setQueue(bool on);
     void setTruncate(int bytes); // 0: whole replies
     void setCorrupt(bool on);
     void corruptNext(int replies);
@@ -121,6 +138,7 @@ private:
         bool paced = true;
         bool reply = true; // else noise, which is neither stamped nor counted
         Clock::time_point queued{};
+        Ms work{0}; // the acceptor's own time to answer, which no fault shortens
     };
 
     void run();

@@ -37,6 +37,14 @@ std::optional<bool> parseSwitch(std::string_view text)
     return std::nullopt;
 }
 
+// Plain milliseconds, as `late` has always taken them; a unit is welcome.
+std::optional<std::chrono::milliseconds> milliseconds(std::string_view text)
+{
+    if (const auto ms = parseCount(text, 0, 1000000000))
+        return std::chrono::milliseconds{*ms};
+    return parseDuration(text);
+}
+
 struct Parser
 {
     std::vector<std::string> words;
@@ -68,6 +76,14 @@ struct Parser
         else if (result.error.empty())
             fail("expected on or off");
     }
+    void requiredSwitch(Verb verb)
+    {
+        const auto on = wants(2) ? parseSwitch(arg()) : std::nullopt;
+        if (on)
+            give({.verb = verb, .on = *on});
+        else if (result.error.empty())
+            fail("expected on or off");
+    }
     void number(Verb verb, int lowest, int highest, bool offIsZero)
     {
         if (!wants(2))
@@ -89,7 +105,7 @@ struct Parser
         if (t)
             give({.verb = verb, .time = *t});
         else
-            fail("expected a duration such as 500ms or 2s");
+            fail("expected a duration with its unit, such as 500ms or 2s");
     }
     void switchOrDuration(Verb onOff, Verb timed)
     {
@@ -108,6 +124,19 @@ struct Parser
             give({.verb = onOff, .on = *on});
         else
             number(counted, 1, 1000000, false);
+    }
+
+    void late()
+    {
+        if (words.size() == 2 && arg() == "off")
+            return give({.verb = Verb::Late});
+        const auto ms = words.size() == 2 || words.size() == 3 ? milliseconds(arg()) : std::nullopt;
+        const auto n = words.size() == 3 ? parseCount(words[2], 1, 1000000) : std::optional(0);
+        if (ms && n)
+            give({.verb = Verb::Late, .number = *n, .time = *ms});
+        else
+            fail("expected milliseconds, e.g. late 600, then a number of replies (1-1000000) "
+                 "for only the next ones, or off");
     }
 
     void noise()
@@ -155,7 +184,9 @@ struct Parser
         else if (v == "silent")
             switchOrDuration(Verb::Silent, Verb::SilentFor);
         else if (v == "late")
-            duration(Verb::Late, true);
+            late();
+        else if (v == "deaf")
+            number(Verb::Deaf, 0, 1000000, true);
         else if (v == "truncate")
             number(Verb::Truncate, 1, 10, true);
         else if (v == "corrupt")
@@ -168,6 +199,10 @@ struct Parser
             duration(Verb::Unplug, false);
         else if (v == "noise")
             noise();
+        else if (v == "sticky")
+            number(Verb::Sticky, 0, 1000000, true);
+        else if (v == "queue")
+            requiredSwitch(Verb::Queue);
         else if (v == "help")
             simple(Verb::Help);
         else if (v == "quit" || v == "exit")
@@ -195,6 +230,8 @@ std::optional<std::chrono::milliseconds> parseDuration(std::string_view text)
     } else if (text.ends_with('s')) {
         text.remove_suffix(1);
         scale = 1000.0;
+    } else {
+        return std::nullopt;
     }
     double value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -214,7 +251,7 @@ std::string excerpt(std::string_view text, std::size_t most)
 
 std::string commandHelp()
 {
-    return R"(Commands (one a line; '#' starts a comment):
+    return R"(Commands (one a line; '#' starts a comment; DURATION has its unit, ms or s):
   insert N            a bill of denomination N (1-7) goes in; waits its turn if busy
   cheat               report a cheat attempt (once)
   jam                 the transport jams and stops until 'clear'
@@ -226,6 +263,11 @@ std::string commandHelp()
   power               power-cycle: idle again, power-up bit in the first replies
   step DURATION       time between the acceptor's steps (default 300ms)
   wait DURATION       pause before the next command, e.g. wait 500ms, wait 2s
+  sticky N|off        the next stacked report stays up for N more fresh replies;
+                      the bill is tallied once
+  queue on|off        on: answer every message afresh, never repeating, in turn;
+                      the reply to a stack order goes 0.9s late, the replies
+                      to messages meanwhile right behind it
   tally               print the bills stacked per denomination
   status              print the acceptor's state and the faults in force
   help                this list
@@ -234,6 +276,9 @@ Faults (on the line only; a host repeat after a spoiled reply gets the good one)
   silent on|off       answer nothing
   silent DURATION     answer nothing for a while, e.g. silent 2s
   late MS|off         answer MS milliseconds late, e.g. late 600
+  late MS N           only the next N replies MS milliseconds late; replies
+                      go in the order made, a later one waits behind
+  deaf N|off          the next N host messages are lost: no action, no reply
   truncate K|off      send only the first K bytes (1-10) of each reply
   corrupt on|off      a wrong checksum (byte 11) on every reply
   corrupt N           a wrong checksum on the next N replies

@@ -26,6 +26,7 @@ enum class Verb {
     Silent,
     SilentFor,
     Late,
+    Deaf,
     Truncate,
     Corrupt,
     CorruptNext,
@@ -33,6 +34,8 @@ enum class Verb {
     Paced,
     Unplug,
     Noise,
+    Sticky,
+    Queue,
     Help,
     Quit,
 };
@@ -40,10 +43,12 @@ enum class Verb {
 struct Command
 {
     Verb verb = Verb::Help;
-    int number = 0;                   // insert N, truncate K, garbage N, corrupt N, noise N
+    // insert N, truncate K, garbage N, corrupt N, noise N, sticky N, deaf N,
+    // and late MS N (0: every reply)
+    int number = 0;
     int every = 0;                    // noise N every K: the K
-    bool on = true;                   // the on|off of full, cassette, silent, corrupt, paced
-    std::chrono::milliseconds time{}; // wait, step, late, silent, unplug DURATION
+    bool on = true;                   // the on|off of full, cassette, silent, corrupt, paced, queue
+    std::chrono::milliseconds time{}; // wait, step, silent, unplug DURATION; late MS
 };
 
 struct ParsedLine
@@ -54,7 +59,8 @@ struct ParsedLine
 
 ParsedLine parseCommand(std::string_view line);
 
-// "500ms", "2s", "1.5s", or a bare number of milliseconds.
+// "500ms", "2s", "1.5s"; a bare number is refused, since "wait 2" reads as
+// two seconds to some and two milliseconds to others.
 std::optional<std::chrono::milliseconds> parseDuration(std::string_view text);
 
 // `text` in quotes for a message: at most `most` bytes of it, then "...",

@@ -19,8 +19,13 @@ std::string Faults::text(Clock::time_point now) const
         add("silent");
     else if (now < silentUntil)
         add("silent for " + msLeft(silentUntil, now));
+    if (lateNext > 0)
+        add("late " + std::to_string(lateNextBy.count()) + "ms for " + std::to_string(lateNext) +
+            " repl" + (lateNext == 1 ? "y" : "ies"));
     if (late.count() > 0)
         add("late " + std::to_string(late.count()) + "ms");
+    if (deafNext > 0)
+        add("deaf " + std::to_string(deafNext));
     if (truncate > 0)
         add("truncate " + std::to_string(truncate));
     if (corrupt)
@@ -35,6 +40,22 @@ std::string Faults::text(Clock::time_point now) const
     if (now < unpluggedUntil)
         add("unplugged for " + msLeft(unpluggedUntil, now));
     return text;
+}
+
+std::chrono::milliseconds Faults::takeDelay()
+{
+    if (lateNext == 0)
+        return late;
+    --lateNext;
+    return lateNextBy;
+}
+
+bool Faults::takeDeaf()
+{
+    if (deafNext == 0)
+        return false;
+    --deafNext;
+    return true;
 }
 
 std::vector<std::uint8_t> shapeReply(const ReplyBytes& reply, Faults& faults,

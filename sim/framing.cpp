@@ -1,6 +1,7 @@
 #include "framing.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 namespace kora::sim {
@@ -92,6 +93,30 @@ std::string hexText(std::span<const std::uint8_t> bytes)
         text += two;
     }
     return text;
+}
+
+std::optional<ReplyBytes> parseReplyHex(std::string_view text)
+{
+    ReplyBytes bytes{};
+    std::size_t count = 0;
+    std::size_t at = 0;
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (at < text.size()) {
+        if (blank(text[at])) {
+            ++at;
+            continue;
+        }
+        unsigned value = 0;
+        const auto [end, ec] = std::from_chars(
+            text.data() + at, text.data() + std::min(at + 2, text.size()), value, 16);
+        if (ec != std::errc{} || end != text.data() + at + 2 || count == kReplySize)
+            return std::nullopt;
+        bytes[count++] = static_cast<std::uint8_t>(value);
+        at += 2;
+    }
+    if (count != kReplySize)
+        return std::nullopt;
+    return bytes;
 }
 
 } // namespace kora::sim

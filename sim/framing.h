@@ -3,8 +3,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The acceptor's side of the line: host messages in, replies out. Written
@@ -81,5 +83,10 @@ ReplyBytes buildReply(std::uint8_t ack, const ReplyContent& content);
 
 // "02 0B 20 ..." for logs and messages.
 std::string hexText(std::span<const std::uint8_t> bytes);
+
+// Eleven bytes written as hexText writes them, or with blanks anywhere
+// between whole bytes ("020B2010 ..."); none for anything else. The bytes are
+// taken as given, checksum and all, so that a test can hand over any reply.
+std::optional<ReplyBytes> parseReplyHex(std::string_view text);
 
 } // namespace kora::sim

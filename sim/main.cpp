@@ -37,7 +37,13 @@ Options:
   --corrupt          wrong checksums       (as: corrupt on)
   --garbage N        N noise bytes a reply (as: garbage N)
   --unpaced          each reply at once    (as: paced off)
+  --last-bit B       start as an acceptor whose last host message carried
+                     ack bit B (0 or 1); goes with --last-reply
+  --last-reply HEX   ... and whose last reply was HEX, 11 bytes such as
+                     "02 0B 20 10 10 18 4B 01 03 03 7A"; a first message with
+                     bit B gets it again; a bill in it is not in the tally
   --verbose          log every exchange on standard error
+  --version          print the version
   --help             this text
 
 )";
@@ -48,6 +54,8 @@ struct Options
     std::vector<std::string> startCommands; // faults from the command line
     std::vector<std::string> scenario;
     bool verbose = false;
+    std::string lastBit;
+    std::string lastReply;
 };
 
 std::vector<std::string> splitRun(const std::string& text)
@@ -98,6 +106,21 @@ void readScenario(const std::string& path, std::vector<std::string>& lines)
     splitter.finish(keep);
 }
 
+void takeLastExchange(Options& o)
+{
+    if (o.lastBit.empty() && o.lastReply.empty())
+        return;
+    if (o.lastBit.empty() || o.lastReply.empty())
+        throw std::invalid_argument("--last-bit and --last-reply go together");
+    if (o.lastBit != "0" && o.lastBit != "1")
+        throw std::invalid_argument("--last-bit must be 0 or 1, not " + excerpt(o.lastBit));
+    const auto reply = parseReplyHex(o.lastReply);
+    if (!reply)
+        throw std::invalid_argument("--last-reply must be 11 bytes in hex, not " +
+                                    excerpt(o.lastReply));
+    o.server.lastExchange = {static_cast<std::uint8_t>(o.lastBit == "1"), *reply};
+}
+
 // Returns an exit status to leave with, or -1 to carry on.
 int parseArguments(int argc, char** argv, Options& o)
 {
@@ -110,6 +133,10 @@ int parseArguments(int argc, char** argv, Options& o)
         };
         if (a == "--help" || a == "-h") {
             std::cout << kUsage << commandHelp();
+            return 0;
+        }
+        if (a == "--version") {
+            std::cout << "acceptor-sim " KORA_VERSION "\n";
             return 0;
         }
         if (a == "--device")
@@ -133,6 +160,10 @@ int parseArguments(int argc, char** argv, Options& o)
             o.startCommands.push_back("corrupt on");
         else if (a == "--unpaced")
             o.startCommands.push_back("paced off");
+        else if (a == "--last-bit")
+            o.lastBit = value();
+        else if (a == "--last-reply")
+            o.lastReply = value();
         else if (a == "--verbose")
             o.verbose = true;
         else
@@ -140,6 +171,7 @@ int parseArguments(int argc, char** argv, Options& o)
     }
     for (const std::string& line : o.startCommands)
         checkLine(line, "");
+    takeLastExchange(o);
     return -1;
 }
 

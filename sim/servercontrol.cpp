@@ -41,7 +41,19 @@ CommandResult AcceptorServer::apply(const Command& c)
         silenceFor(c.time);
         return {};
     case Verb::Late:
-        setLate(c.time);
+        if (c.number > 0)
+            lateNext(c.time, c.number);
+        else
+            setLate(c.time);
+        return {};
+    case Verb::Deaf:
+        deafNext(c.number);
+        return {};
+    case Verb::Sticky:
+        setSticky(c.number);
+        return {};
+    case Verb::Queue:
+        setQueue(c.on);
         return {};
     case Verb::Truncate:
         setTruncate(c.number);
@@ -122,12 +134,37 @@ void AcceptorServer::setLate(Ms delay)
     {
         std::lock_guard lock(mutex_);
         faults_.late = delay;
-        // Replies held under a longer delay go no later than this one says,
-        // still in order: after `late off` they all go at once.
+        faults_.lateNext = 0;
         for (Transmission& t : outgoing_)
-            t.due = std::min(t.due, t.queued + delay);
+            t.due = std::min(t.due, t.queued + t.work + delay);
     }
     wake(); // the server sleeps until the old time
+}
+
+void AcceptorServer::lateNext(Ms delay, int replies)
+{
+    std::lock_guard lock(mutex_);
+    faults_.lateNextBy = delay;
+    faults_.lateNext = std::max(0, replies);
+}
+
+void AcceptorServer::deafNext(int messages)
+{
+    std::lock_guard lock(mutex_);
+    faults_.deafNext = std::max(0, messages);
+}
+
+void AcceptorServer::setSticky(int replies)
+{
+    std::lock_guard lock(mutex_);
+    advanceModel(Clock::now());
+    model_.setSticky(replies);
+}
+
+void AcceptorServer::setQueue(bool on)
+{
+    std::lock_guard lock(mutex_);
+    model_.setQueue(on);
 }
 
 void AcceptorServer::setTruncate(int bytes)
@@ -210,6 +247,7 @@ std::string AcceptorServer::status() const
     advanceModel(Clock::now());
     return "status: " + model_.describe() + " | step " + std::to_string(model_.stepTime().count()) +
            "ms | " + faults_.text(Clock::now()) + " | " +
+           (counters_.unheard > 0 ? std::to_string(counters_.unheard) + " unheard | " : "") +
            (link_.isOpen() ? link_.path() : std::string("link closed"));
 }
 

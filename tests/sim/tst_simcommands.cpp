@@ -38,13 +38,22 @@ private slots:
         QTest::newRow("wait in s") << "wait 2s" << Verb::Wait << 0 << true << 2000 << 0;
         QTest::newRow("wait in fractions of s")
             << "wait 1.5s" << Verb::Wait << 0 << true << 1500 << 0;
-        QTest::newRow("step bare ms") << "step 20" << Verb::Step << 0 << true << 20 << 0;
+        QTest::newRow("step in ms") << "step 20ms" << Verb::Step << 0 << true << 20 << 0;
         QTest::newRow("silent on") << "silent on" << Verb::Silent << 0 << true << 0 << 0;
         QTest::newRow("silent off") << "silent off" << Verb::Silent << 0 << false << 0 << 0;
         QTest::newRow("silent for a while")
             << "silent 2s" << Verb::SilentFor << 0 << true << 2000 << 0;
         QTest::newRow("late") << "late 600" << Verb::Late << 0 << true << 600 << 0;
         QTest::newRow("late off") << "late off" << Verb::Late << 0 << true << 0 << 0;
+        QTest::newRow("late with a unit") << "late 1.5s" << Verb::Late << 0 << true << 1500 << 0;
+        QTest::newRow("late for the next replies")
+            << "late 300 2" << Verb::Late << 2 << true << 300 << 0;
+        QTest::newRow("deaf") << "deaf 3" << Verb::Deaf << 3 << true << 0 << 0;
+        QTest::newRow("deaf off") << "deaf off" << Verb::Deaf << 0 << true << 0 << 0;
+        QTest::newRow("sticky") << "sticky 2" << Verb::Sticky << 2 << true << 0 << 0;
+        QTest::newRow("sticky off") << "sticky off" << Verb::Sticky << 0 << true << 0 << 0;
+        QTest::newRow("queue on") << "queue on" << Verb::Queue << 0 << true << 0 << 0;
+        QTest::newRow("queue off") << "queue off" << Verb::Queue << 0 << false << 0 << 0;
         QTest::newRow("truncate") << "truncate 5" << Verb::Truncate << 5 << true << 0 << 0;
         QTest::newRow("truncate off") << "truncate off" << Verb::Truncate << 0 << true << 0 << 0;
         QTest::newRow("corrupt on") << "corrupt on" << Verb::Corrupt << 0 << true << 0 << 0;
@@ -87,6 +96,14 @@ private slots:
         QTest::newRow("too many words") << "jam now";
         QTest::newRow("negative wait") << "wait -1s";
         QTest::newRow("unit unknown") << "wait 5min";
+        QTest::newRow("wait without a unit") << "wait 2";
+        QTest::newRow("silent without a unit") << "silent 2";
+        QTest::newRow("step without a unit") << "step 300";
+        QTest::newRow("unplug without a unit") << "unplug 3";
+        QTest::newRow("late for no replies") << "late 300 0";
+        QTest::newRow("late off for some") << "late off 2";
+        QTest::newRow("queue with no switch") << "queue";
+        QTest::newRow("sticky below none") << "sticky -1";
         QTest::newRow("cassette half") << "cassette maybe";
         QTest::newRow("whole reply is no truncation") << "truncate 11";
         QTest::newRow("corrupt nothing") << "corrupt 0";
@@ -103,6 +120,12 @@ private slots:
         const ParsedLine p = parseCommand(line.toStdString());
         QVERIFY(!p.command.has_value());
         QVERIFY(!p.error.empty());
+    }
+
+    void lateAsksForMillisecondsAsItsHelpSays()
+    {
+        const ParsedLine p = parseCommand("late soon");
+        QVERIFY2(p.error.find("milliseconds") != std::string::npos, p.error.c_str());
     }
 
     void blankLinesAndCommentsAreNoCommandAndNoError()
@@ -167,9 +190,10 @@ private slots:
     {
         const std::string help = commandHelp();
         for (const char* word :
-             {"insert",   "cheat",   "jam",     "failure", "full",   "cassette", "invalid", "clear",
-              "power",    "step",    "wait",    "tally",   "status", "quit",     "silent",  "late",
-              "truncate", "corrupt", "garbage", "paced",   "unplug", "noise"})
+             {"insert", "cheat",  "jam",      "failure", "full",    "cassette", "invalid",
+              "clear",  "power",  "step",     "wait",    "tally",   "status",   "quit",
+              "silent", "late",   "truncate", "corrupt", "garbage", "paced",    "unplug",
+              "noise",  "sticky", "queue",    "deaf"})
             QVERIFY2(help.find(std::string("\n  ") + word) != std::string::npos, word);
     }
 };

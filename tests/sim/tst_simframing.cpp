@@ -141,6 +141,31 @@ private slots:
         QVERIFY(got[0].asksTheImpossible());
     }
 
+    void readsAReplyGivenInHexAsGiven_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("as logged") << "02 0B 20 10 10 18 4B 01 03 03 7A" << true;
+        QTest::newRow("any blanks between bytes") << " 020B2010\t10184B01 0303 7a " << true;
+        QTest::newRow("a wrong checksum is still taken")
+            << "02 0B 20 10 10 18 4B 01 03 03 00" << true;
+        QTest::newRow("ten bytes") << "02 0B 20 10 10 18 4B 01 03 03" << false;
+        QTest::newRow("twelve bytes") << "02 0B 20 10 10 18 4B 01 03 03 7A 00" << false;
+        QTest::newRow("a blank inside a byte") << "0 2 0B 20 10 10 18 4B 01 03 03 7A" << false;
+        QTest::newRow("not hex") << "02 0B 20 10 10 18 4B 01 03 03 7G" << false;
+        QTest::newRow("a prefix") << "0x02 0B 20 10 10 18 4B 01 03 03 7A" << false;
+    }
+    void readsAReplyGivenInHexAsGiven()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, taken);
+        const auto reply = parseReplyHex(text.toStdString());
+        QCOMPARE(reply.has_value(), taken);
+        if (taken)
+            QCOMPARE(Bytes(reply->begin(), reply->begin() + 10),
+                     (Bytes{0x02, 0x0B, 0x20, 0x10, 0x10, 0x18, 0x4B, 0x01, 0x03, 0x03}));
+    }
+
     void faultsShapeTheBytesOnTheLine()
     {
         const ReplyBytes reply = buildReply(1, {0x01, 0x10, 0x00, 0});

@@ -241,6 +241,91 @@ private slots:
                  std::string("bill1=2 bill2=0 bill3=0 bill4=0 bill5=0 bill6=0 bill7=1 total=3"));
     }
 
+    void aStickyStackedReportStaysUpForNMoreFreshRepliesAndIsTalliedOnce_data()
+    {
+        QTest::addColumn<int>("more");
+        QTest::newRow("not sticky") << 0;
+        QTest::newRow("sticky 1") << 1;
+        QTest::newRow("sticky 3") << 3;
+    }
+    void aStickyStackedReportStaysUpForNMoreFreshRepliesAndIsTalliedOnce()
+    {
+        QFETCH(int, more);
+        Host host;
+        host.escrowMode = false;
+        host.pastPowerUp();
+        host.model.setSticky(more);
+        for (int bill : {6, 2}) // only the next report stays up
+            host.model.insert(bill);
+        host.step();
+        host.step();
+        QStringList steps;
+        for (int i = 0; i < more + 2; ++i)
+            steps << host.pollSeen();
+        host.step();
+        host.step();
+        steps << host.pollSeen() << host.pollSeen();
+        QStringList expected;
+        for (int i = 0; i <= more; ++i)
+            expected << "stacked 6";
+        expected << "accepting"
+                 << "stacked 2"
+                 << "idling";
+        QCOMPARE(steps, expected);
+        QCOMPARE(host.model.tally().of(6), 1);
+        QCOMPARE(host.model.tally().total(), 2);
+    }
+
+    void stickyOffEndsAStackedReportHeldUp()
+    {
+        Host host;
+        host.escrowMode = false;
+        host.pastPowerUp();
+        host.model.setSticky(5);
+        host.model.insert(4);
+        host.step();
+        host.step();
+        QCOMPARE(host.pollSeen(), QString("stacked 4"));
+        host.model.setSticky(0);
+        QCOMPARE(host.pollSeen(), QString("idling"));
+        QCOMPARE(host.model.tally().of(4), 1);
+    }
+
+    void inQueueModeARepeatedAckBitIsActedOnAndAnsweredAfresh_data()
+    {
+        QTest::addColumn<bool>("queue");
+        QTest::newRow("usual: the last reply again") << false;
+        QTest::newRow("queue: a fresh reply") << true;
+    }
+    void inQueueModeARepeatedAckBitIsActedOnAndAnsweredAfresh()
+    {
+        QFETCH(bool, queue);
+        Host host;
+        host.model.setQueue(queue);
+        host.pastPowerUp();
+        host.model.insert(1);
+        host.step();
+        QCOMPARE(host.pollSeen(), QString("escrowed 1"));
+        const auto again = host.repeat(StackOrder);
+        QCOMPARE(again.repeated, !queue);
+        // Queueing, it tells what the order found, then acts on it.
+        QCOMPARE(seen({again.reply.begin(), again.reply.end()}), QString("escrowed 1"));
+        QCOMPARE(host.pollSeen(), QString(queue ? "stacking" : "escrowed 1"));
+    }
+
+    void aResumedAcceptorRepeatsTheGivenReplyToTheGivenBitAndTalliesNothing()
+    {
+        // Stacked with credit 3, and a checksum no acceptor would send.
+        const ReplyBytes given{0x02, 0x0B, 0x21, 0x10, 0x10, 0x18, 0x4B, 0x01, 0x03, 0x03, 0x00};
+        Host host;
+        host.model.resume({1, given});
+        const auto a = host.send(1, 0);
+        QVERIFY(a.repeated);
+        QCOMPARE(a.reply, given);
+        QCOMPARE(host.pollSeen(), QString("idling"));
+        QCOMPARE(host.model.tally().total(), 0);
+    }
+
     void aBillOutsideOneToSevenIsRefused()
     {
         AcceptorModel model;

@@ -106,6 +106,31 @@ private slots:
         QVERIFY(log.contains("idling"));
     }
 
+    void printsItsVersion()
+    {
+        QProcess sim;
+        sim.start(ACCEPTOR_SIM, {"--version"});
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 0);
+        QCOMPARE(sim.readAllStandardOutput(), QByteArray("acceptor-sim " KORA_VERSION "\n"));
+    }
+
+    void startsFromAGivenLastExchangeWhoseBillIsNotItsOwn()
+    {
+        // Stacked, credit 3, with a checksum no acceptor would send.
+        const Bytes given{0x02, 0x0B, 0x21, 0x10, 0x10, 0x18, 0x4B, 0x01, 0x03, 0x03, 0x00};
+        QProcess sim;
+        sim.start(ACCEPTOR_SIM, {"--unpaced", "--last-bit", "1", "--last-reply",
+                                 "02 0B 21 10 10 18 4B 01 03 03 00"});
+        PtyClient host(firstLine(sim).toStdString());
+        QCOMPARE(host.exchange(hostMessage(1)), given);
+        QVERIFY(isGoodReply(host.exchange(hostMessage(0)), 0));
+        sim.write("quit\n");
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 0);
+        QVERIFY(sim.readAllStandardOutput().contains("total=0"));
+    }
+
     void helpListsTheCommandsAndFaults()
     {
         QProcess sim;
@@ -114,8 +139,10 @@ private slots:
         QCOMPARE(sim.exitCode(), 0);
         const QString help = QString::fromLocal8Bit(sim.readAllStandardOutput());
         for (const char* word :
-             {"--device", "--link", "--scenario", "--verbose", "insert", "jam", "clear", "cassette",
-              "wait", "tally", "silent", "late", "truncate", "corrupt", "garbage", "paced"})
+             {"--device",     "--link", "--scenario", "--verbose", "--version", "--last-bit",
+              "--last-reply", "insert", "jam",        "clear",     "cassette",  "wait",
+              "tally",        "silent", "late",       "truncate",  "corrupt",   "garbage",
+              "paced",        "sticky", "queue",      "deaf"})
             QVERIFY2(help.contains(word), word);
     }
 
@@ -140,6 +167,20 @@ private slots:
         QTest::newRow("device a file") << QStringList{"--device", "{file}"} << QByteArray("x");
         QTest::newRow("device /dev/null") << QStringList{"--device", "/dev/null"} << QByteArray();
         QTest::newRow("device /dev/zero") << QStringList{"--device", "/dev/zero"} << QByteArray();
+        QTest::newRow("a wait without its unit")
+            << QStringList{"--run", "wait 2"} << QByteArray("keep");
+        QTest::newRow("a scenario silent without its unit")
+            << QStringList{"--scenario", "{file}"} << QByteArray("insert 1\nsilent 2\n");
+        const QString reply = "02 0B 20 10 10 18 4B 01 03 03 7A";
+        QTest::newRow("last reply of 10 bytes")
+            << QStringList{"--last-bit", "0", "--last-reply", reply.left(29)} << QByteArray("x");
+        QTest::newRow("last reply not hex")
+            << QStringList{"--last-bit", "0", "--last-reply", "02 0B zz 10 10 18 4B 01 03 03 7A"}
+            << QByteArray("x");
+        QTest::newRow("last bit 2")
+            << QStringList{"--last-bit", "2", "--last-reply", reply} << QByteArray("x");
+        QTest::newRow("last reply alone") << QStringList{"--last-reply", reply} << QByteArray("x");
+        QTest::newRow("last bit alone") << QStringList{"--last-bit", "1"} << QByteArray("x");
     }
     void refusesBadInputAndLeavesTheUsersFilesAlone()
     {
@@ -178,6 +219,8 @@ private slots:
                                                  << "standard input is not text" << false;
         QTest::newRow("a NUL byte")
             << QByteArray("insert 1\0\n", 10) << "standard input is not text" << false;
+        QTest::newRow("a duration without its unit")
+            << QByteArray("wait 2\n") << "error: wait: expected a duration with its unit" << true;
     }
     void badStandardInputCostsALineOrTheInputButNeverThePty()
     {

@@ -148,6 +148,74 @@ private slots:
         }
     }
 
+    void aReplyLateForTheNextPollsLandsInTheHostsNextWaitThenRepliesAreOnTime()
+    {
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        QVERIFY(server.command("late 800 1").ok);
+        host.send(hostMessage(0));
+        const auto firstSent = host.sentAt();
+        QVERIFY(host.readFor(Ms{400}).empty()); // the host gives up and polls anew
+        host.send(hostMessage(1));
+        const Bytes both = host.read(22, Ms{3000});
+        QCOMPARE(both.size(), std::size_t{22});
+        // The late reply was neither dropped nor moved by the poll after it,
+        // and that poll's own reply waited behind it.
+        QVERIFY2(isGoodReply(Bytes(both.begin(), both.begin() + 11), 0), hexText(both).c_str());
+        QVERIFY2(isGoodReply(Bytes(both.begin() + 11, both.end()), 1), hexText(both).c_str());
+        QVERIFY(since(firstSent, host.firstByteAt()) >= Ms{800});
+        QVERIFY(isGoodReply(host.exchange(hostMessage(0)), 0));
+        QVERIFY(since(host.sentAt(), host.lastByteAt()) < Ms{600});
+    }
+
+    void deafMessagesGetNoReplyAndNeverReachTheAcceptor()
+    {
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        QVERIFY(server.command("deaf 2").ok);
+        for (int ack : {0, 1}) {
+            host.send(hostMessage(ack));
+            QVERIFY(host.readFor(Ms{200}).empty());
+        }
+        QCOMPARE(server.counters().unheard, std::uint64_t{2});
+        QCOMPARE(server.counters().messages, std::uint64_t{0});
+        QVERIFY(server.status().find("2 unheard") != std::string::npos);
+        // The acceptor never saw the last bit 1: the same bit again is news.
+        QVERIFY(isGoodReply(host.exchange(hostMessage(1)), 1));
+        QCOMPARE(server.counters().repeats, std::uint64_t{0});
+    }
+
+    void inQueueModeAStackOrdersReplyComesLateWithTheNextRightBehindAndNoRepeats()
+    {
+        AcceptorServer server(fastSteps());
+        PtyClient host(server.devicePath());
+        QVERIFY(server.command("queue on").ok);
+        QVERIFY(server.command("insert 3").ok);
+        int ack = 0;
+        for (int poll = 0; poll < 40; ++poll, ack ^= 1) {
+            const Bytes r = host.exchange(hostMessage(ack));
+            if (r.size() == 11 && (r[3] & 0x04))
+                break;
+            QTest::qWait(10);
+        }
+        ack ^= 1;
+        host.send(hostMessage(ack, 0x7F, EscrowMode | StackOrder));
+        const auto orderSent = host.sentAt();
+        host.send(hostMessage(ack)); // the same bit: a repeat to any other acceptor
+        QVERIFY(host.readFor(Ms{600}).empty());
+        const Bytes both = host.read(22, Ms{3000});
+        QCOMPARE(both.size(), std::size_t{22});
+        const Bytes late(both.begin(), both.begin() + 11);
+        const Bytes next(both.begin() + 11, both.end());
+        QVERIFY2(isGoodReply(late, ack) && isGoodReply(next, ack), hexText(both).c_str());
+        QCOMPARE(late[3], std::uint8_t{0x04}); // escrowed, as when the order came
+        QCOMPARE(creditOf(late), 3);
+        QVERIFY(!(next[3] & 0x04));
+        QVERIFY(since(orderSent, host.firstByteAt()) >= Ms{900});
+        QVERIFY(since(host.firstByteAt(), host.lastByteAt()) < Ms{500}); // no second wait
+        QCOMPARE(server.counters().repeats, std::uint64_t{0});
+    }
+
     void aTruncatedReplyStopsAfterKBytes()
     {
         AcceptorServer server(fastSteps());
