@@ -24,6 +24,7 @@ test=(
     clang libclang-rt-14-dev              # libFuzzer and the sanitizer runtimes
     desktop-file-utils dpkg-dev file      # install checks and the .deb package
     appstream lintian                     # checks of the metainfo and of the .deb
+    g++-mingw-w64-x86-64-posix            # the protocol layer compiled for Windows, syntax only
 )
 
 packages=()

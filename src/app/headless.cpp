@@ -3,6 +3,7 @@
 #include "app/headlessoptions.h"
 #include "app/headlessrun.h"
 #include "app/stopsignals.h"
+#include "serial/mscomm.h"
 #include "serial/portmap.h"
 
 #include <QCoreApplication>
@@ -43,7 +44,8 @@ int main(int argc, char** argv)
         return *status;
 
     new kora::StopSignals(&app);
-    kora::HeadlessRun run(std::move(ports), std::move(plan), STDOUT_FILENO);
+    kora::HeadlessRun run(std::make_unique<kora::MSComm>(std::move(ports)), std::move(plan),
+                          STDOUT_FILENO);
     if (const std::optional<int> status = run.begin())
         return *status;
     QCoreApplication::exec();

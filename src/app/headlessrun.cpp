@@ -1,7 +1,6 @@
 #include "app/headlessrun.h"
 
 #include "protocol/pollreport.h"
-#include "serial/mscomm.h"
 
 #include <QCoreApplication>
 #include <chrono>
@@ -26,8 +25,8 @@ std::string jsonArray(const std::vector<std::string>& items)
 
 } // namespace
 
-HeadlessRun::HeadlessRun(PortMap ports, HeadlessPlan plan, int outputFd)
-    : plan_(std::move(plan)), engine_(std::make_unique<MSComm>(std::move(ports))),
+HeadlessRun::HeadlessRun(std::unique_ptr<SerialPort> port, HeadlessPlan plan, int outputFd)
+    : plan_(std::move(plan)), engine_(std::move(port)),
       s_(engine_.state()), out_(outputFd)
 {
     // The window's start-up, with the operator's choices from the plan.

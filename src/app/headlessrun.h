@@ -21,7 +21,11 @@ class HeadlessRun : public QObject
     Q_OBJECT
 
 public:
-    HeadlessRun(PortMap ports, HeadlessPlan plan, int outputFd);
+    HeadlessRun(std::unique_ptr<SerialPort> port, HeadlessPlan plan, int outputFd);
+
+    // The engine under this face, for whoever owns the run (a test ticks it
+    // by hand).
+    SessionEngine& engine() { return engine_; }
 
     // Opens the log and the port and starts polling. Gives the exit status
     // when the run ends here: 2 when the log cannot be opened, 3 when the
