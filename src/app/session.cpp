@@ -71,7 +71,7 @@ void Session::shown()
         std::fflush(stdout);
     }
     if (plan.start)
-        w.cmdStartStop()->click();
+        w.PressStartStop();
     if (plan.quitAfterMs >= 0)
         QTimer::singleShot(plan.quitAfterMs, this, [] { QCoreApplication::quit(); });
 }

@@ -1,5 +1,6 @@
 #include "protocol/pollreport.h"
 
+#include "protocol/localtime.h"
 #include "protocol/statusflags.h"
 
 #include <cstdio>
@@ -13,8 +14,7 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point t)
     const std::time_t seconds = system_clock::to_time_t(t);
     const long ms =
         static_cast<long>(duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000);
-    std::tm local = {};
-    ::localtime_r(&seconds, &local);
+    const std::tm local = LocalCalendar(seconds);
     char date[32], zone[8];
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
     std::strftime(zone, sizeof zone, "%z", &local); // +0100

@@ -48,6 +48,11 @@ void Kora232::ShowRunning(bool running)
     optCom(2)->setVisible(!running);
 }
 
+void Kora232::PressStartStop()
+{
+    startStop->click();
+}
+
 void Kora232::ShowFrames(bool controls, bool monitor)
 {
     controlsFrame->setVisible(controls);

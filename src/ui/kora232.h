@@ -48,6 +48,8 @@ public:
     // buttons; both frames shown or hidden; the poll rate chosen and its
     // text; the Escrow Mode box.
     void ShowRunning(bool running);
+    // As the operator presses the START/STOP button, for scripted sessions.
+    void PressStartStop();
     void ShowFrames(bool controls, bool monitor);
     int PollRateChosen() const;
     void ShowPollRate(int ms);
