@@ -107,38 +107,82 @@ std::string PollEvents(const RunState& s, const PollNotes& notes)
     return events;
 }
 
+namespace {
+
+// What one row of the log says before it becomes text; a start or stop row
+// has no poll behind it.
+struct RowSource
+{
+    const char* kind;
+    long poll;
+    const RunState* s;
+    const PollTiming* t;
+    const std::string& events;
+};
+
+std::string replyMs(const PollTiming& t)
+{
+    if (!t.replied)
+        return {};
+    char ms[16];
+    std::snprintf(ms, sizeof ms, "%.1f",
+                  std::chrono::duration<double, std::milli>(*t.replied - t.sent).count());
+    return ms;
+}
+
+struct LogColumn
+{
+    const char* name;
+    std::string (*text)(const RowSource& r);
+};
+
+// The log's columns in their order, each with its value: the header and
+// every row come from here.
+const LogColumn Columns[] = {
+    {"time", [](const RowSource&) { return IsoLocalTime(std::chrono::system_clock::now()); }},
+    {"kind", [](const RowSource& r) { return std::string(r.kind); }},
+    {"poll", [](const RowSource& r) { return std::to_string(r.poll); }},
+    {"outcome", [](const RowSource& r) { return r.s ? OutcomeName(r.s->NRFlag) : std::string(); }},
+    {"host", [](const RowSource& r) { return r.s ? HexText(r.s->HostMsg.raw()) : std::string(); }},
+    {"reply",
+     [](const RowSource& r) {
+         return r.s && r.s->NRFlag != 1 ? HexText(r.s->AcceptorMsg.raw()) : std::string();
+     }},
+    {"reply_ms", [](const RowSource& r) { return r.t ? replyMs(*r.t) : std::string(); }},
+    {"flags", [](const RowSource& r) { return r.s ? SetFlagNames(*r.s) : std::string(); }},
+    {"events", [](const RowSource& r) { return r.events; }},
+};
+
+std::vector<std::string> rowText(const RowSource& source)
+{
+    std::vector<std::string> row;
+    for (const LogColumn& column : Columns)
+        row.push_back(column.text(source));
+    return row;
+}
+
+} // namespace
+
+const std::vector<std::string>& LogColumnNames()
+{
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> out;
+        for (const LogColumn& column : Columns)
+            out.push_back(column.name);
+        return out;
+    }();
+    return names;
+}
+
 std::vector<std::string> PollRow(const RunState& s, const PollTiming& t, long poll,
                                  const std::string& events)
 {
-    std::string replyMs;
-    if (t.replied) {
-        char ms[16];
-        std::snprintf(ms, sizeof ms, "%.1f",
-                      std::chrono::duration<double, std::milli>(*t.replied - t.sent).count());
-        replyMs = ms;
-    }
-    return {IsoLocalTime(std::chrono::system_clock::now()),
-            "poll",
-            std::to_string(poll),
-            OutcomeName(s.NRFlag),
-            HexText(s.HostMsg.raw()),
-            s.NRFlag == 1 ? std::string() : HexText(s.AcceptorMsg.raw()),
-            replyMs,
-            SetFlagNames(s),
-            events};
+    return rowText({"poll", poll, &s, &t, events});
 }
 
 std::vector<std::string> MarkRow(const std::string& kind, long poll, const std::string& events)
 {
-    return {IsoLocalTime(std::chrono::system_clock::now()),
-            kind,
-            std::to_string(poll),
-            "",
-            "",
-            "",
-            "",
-            "",
-            events};
+    return rowText({kind.c_str(), poll, nullptr, nullptr, events});
 }
 
 } // namespace kora

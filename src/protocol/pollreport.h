@@ -42,7 +42,10 @@ std::string FrameDid(const FrameNote& note);
 // a stack or return order sent.
 std::string PollEvents(const RunState& s, const PollNotes& notes);
 
-// A log row (SessionLog::Columns) for a poll that just ended.
+// The session log's column names, in order: its header.
+const std::vector<std::string>& LogColumnNames();
+
+// A log row, a value per column, for a poll that just ended.
 std::vector<std::string> PollRow(const RunState& s, const PollTiming& t, long poll,
                                  const std::string& events);
 // A start or stop row: time, kind and what happened.
