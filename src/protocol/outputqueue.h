@@ -18,6 +18,9 @@ class OutputQueue
 {
 public:
     using Clock = std::chrono::steady_clock;
+    // How long an end waits for output: a reader that takes longer has
+    // stalled, and the program must end all the same.
+    static constexpr std::chrono::seconds Grace{1};
 
     // 8 MiB, or KORA_OUTPUT_QUEUE_BYTES when it is set to a number of bytes.
     static std::size_t DefaultBound();

@@ -25,7 +25,7 @@ const std::vector<std::string>& SessionLog::Columns()
 
 SessionLog::~SessionLog()
 {
-    close();
+    finish(OutputQueue::Clock::now() + OutputQueue::Grace);
 }
 
 bool SessionLog::open(const std::string& path, std::string* why)

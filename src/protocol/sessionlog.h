@@ -23,6 +23,7 @@ public:
     static const std::vector<std::string>& Columns();
 
     SessionLog() = default;
+    // The rows still queued get OutputQueue::Grace to get out.
     ~SessionLog();
     SessionLog(const SessionLog&) = delete;
     SessionLog& operator=(const SessionLog&) = delete;
