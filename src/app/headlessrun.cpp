@@ -1,5 +1,6 @@
 #include "app/headlessrun.h"
 
+#include "app/runoutput.h"
 #include "protocol/counting.h"
 #include "protocol/poll.h"
 #include "protocol/pollreport.h"
@@ -52,8 +53,10 @@ HeadlessRun::HeadlessRun(PortMap ports, HeadlessPlan plan, int outputFd)
         say(QStringLiteral("%1; trying the same device again at each poll").arg(reason));
         emitEvent(event("lost"));
     };
-    session_.onLogFailure = [](const std::string& why) {
+    // Polling goes on; the run's exit status tells of the rows lost.
+    session_.onLogFailure = [this](const std::string& why) {
         say(QStringLiteral("logging stopped: %1").arg(QString::fromStdString(why)));
+        emitEvent(event("log-failed").text("reason", why));
     };
 }
 
@@ -61,8 +64,7 @@ std::optional<int> HeadlessRun::begin()
 {
     if (std::string why;
         !plan_.logPath.isEmpty() && !session_.log().open(plan_.logPath.toStdString(), &why)) {
-        say(QStringLiteral("cannot open the log %1: %2")
-                .arg(plan_.logPath, QString::fromStdString(why)));
+        say(QStringLiteral("cannot log to %1").arg(QString::fromStdString(why)));
         return 2;
     }
     // START, as the button does it; the first open is at once rather than at
@@ -92,10 +94,8 @@ std::optional<int> HeadlessRun::begin()
                   .number("poll_rate", plan_.pollRateMs)
                   .raw("bills", jsonArray(bills))
                   .flag("escrow", plan_.escrow));
-    if (!running_) {
-        end();
-        return 0;
-    }
+    if (!running_)
+        return end();
     // Delay starts at 0 here as the window's does at start-up, so a bill
     // stacked in the first half second is not counted here either. Started
     // together, as the window's are, the two timers share their wake-ups.
@@ -111,11 +111,8 @@ void HeadlessRun::pollTick()
     if (!running_)
         return;
     // A reader that died is noticed here even when no event is due.
-    if (out_.readerGone()) {
-        say(QStringLiteral("standard output closed; stopping"));
-        stopPolling();
+    if (outputEnded())
         return;
-    }
     // A device that went away still gets its poll, as in the window: it
     // fails at once, and the next tick tries the device again.
     if (!port_.isOpen() && !openPort())
@@ -200,10 +197,20 @@ JsonObject HeadlessRun::event(const char* name) const
 
 void HeadlessRun::emitEvent(JsonObject line)
 {
-    if (!out_.write(line) && running_) {
-        say(QStringLiteral("standard output closed; stopping"));
+    if (!out_.write(line))
+        outputEnded();
+}
+
+// Lines that cannot go on end the run, said once.
+bool HeadlessRun::outputEnded()
+{
+    if (out_.ended() == JsonLines::End::No)
+        return false;
+    if (running_) {
+        say(QStringLiteral("%1; stopping").arg(QString::fromStdString(out_.endText())));
         stopPolling();
     }
+    return true;
 }
 
 void HeadlessRun::stopPolling()
@@ -220,10 +227,10 @@ void HeadlessRun::stopTimers()
     durationTimer_.stop();
 }
 
-void HeadlessRun::end()
+int HeadlessRun::end()
 {
     if (ended_)
-        return;
+        return 0;
     ended_ = true;
     stopTimers();
     keeper_.endRun();
@@ -239,6 +246,7 @@ void HeadlessRun::end()
     out_.write(
         event("stop").raw("counts", counts.str()).number("total", total_).raw("link", link.str()));
     port_.close();
+    return FinishOutput(out_, session_.log());
 }
 
 } // namespace kora
