@@ -112,18 +112,23 @@ void MSComm::reopen()
     openDevice(openedNumber, openedDevice);
 }
 
+// The device is this program's before Qt opens it: a program refused it
+// never opens it through Qt, whose close would end the holder's exclusive
+// use of the device.
 void MSComm::openDevice(int n, const QString& path)
 {
     openedNumber = n;
     openedDevice = path;
     onPseudoTerminal = ttyline::isPseudoTerminal(path);
-    port->setPortName(path);
-    applyLine();
-    if (!port->open(QIODevice::ReadWrite))
-        refuseOpen();
+    QString reason;
+    const ttyline::Refusal refusal = claim.take(path, &reason);
+    if (refusal != ttyline::Refusal::None)
+        refuseOpen(refusal, reason);
     try {
-        if (!ttyline::lockDevice(*port))
-            refuse(DeviceUnavailable, inUse());
+        port->setPortName(path);
+        applyLine();
+        if (!port->open(QIODevice::ReadWrite))
+            refuseQtOpen();
         assertModemLines();
     } catch (const SerialError&) {
         close();
@@ -133,12 +138,9 @@ void MSComm::openDevice(int n, const QString& path)
 
 // Names the cause in words the operator can act on; the system's own reason
 // is kept where there are none better.
-void MSComm::refuseOpen()
+void MSComm::refuseOpen(ttyline::Refusal refusal, const QString& reason)
 {
-    const QSerialPort::SerialPortError error = port->error();
-    const QString reason = port->errorString();
-    port->clearError();
-    switch (ttyline::whyRefused(openedDevice, error == QSerialPort::PermissionError)) {
+    switch (refusal) {
     case ttyline::Refusal::InUse:
         refuse(DeviceUnavailable, inUse());
     case ttyline::Refusal::NotSerial:
@@ -147,9 +149,23 @@ void MSComm::refuseOpen()
         refuse(DeviceUnavailable,
                QStringLiteral("cannot be opened: permission denied (the user needs to be in "
                               "the group that owns the device, usually dialout)"));
+    case ttyline::Refusal::None:
     case ttyline::Refusal::Other:
         break;
     }
+    refuse(DeviceUnavailable, QStringLiteral("cannot be opened: %1").arg(reason));
+}
+
+// Qt's open of a device already this program's. Qt reports its own lock
+// file, held by a program that locks by lock files alone, as a permission
+// error: that device is in use.
+void MSComm::refuseQtOpen()
+{
+    const QSerialPort::SerialPortError error = port->error();
+    const QString reason = port->errorString();
+    port->clearError();
+    if (error == QSerialPort::PermissionError)
+        refuse(DeviceUnavailable, inUse());
     refuse(error == QSerialPort::UnsupportedOperationError ? CommStateFailed : DeviceUnavailable,
            QStringLiteral("cannot be opened: %1").arg(reason));
 }
@@ -159,6 +175,7 @@ void MSComm::close()
     if (port->isOpen())
         port->close();
     port->clearError();
+    claim.release();
 }
 
 void MSComm::write(std::string_view text)
@@ -315,8 +332,7 @@ void MSComm::loseDevice(const QString& why)
 {
     if (!port->isOpen())
         return;
-    port->close();
-    port->clearError();
+    close();
     const QString reason = QStringLiteral("%1: %2").arg(portText(), why);
     emit deviceLost(reason);
     if (lostHandler)

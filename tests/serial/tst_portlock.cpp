@@ -1,6 +1,7 @@
 // One program per device: a second opener is told the device is in use,
-// whatever path it takes and whoever it runs as, and a path that leads to no
-// terminal is told so in plain words. Runs itself as the other program.
+// whatever path it takes and whoever it runs as, root included, and leaves
+// the holder's exclusive open as it was; a path that leads to no terminal is
+// told so in plain words. Runs itself as the other program.
 #include "ptypair.h"
 #include "serial/mscomm.h"
 
@@ -11,7 +12,9 @@
 #include <QTest>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +40,16 @@ QString tryOpen(std::unique_ptr<MSComm>& comm, const QString& device)
 QString inUse(const QString& device)
 {
     return QStringLiteral("Error 8010: Port 1 (%1) is in use by another program").arg(device);
+}
+
+// Whether the terminal's holder has it for itself alone (TIOCEXCL).
+bool isExclusive(const QString& device)
+{
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int exclusive = 0;
+    const bool asked = fd >= 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0;
+    ::close(fd);
+    return asked && exclusive;
 }
 
 // The other program: `--try DEVICE` prints what opening gave; `--hold DEVICE`
@@ -122,6 +135,9 @@ private slots:
             result = tryOpen(contender, path);
         }
         QCOMPARE(result, inUse(path));
+        // Root opens a terminal held exclusively all the same, so a refused
+        // root program must not end the holder's exclusive use on its way out.
+        QVERIFY2(isExclusive(pty.device), "the holder lost its exclusive open");
         if (holderIsOther) {
             other.kill();
             other.waitForFinished();
