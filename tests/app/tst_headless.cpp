@@ -489,6 +489,8 @@ private slots:
                                                "--duration <SECONDS>",
                                                "--until-bills <N>",
                                                "--log <FILE>",
+                                               "log-failed",
+                                               "; 4 when lines or",
                                                "USB adapters"};
     }
     void helpAndVersion()
