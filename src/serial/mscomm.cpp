@@ -11,6 +11,19 @@ QString inUse()
 {
     return QStringLiteral("is in use by another program");
 }
+
+// The command the operator can run as it is; a group that cannot be told
+// is most often dialout.
+QString noPermission(const QString& group)
+{
+    if (group.isEmpty())
+        return QStringLiteral("cannot be opened: permission denied (the user needs to be in "
+                              "the group that owns the device, usually dialout)");
+    return QStringLiteral("cannot be opened: permission denied (the user needs to be in the "
+                          "group %1, which owns the device: sudo usermod -aG %1 \"$USER\", "
+                          "then log in again)")
+        .arg(group);
+}
 } // namespace
 
 MSComm::MSComm(PortMap portMap, QObject* parent)
@@ -144,11 +157,9 @@ void MSComm::refuseOpen(ttyline::Refusal refusal, const QString& reason)
     case ttyline::Refusal::InUse:
         refuse(DeviceUnavailable, inUse());
     case ttyline::Refusal::NotSerial:
-        refuse(InvalidPortNumber, QStringLiteral("is not a serial port"));
+        refuse(NotASerialPort, QStringLiteral("is not a serial port"));
     case ttyline::Refusal::NoPermission:
-        refuse(DeviceUnavailable,
-               QStringLiteral("cannot be opened: permission denied (the user needs to be in "
-                              "the group that owns the device, usually dialout)"));
+        refuse(DeviceUnavailable, noPermission(ttyline::owningGroup(openedDevice)));
     case ttyline::Refusal::None:
     case ttyline::Refusal::Other:
         break;

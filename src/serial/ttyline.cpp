@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -118,6 +119,19 @@ void DeviceClaim::release()
     fd_ = -1;
 }
 
+QString owningGroup(const QString& device)
+{
+    struct stat st = {};
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0)
+        return {};
+    char buffer[1024];
+    group entry = {};
+    group* found = nullptr;
+    if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) != 0 || !found)
+        return {};
+    return QString::fromLocal8Bit(found->gr_name);
+}
+
 bool deviceGone(QSerialPort& port)
 {
     pollfd p{int(port.handle()), POLLIN, 0};
@@ -160,6 +174,11 @@ Refusal DeviceClaim::take(const QString&, QString*)
 }
 
 void DeviceClaim::release() {}
+
+QString owningGroup(const QString&)
+{
+    return {};
+}
 
 bool deviceGone(QSerialPort& port)
 {

@@ -48,6 +48,9 @@ private:
     int fd_ = -1;
 };
 
+// The name of the group that owns the device; empty when it cannot be told.
+QString owningGroup(const QString& device);
+
 enum class Wake { Input, Deadline, Gone };
 
 // Sleeps until the system holds input for the port, the device goes away or

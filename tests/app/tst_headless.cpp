@@ -449,7 +449,7 @@ private slots:
         QTest::newRow("no such device") << QStringList{"--port", "1=/nonexistent-kora232"} << 3
                                         << "Error 8010: Port 1 (/nonexistent-kora232) cannot";
         QTest::newRow("not a serial port") << QStringList{"--port", "1=/dev/null"} << 3
-                                           << "Error 8002: Port 1 (/dev/null) is not a serial port";
+                                           << "Error 8006: Port 1 (/dev/null) is not a serial port";
         QTest::newRow("in use") << QStringList{} << 3 << "is in use by another program";
     }
     void aRunThatCannotStartEndsWithItsStatus()

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <grp.h>
 #include <memory>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -144,6 +145,28 @@ private slots:
         }
     }
 
+    void aUserWithoutPermissionIsToldTheGroupToJoin()
+    {
+        if (::geteuid() != 0)
+            QSKIP("switching to an unprivileged user needs root");
+        PtyPair pty;
+        QTemporaryDir dir;
+        const QString program = runnableCopy(dir);
+        ::chmod(QFile::encodeName(pty.device).constData(), 0660);
+        QProcess other;
+        other.start(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                                program, "--try", pty.device});
+        QVERIFY(other.waitForFinished(5000));
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(pty.device).constData(), &st), 0);
+        const QString group = QString::fromLocal8Bit(::getgrgid(st.st_gid)->gr_name);
+        QCOMPARE(QString::fromLocal8Bit(other.readAllStandardOutput()).trimmed(),
+                 QStringLiteral("Error 8010: Port 1 (%1) cannot be opened: permission denied "
+                                "(the user needs to be in the group %2, which owns the device: "
+                                "sudo usermod -aG %2 \"$USER\", then log in again)")
+                     .arg(pty.device, group));
+    }
+
     void aKilledHolderLeavesTheDeviceFree()
     {
         PtyPair pty;
@@ -179,7 +202,7 @@ private slots:
         }
         std::unique_ptr<MSComm> comm;
         QCOMPARE(tryOpen(comm, path),
-                 QStringLiteral("Error 8002: Port 1 (%1) is not a serial port").arg(path));
+                 QStringLiteral("Error 8006: Port 1 (%1) is not a serial port").arg(path));
     }
 };
 
