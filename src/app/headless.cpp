@@ -17,7 +17,7 @@
 int main(int argc, char** argv)
 {
     // A reader that goes away must not kill the program: the failed write
-    // says so, and the run ends as any other, port closed, status 0.
+    // says so, and the run ends as any other, port closed.
     std::signal(SIGPIPE, SIG_IGN);
     // Started with standard output closed, the next file opened would take
     // its number and receive the lines: nobody reads them, so the run is over.
@@ -49,6 +49,5 @@ int main(int argc, char** argv)
     if (const std::optional<int> status = run.begin())
         return *status;
     QCoreApplication::exec();
-    run.end();
-    return 0;
+    return run.end();
 }

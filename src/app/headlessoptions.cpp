@@ -29,10 +29,13 @@ QString describeRun()
 {
     return QStringLiteral(
                "Polls a banknote acceptor on a serial port as kora232 does, without a window,\n"
-               "and writes what happens on standard output as JSON lines, one per event.\n"
+               "and writes what happens on standard output as JSON lines, one per event; a\n"
+               "log that fails says so in a log-failed line, and polling goes on.\n"
                "Exit status: 0 when the run ends (--duration, --until-bills, SIGTERM, SIGINT,\n"
-               "SIGHUP, standard output closed), 2 on a bad command line, 3 when the port\n"
-               "cannot be opened at the start.\n\n") +
+               "SIGHUP, standard output closed) with every line and row written; 2 on a bad\n"
+               "command line; 3 when the port cannot be opened at the start; 4 when lines or\n"
+               "rows were lost: a write failed, a reader fell 8 MiB behind, or the last of\n"
+               "them took more than a second to get out.\n\n") +
            numberingForOneRun();
 }
 

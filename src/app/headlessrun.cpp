@@ -1,5 +1,6 @@
 #include "app/headlessrun.h"
 
+#include "app/runoutput.h"
 #include "protocol/pollreport.h"
 
 #include <QCoreApplication>
@@ -49,12 +50,7 @@ HeadlessRun::HeadlessRun(std::unique_ptr<SerialPort> port, HeadlessPlan plan, in
 void HeadlessRun::connectEngine()
 {
     // A reader that died is noticed at each tick even when no event is due.
-    connect(&engine_, &SessionEngine::ticked, this, [this] {
-        if (running_ && out_.readerGone()) {
-            say(QStringLiteral("standard output closed; stopping"));
-            stopPolling();
-        }
-    });
+    connect(&engine_, &SessionEngine::ticked, this, [this] { outputEnded(); });
     connect(&engine_, &SessionEngine::polled, this, &HeadlessRun::showPoll);
     connect(&engine_, &SessionEngine::deviceLost, this, [this](const QString& reason) {
         say(QStringLiteral("%1; trying the same device again at each poll").arg(reason));
@@ -68,8 +64,10 @@ void HeadlessRun::connectEngine()
         say(message);
         emitEvent(event("refused").text("reason", message.toStdString()));
     });
-    engine_.record().onLogFailure = [](const std::string& why) {
+    // Polling goes on; the run's exit status tells of the rows lost.
+    engine_.record().onLogFailure = [this](const std::string& why) {
         say(QStringLiteral("logging stopped: %1").arg(QString::fromStdString(why)));
+        emitEvent(event("log-failed").text("reason", why));
     };
 }
 
@@ -77,8 +75,7 @@ std::optional<int> HeadlessRun::begin()
 {
     if (std::string why; !plan_.logPath.isEmpty() &&
                          !engine_.record().log().open(plan_.logPath.toStdString(), &why)) {
-        say(QStringLiteral("cannot open the log %1: %2")
-                .arg(plan_.logPath, QString::fromStdString(why)));
+        say(QStringLiteral("cannot log to %1").arg(QString::fromStdString(why)));
         return 2;
     }
     // START, as the button does it; the first open is at once rather than at
@@ -106,10 +103,8 @@ std::optional<int> HeadlessRun::begin()
                   .number("poll_rate", plan_.pollRateMs)
                   .raw("bills", jsonArray(bills))
                   .flag("escrow", plan_.escrow));
-    if (!running_) {
-        end();
-        return 0;
-    }
+    if (!running_)
+        return end();
     engine_.StartTimers();
     if (plan_.durationMs)
         durationTimer_.start(*plan_.durationMs);
@@ -193,10 +188,20 @@ JsonObject HeadlessRun::event(const char* name) const
 
 void HeadlessRun::emitEvent(JsonObject line)
 {
-    if (!out_.write(line) && running_) {
-        say(QStringLiteral("standard output closed; stopping"));
+    if (!out_.write(line))
+        outputEnded();
+}
+
+// Lines that cannot go on end the run, said once.
+bool HeadlessRun::outputEnded()
+{
+    if (out_.ended() == JsonLines::End::No)
+        return false;
+    if (running_) {
+        say(QStringLiteral("%1; stopping").arg(QString::fromStdString(out_.endText())));
         stopPolling();
     }
+    return true;
 }
 
 // Polling ends here and the event loop after this event; the stop line and
@@ -210,10 +215,10 @@ void HeadlessRun::stopPolling()
     QCoreApplication::quit();
 }
 
-void HeadlessRun::end()
+int HeadlessRun::end()
 {
     if (ended_)
-        return;
+        return 0;
     ended_ = true;
     stopPolling();
     engine_.Finish();
@@ -226,6 +231,7 @@ void HeadlessRun::end()
         link.raw(name, value.empty() ? "null" : value);
     out_.write(
         event("stop").raw("counts", counts.str()).number("total", total_).raw("link", link.str()));
+    return FinishOutput(out_, engine_.record().log());
 }
 
 } // namespace kora

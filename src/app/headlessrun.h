@@ -29,10 +29,13 @@ public:
 
     // Opens the log and the port and starts polling. Gives the exit status
     // when the run ends here: 2 when the log cannot be opened, 3 when the
-    // port cannot, 0 when nobody reads the output; the reason is on stderr.
+    // port cannot, as end() when the output ends at once; the reason is on
+    // stderr.
     std::optional<int> begin();
-    // Writes the stop line and closes the port. Once the event loop is over.
-    void end();
+    // Writes the stop line, closes the port and gives the output a last
+    // moment to get out (see FinishOutput). Once the event loop is over.
+    // Gives the exit status.
+    int end();
 
 private:
     void connectEngine();
@@ -42,6 +45,7 @@ private:
     void reportOutcome();
     void reportFlags();
     void emitEvent(JsonObject line);
+    bool outputEnded();
     JsonObject event(const char* name) const;
     void stopPolling();
 

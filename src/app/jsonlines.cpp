@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <poll.h>
 #include <unistd.h>
 
@@ -67,33 +68,45 @@ JsonObject& JsonObject::flag(std::string_view name, bool value)
 
 bool JsonLines::write(const JsonObject& object)
 {
-    if (failed_)
-        return false;
-    const std::string line = object.str() + '\n';
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        const ssize_t n = ::write(fd_, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            failed_ = true;
-            return false;
-        }
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
+    return queue_.push(object.str() + '\n');
 }
 
-bool JsonLines::readerGone()
+JsonLines::End JsonLines::ended()
 {
-    if (failed_)
-        return true;
+    if (const int error = queue_.error())
+        // EIO: the terminal the lines went to has hung up.
+        return error == EPIPE || error == EIO ? End::ReaderGone : End::Failed;
+    if (queue_.overflowed())
+        return End::Overflow;
     // No event asked for: poll still reports an error (a pipe without a
     // reader), a hang-up (a terminal gone) and a descriptor that is not open.
     pollfd p{fd_, 0, 0};
-    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
-        failed_ = true;
-    return failed_;
+    if (!readerGone_ && ::poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
+        readerGone_ = true;
+    return readerGone_ ? End::ReaderGone : End::No;
+}
+
+std::string JsonLines::endText()
+{
+    switch (ended()) {
+    case End::No:
+        break;
+    case End::ReaderGone:
+        return "standard output closed";
+    case End::Failed:
+        return std::string("cannot write to standard output: ") + std::strerror(queue_.error());
+    case End::Overflow:
+        return "nobody took the last " + std::to_string(queue_.bound()) +
+               " bytes of standard output; lines would have been lost";
+    }
+    return {};
+}
+
+bool JsonLines::finish(OutputQueue::Clock::time_point deadline)
+{
+    const bool allOut = queue_.drain(deadline);
+    const End end = ended();
+    return end == End::ReaderGone || (allOut && end == End::No);
 }
 
 } // namespace kora

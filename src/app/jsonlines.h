@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/outputqueue.h"
+
 #include <string>
 #include <string_view>
 
@@ -27,25 +29,36 @@ private:
     std::string members_;
 };
 
-// Writes JSON objects to a file descriptor, one line each, each line in one
-// write(2) as soon as it is made, so that a reader sees every event at once.
-// Once a write fails (a reader that went away: EPIPE with SIGPIPE ignored)
-// nothing more is written.
+// JSON objects for a file descriptor, one line each, queued as soon as each
+// is made and written out as the descriptor takes them, so that a reader sees
+// every event at once and a reader that stalls never holds up the caller.
 class JsonLines
 {
 public:
-    explicit JsonLines(int fd) : fd_(fd) {}
+    enum class End {
+        No,         // the lines go on
+        ReaderGone, // the reader went away: a pipe without one, a terminal hung up
+        Failed,     // a write failed otherwise: a full disk, a device error
+        Overflow,   // the reader fell a whole queue behind: lines would be lost
+    };
 
-    // False when the line could not be written, now or before.
+    explicit JsonLines(int fd) : fd_(fd), queue_(fd, false) {}
+
+    // Queues the line; never waits. False once the lines cannot go on.
     bool write(const JsonObject& object);
-    // True once nobody can read the lines any more: a write failed, or the
-    // descriptor reports an error or a hang-up (the reading end of a pipe
-    // closed) though nothing was written. Never blocks.
-    bool readerGone();
+    // Whether, and why, the lines cannot go on. Never blocks; also notices a
+    // reader gone while nothing was being written.
+    End ended();
+    // What the end is, in words, for standard error.
+    std::string endText();
+    // Waits until every line queued is out, or the deadline. True when all
+    // of them are, or nobody reads them any more.
+    bool finish(OutputQueue::Clock::time_point deadline);
 
 private:
     int fd_;
-    bool failed_ = false;
+    OutputQueue queue_;
+    bool readerGone_ = false;
 };
 
 } // namespace kora

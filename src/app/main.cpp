@@ -8,6 +8,7 @@
 #include "ui/kora232.h"
 
 #include <QCommandLineParser>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -100,10 +101,28 @@ std::optional<int> readOptions(const QStringList& arguments, kora::PortMap& port
     return std::nullopt;
 }
 
+// Rows still on their way to the log, this one's and any closed before it,
+// get a moment to get out; a run whose log lost rows ends with status 4.
+int finishLog(kora::SessionLog& log, int status)
+{
+    const auto deadline = kora::OutputQueue::Clock::now() + kora::OutputQueue::Grace;
+    const bool rowsOut = log.finish(deadline);
+    if (!kora::OutputQueue::Settle(deadline) || !rowsOut) {
+        std::fprintf(stderr, "kora232: the log is incomplete: %s\n",
+                     rowsOut ? "rows were still unwritten when the program ended"
+                             : log.failure().c_str());
+        return status == 0 ? 4 : status;
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // A log whose reader goes away fails its write, which stops logging as
+    // any failed write does; the signal would end the program instead.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication::setApplicationName(QStringLiteral("kora232"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.3"));
     if (const std::optional<int> status = answerEarly(argc, argv))
@@ -121,10 +140,11 @@ int main(int argc, char** argv)
 
     std::unique_ptr<kora::Kora232> window;
     const kora::Session* session = nullptr;
+    kora::RunControl* control = nullptr;
     bool refused = false; // a log that cannot be written: the window never opens
     app.guard([&] {
         window = std::make_unique<kora::Kora232>(std::make_unique<kora::MSComm>(ports));
-        auto* control = new kora::RunControl(*window); // runs start-up; the window owns it
+        control = new kora::RunControl(*window); // runs start-up; the window owns it
         if (std::string why;
             !logFile.isEmpty() && !control->record().openLog(logFile.toStdString(), &why)) {
             std::fprintf(stderr, "kora232: cannot log to %s\n", why.c_str());
@@ -139,6 +159,8 @@ int main(int argc, char** argv)
     int status = app.failed() ? 1 : app.exec();
     if (!app.failed() && session)
         status = session->finish(status);
+    if (control)
+        status = finishLog(control->record().log(), status);
     window.reset(); // the timers and the port go with it, before any message
     return app.finish(status);
 }

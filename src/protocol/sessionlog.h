@@ -1,16 +1,21 @@
 #pragma once
 
+#include "protocol/outputqueue.h"
+
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace kora {
 
 // A CSV file (RFC 4180, UTF-8) that a session appends one row to per poll,
-// and at START and STOP. Each row leaves in one write(2) as soon as it is
-// made, so a crash loses nothing already written; a file that a crash left
-// with a torn last row gets its next row on a line of its own. Writing never
-// blocks: a full disk, a device error or a pipe with no reader fails the
-// write, and the log closes and says why once.
+// and at START and STOP. Each row is queued as soon as it is made and leaves
+// in one write(2) as the file takes it, so a crash loses nothing already
+// written, a stalled reader of a pipe delays rows without losing them and
+// the poll that makes a row never waits for it. A file that a crash left with
+// a torn last row gets its next row on a line of its own. A write that fails
+// (a full disk, a device error, a pipe whose reader went away) closes the
+// log, which says why once.
 class SessionLog
 {
 public:
@@ -18,6 +23,7 @@ public:
     static const std::vector<std::string>& Columns();
 
     SessionLog() = default;
+    // The rows still queued get OutputQueue::Grace to get out.
     ~SessionLog();
     SessionLog(const SessionLog&) = delete;
     SessionLog& operator=(const SessionLog&) = delete;
@@ -25,26 +31,47 @@ public:
     // Opens `path` for appending, never truncating; writes the header when
     // the file is empty. False, with the reason in `why`, when it cannot.
     bool open(const std::string& path, std::string* why);
+    // Rows already written still go out, in the background; see
+    // OutputQueue::Settle.
     void close();
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return queue_ != nullptr; }
     const std::string& path() const { return path_; }
 
-    // One row, a value per column. False when the write failed; the log is
-    // then closed, and failure() says why.
+    // Queues one row. False when the log has failed, found at this row or
+    // before it: the log is then closed, and failure() says why.
     bool write(const std::vector<std::string>& row);
     const std::string& failure() const { return failure_; }
+
+    // Waits until every row written so far is out, or the deadline, and
+    // closes the log. False when some row of this log never got out, now
+    // or before; failure() says why.
+    bool finish(OutputQueue::Clock::time_point deadline);
 
     // The row as one CSV line: quoted where RFC 4180 needs it, CRLF ended.
     static std::string CsvLine(const std::vector<std::string>& row);
 
 private:
-    bool writeAll(const std::string& text);
+    bool failed();
+    void lose(const std::string& why);
 
-    int fd_ = -1;
+    std::unique_ptr<OutputQueue> queue_;
     std::string path_;
     std::string failure_;
-    bool tornRow_ = false;   // the file ends mid-row; start the next on a new line
-    bool headerDue_ = false; // goes out with the first row
+    bool lost_ = false; // some row never got out
 };
+
+// Opening the log's file, one file per system.
+namespace logfile {
+struct Opened
+{
+    int fd = -1;
+    int error = 0;            // errno when fd is -1
+    bool wantsHeader = false; // empty, or no file with a size (a pipe, a device)
+    bool endsMidRow = false;  // a regular file whose last byte ends no row
+};
+// For appending, never truncating, and for writes that wait for a slow
+// reader; a FIFO that nobody reads fails rather than waiting for one.
+Opened openForAppending(const std::string& path);
+} // namespace logfile
 
 } // namespace kora

@@ -11,6 +11,19 @@ QString inUse()
 {
     return QStringLiteral("is in use by another program");
 }
+
+// The command the operator can run as it is; a group that cannot be told
+// is most often dialout.
+QString noPermission(const QString& group)
+{
+    if (group.isEmpty())
+        return QStringLiteral("cannot be opened: permission denied (the user needs to be in "
+                              "the group that owns the device, usually dialout)");
+    return QStringLiteral("cannot be opened: permission denied (the user needs to be in the "
+                          "group %1, which owns the device: sudo usermod -aG %1 \"$USER\", "
+                          "then log in again)")
+        .arg(group);
+}
 } // namespace
 
 MSComm::MSComm(PortMap portMap, QObject* parent)
@@ -112,18 +125,23 @@ void MSComm::reopen()
     openDevice(openedNumber, openedDevice);
 }
 
+// The device is this program's before Qt opens it: a program refused it
+// never opens it through Qt, whose close would end the holder's exclusive
+// use of the device.
 void MSComm::openDevice(int n, const QString& path)
 {
     openedNumber = n;
     openedDevice = path;
     onPseudoTerminal = ttyline::isPseudoTerminal(path);
-    port->setPortName(path);
-    applyLine();
-    if (!port->open(QIODevice::ReadWrite))
-        refuseOpen();
+    QString reason;
+    const ttyline::Refusal refusal = claim.take(path, &reason);
+    if (refusal != ttyline::Refusal::None)
+        refuseOpen(refusal, reason);
     try {
-        if (!ttyline::lockDevice(*port))
-            refuse(DeviceUnavailable, inUse());
+        port->setPortName(path);
+        applyLine();
+        if (!port->open(QIODevice::ReadWrite))
+            refuseQtOpen();
         assertModemLines();
     } catch (const SerialError&) {
         close();
@@ -133,23 +151,32 @@ void MSComm::openDevice(int n, const QString& path)
 
 // Names the cause in words the operator can act on; the system's own reason
 // is kept where there are none better.
-void MSComm::refuseOpen()
+void MSComm::refuseOpen(ttyline::Refusal refusal, const QString& reason)
+{
+    switch (refusal) {
+    case ttyline::Refusal::InUse:
+        refuse(DeviceUnavailable, inUse());
+    case ttyline::Refusal::NotSerial:
+        refuse(NotASerialPort, QStringLiteral("is not a serial port"));
+    case ttyline::Refusal::NoPermission:
+        refuse(DeviceUnavailable, noPermission(ttyline::owningGroup(openedDevice)));
+    case ttyline::Refusal::None:
+    case ttyline::Refusal::Other:
+        break;
+    }
+    refuse(DeviceUnavailable, QStringLiteral("cannot be opened: %1").arg(reason));
+}
+
+// Qt's open of a device already this program's. Qt reports its own lock
+// file, held by a program that locks by lock files alone, as a permission
+// error: that device is in use.
+void MSComm::refuseQtOpen()
 {
     const QSerialPort::SerialPortError error = port->error();
     const QString reason = port->errorString();
     port->clearError();
-    switch (ttyline::whyRefused(openedDevice, error == QSerialPort::PermissionError)) {
-    case ttyline::Refusal::InUse:
+    if (error == QSerialPort::PermissionError)
         refuse(DeviceUnavailable, inUse());
-    case ttyline::Refusal::NotSerial:
-        refuse(InvalidPortNumber, QStringLiteral("is not a serial port"));
-    case ttyline::Refusal::NoPermission:
-        refuse(DeviceUnavailable,
-               QStringLiteral("cannot be opened: permission denied (the user needs to be in "
-                              "the group that owns the device, usually dialout)"));
-    case ttyline::Refusal::Other:
-        break;
-    }
     refuse(error == QSerialPort::UnsupportedOperationError ? CommStateFailed : DeviceUnavailable,
            QStringLiteral("cannot be opened: %1").arg(reason));
 }
@@ -159,6 +186,7 @@ void MSComm::close()
     if (port->isOpen())
         port->close();
     port->clearError();
+    claim.release();
 }
 
 void MSComm::write(std::string_view text)
@@ -315,8 +343,7 @@ void MSComm::loseDevice(const QString& why)
 {
     if (!port->isOpen())
         return;
-    port->close();
-    port->clearError();
+    close();
     const QString reason = QStringLiteral("%1: %2").arg(portText(), why);
     emit deviceLost(reason);
     if (lostHandler)

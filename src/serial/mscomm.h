@@ -4,6 +4,7 @@
 #include "serial/portmap.h"
 #include "serial/serialerror.h"
 #include "serial/serialport.h"
+#include "serial/ttyline.h"
 
 #include <QObject>
 #include <QSerialPort>
@@ -40,7 +41,8 @@ public:
     // port, except isOpen, close and waitForInput, which return at once.
     bool isOpen() const override;
     // Opens the device the port number leads to now, and takes the device
-    // for this program alone. Throws SerialError, see serialerror.h.
+    // for this program alone before Qt opens it. Throws SerialError, see
+    // serialerror.h.
     void open() override;
     // Opens again the device opened last, under the number it had then,
     // whatever the port number and the port list say now: after a device
@@ -62,7 +64,8 @@ signals:
 
 private:
     void openDevice(int n, const QString& path);
-    [[noreturn]] void refuseOpen();
+    [[noreturn]] void refuseOpen(ttyline::Refusal refusal, const QString& reason);
+    [[noreturn]] void refuseQtOpen();
     QString portText() const;
     [[noreturn]] void refuse(int errorNumber, const QString& what) const;
     void applyLine();
@@ -77,6 +80,7 @@ private:
     PortMap ports;
     DeviceLost lostHandler;
     QSerialPort* port = nullptr;
+    ttyline::DeviceClaim claim; // held while the port is open
     int number = 1;
     int openedNumber = 1; // the port number and device opened last
     QString openedDevice;

@@ -12,6 +12,7 @@ enum SerialErrorNumber : int {
     InvalidPropertyValue = 380, // port number outside 1-8, line settings or read length unusable
     InvalidPortNumber = 8002,   // the port number leads to no device on this system
     PortAlreadyOpen = 8005,     // open while the port is open
+    NotASerialPort = 8006,      // the device is no terminal: a file, a FIFO, /dev/null
     DeviceUnavailable = 8010,   // the device cannot be opened: missing, busy, no permission
     CommStateFailed = 8015,     // a serial port refused the line settings, DTR or RTS
     PortNotOpen = 8018,         // an operation that needs the port open

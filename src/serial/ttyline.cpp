@@ -5,7 +5,9 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -77,38 +79,57 @@ int heldBySystem(QSerialPort& port)
     return count;
 }
 
-bool lockDevice(QSerialPort& port)
+Refusal DeviceClaim::take(const QString& device, QString* reason)
 {
-    int status = 0;
-    while ((status = ::flock(int(port.handle()), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-    }
-    // A file system without locks cannot tell; only a lock held elsewhere refuses.
-    return status == 0 || errno != EWOULDBLOCK;
-}
-
-// Opens the device beside Qt to see what it is. Closing this probe is never
-// the last close of a device someone else holds, so it drops no modem line
-// of theirs.
-Refusal whyRefused(const QString& device, bool permissionError)
-{
+    release();
     const QByteArray path = QFile::encodeName(device);
     struct stat st = {};
-    if (::stat(path.constData(), &st) != 0)
-        return Refusal::Other;
-    if (!S_ISCHR(st.st_mode))
-        return Refusal::NotSerial;
+    if (::stat(path.constData(), &st) == 0 && !S_ISCHR(st.st_mode))
+        return Refusal::NotSerial; // not even opened: a FIFO is somebody's
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno == EBUSY                      ? Refusal::InUse
-               : errno == EACCES || errno == EPERM ? Refusal::NoPermission
+    if (fd < 0) {
+        const int error = errno;
+        *reason = QString::fromLocal8Bit(std::strerror(error));
+        return error == EBUSY                      ? Refusal::InUse
+               : error == EACCES || error == EPERM ? Refusal::NoPermission
                                                    : Refusal::Other;
-    Refusal why = permissionError ? Refusal::InUse : Refusal::Other;
-    if (!::isatty(fd))
-        why = Refusal::NotSerial;
-    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-        why = Refusal::InUse;
-    ::close(fd);
-    return why;
+    }
+    if (!::isatty(fd)) {
+        ::close(fd);
+        return Refusal::NotSerial;
+    }
+    int status = 0;
+    while ((status = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    // A file system without locks cannot tell; only a lock held elsewhere
+    // refuses. Closing this descriptor is never the last close of a device
+    // someone else holds, so it drops nothing of theirs.
+    if (status != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        return Refusal::InUse;
+    }
+    fd_ = fd;
+    return Refusal::None;
+}
+
+void DeviceClaim::release()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+QString owningGroup(const QString& device)
+{
+    struct stat st = {};
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0)
+        return {};
+    char buffer[1024];
+    group entry = {};
+    group* found = nullptr;
+    if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) != 0 || !found)
+        return {};
+    return QString::fromLocal8Bit(found->gr_name);
 }
 
 bool deviceGone(QSerialPort& port)
@@ -146,14 +167,17 @@ int heldBySystem(QSerialPort& port)
     return 0;
 }
 
-bool lockDevice(QSerialPort&)
+// Windows opens a port for one program only.
+Refusal DeviceClaim::take(const QString&, QString*)
 {
-    return true; // Windows opens a port for one program only
+    return Refusal::None;
 }
 
-Refusal whyRefused(const QString&, bool permissionError)
+void DeviceClaim::release() {}
+
+QString owningGroup(const QString&)
 {
-    return permissionError ? Refusal::InUse : Refusal::Other;
+    return {};
 }
 
 bool deviceGone(QSerialPort& port)

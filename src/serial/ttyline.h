@@ -22,18 +22,34 @@ int heldBySystem(QSerialPort& port);
 // True once the device behind an open port has hung up or vanished.
 bool deviceGone(QSerialPort& port);
 
-// Takes the one-program-per-device lock on an open port: an advisory lock
-// on the device itself, so it holds whatever path reached the device and for
-// root too, and dies with its holder. False when another program holds it.
-bool lockDevice(QSerialPort& port);
+// Why a device could not be had, as far as the system tells: a path that is
+// no terminal at all, a device another program holds, no permission.
+enum class Refusal { None, NotSerial, InUse, NoPermission, Other };
 
-// Why a device could not be opened, as far as the system tells: a path that
-// is no terminal at all, a device another program holds, no permission.
-enum class Refusal { NotSerial, InUse, NoPermission, Other };
-// Looks at the device behind a failed open. Qt reports its own lock file
-// held by another program as a permission error; a device that this look
-// then opens freely is therefore in use, not forbidden.
-Refusal whyRefused(const QString& device, bool permissionError);
+// The one-program-per-device lock, taken before Qt opens the device: the
+// device opened apart, never as a controlling terminal, and an advisory lock
+// on that descriptor, held until release. It holds whatever path reached the
+// device and for root too, and dies with its holder. A program refused it
+// closes only its own descriptor, so the holder's exclusive open stands.
+class DeviceClaim
+{
+public:
+    DeviceClaim() = default;
+    ~DeviceClaim() { release(); }
+    DeviceClaim(const DeviceClaim&) = delete;
+    DeviceClaim& operator=(const DeviceClaim&) = delete;
+
+    // Refusal::None once the device is this program's; otherwise why not,
+    // and the system's reason in `reason`.
+    Refusal take(const QString& device, QString* reason);
+    void release();
+
+private:
+    int fd_ = -1;
+};
+
+// The name of the group that owns the device; empty when it cannot be told.
+QString owningGroup(const QString& device);
 
 enum class Wake { Input, Deadline, Gone };
 

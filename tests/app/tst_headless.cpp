@@ -2,9 +2,11 @@
 // simulated acceptor in this process behind a stable link: its JSON lines
 // against the acceptor's own tally, and each way it ends.
 #include "acceptorserver.h"
+#include "csvreader.h"
 #include "lockfile.h"
 #include "serial/mscomm.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -15,31 +17,41 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
 namespace {
 
-// The program with its output taken in line by line as it comes.
+// The program with its output taken in line by line as it comes, from its
+// standard output or, given `outputFd`, from what the test reads of that.
 struct Headless
 {
     explicit Headless(const QStringList& arguments, const QString& program = KORA232_HEADLESS,
-                      const QStringList& programArguments = {})
+                      const QStringList& programArguments = {}, int outputFd = -1)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QString::fromLatin1(display));
         process.setProcessEnvironment(env);
+        if (outputFd >= 0)
+            process.setChildProcessModifier([outputFd] { ::dup2(outputFd, STDOUT_FILENO); });
         QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] { takeLines(); });
         process.start(program, programArguments + arguments);
     }
 
-    void takeLines()
+    void takeLines() { take(process.readAllStandardOutput()); }
+
+    void take(const QByteArray& bytes)
     {
-        const QByteArray bytes = process.readAllStandardOutput();
         out += bytes;
         pending += bytes;
         for (qsizetype nl; (nl = pending.indexOf('\n')) >= 0; pending.remove(0, nl + 1)) {
+            if (nl == 0)
+                continue; // the filler of a pipe the test stalled
             QJsonParseError error;
             const QJsonDocument doc = QJsonDocument::fromJson(pending.left(nl), &error);
             const QJsonObject o = doc.object();
@@ -86,6 +98,65 @@ struct Headless
     QList<QJsonObject> lines;
     QStringList badLines;
     QString err;
+};
+
+// Everything from `fd` until its last writer closes it, or a generous while.
+QByteArray readToEnd(int fd, int timeoutMs = 10000)
+{
+    QByteArray got;
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) != 1)
+            continue;
+        char buf[65536];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0)
+            break;
+        got.append(buf, std::max<ssize_t>(n, 0));
+    }
+    return got;
+}
+
+// Fills a pipe, shrunk to one page, with line ends for the reader to skip:
+// whoever writes to it next waits until the test reads.
+void fillPipe(int fd, const QByteArray& filler)
+{
+    ::fcntl(fd, F_SETPIPE_SZ, 4096);
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    while (::write(fd, filler.constData(), size_t(filler.size())) > 0) {
+    }
+    ::fcntl(fd, F_SETFL, flags);
+}
+
+// A pipe for the program's standard output that nobody reads until the
+// test says so.
+struct StalledPipe
+{
+    StalledPipe()
+    {
+        int fds[2] = {-1, -1};
+        if (::pipe2(fds, O_CLOEXEC) == 0)
+            fillPipe(fds[1], "\n");
+        readEnd = fds[0];
+        writeEnd = fds[1];
+    }
+    ~StalledPipe()
+    {
+        ::close(readEnd);
+        closeWriteEnd();
+    }
+    void closeWriteEnd() // once the program has its own
+    {
+        if (writeEnd >= 0)
+            ::close(writeEnd);
+        writeEnd = -1;
+    }
+
+    int readEnd = -1;
+    int writeEnd = -1;
 };
 
 struct Rig
@@ -184,26 +255,147 @@ private slots:
     void aRunThatEndsWritesTheStopLineAndEndsWithStatusZero_data()
     {
         QTest::addColumn<int>("signal"); // 0: --duration ends it
-        QTest::newRow("--duration") << 0;
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::addColumn<bool>("twice"); // 50 ms apart, while a poll waits for no reply
+        QTest::newRow("--duration") << 0 << false;
+        QTest::newRow("SIGTERM") << SIGTERM << false;
+        QTest::newRow("SIGINT") << SIGINT << false;
+        QTest::newRow("SIGHUP") << SIGHUP << false;
+        QTest::newRow("two SIGHUPs during a poll") << SIGHUP << true;
     }
     void aRunThatEndsWritesTheStopLineAndEndsWithStatusZero()
     {
         QFETCH(int, signal);
+        QFETCH(bool, twice);
         Rig rig;
         Headless run(rig.port() + QStringList{"--duration", signal ? "30" : "1.5"});
         QTRY_VERIFY_WITH_TIMEOUT(run.count("link") == 1, 5000);
         const QString lock = lockFileOf(run.process.processId());
         QVERIFY(!lock.isEmpty());
+        if (twice) {
+            rig.sim->setSilent(true);
+            QTRY_VERIFY_WITH_TIMEOUT(run.count("link") == 2, 5000); // no-reply
+        }
         if (signal)
             ::kill(pid_t(run.process.processId()), signal);
+        if (twice) {
+            QTest::qWait(50);
+            ::kill(pid_t(run.process.processId()), signal);
+        }
         QCOMPARE(run.finish(5000), 0);
         QVERIFY2(run.badLines.isEmpty(), qPrintable(run.badLines.join('\n')));
         QCOMPARE(run.lines.last().value("event").toString(), QStringLiteral("stop"));
         QVERIFY(run.lines.last().value("link").toObject().value("good").toInt() >= 1);
         QVERIFY2(!QFileInfo::exists(lock), qPrintable(lock));
+    }
+
+    // Nobody reads the lines for a while: the program polls all the same,
+    // and a stop signal ends it within a second whether the reader comes
+    // back (every line then arrives) or not (status 4).
+    void aStalledReaderHoldsUpNeitherPollingNorTheEnd_data()
+    {
+        QTest::addColumn<bool>("readerComesBack");
+        QTest::addColumn<int>("status");
+        QTest::newRow("the reader comes back") << true << 0;
+        QTest::newRow("the reader never comes back") << false << 4;
+    }
+    void aStalledReaderHoldsUpNeitherPollingNorTheEnd()
+    {
+        QFETCH(bool, readerComesBack);
+        QFETCH(int, status);
+        Rig rig;
+        StalledPipe out;
+        Headless run(rig.port() + QStringList{"--duration", "30"}, KORA232_HEADLESS, {},
+                     out.writeEnd);
+        out.closeWriteEnd();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sim->messagesServed() >= 5, 8000);
+        const QString lock = lockFileOf(run.process.processId());
+        QVERIFY(!lock.isEmpty());
+        ::kill(pid_t(run.process.processId()), SIGTERM);
+        if (readerComesBack)
+            run.take(readToEnd(out.readEnd));
+        QCOMPARE(run.finish(5000), status);
+        QVERIFY2(!QFileInfo::exists(lock), qPrintable(lock));
+        if (readerComesBack) {
+            QVERIFY2(run.badLines.isEmpty(), qPrintable(run.badLines.join('\n')));
+            QCOMPARE(run.lines.first().value("event").toString(), QStringLiteral("start"));
+            QCOMPARE(run.lines.last().value("event").toString(), QStringLiteral("stop"));
+        } else {
+            QVERIFY2(run.err.contains("standard output took too long"), qPrintable(run.err));
+        }
+    }
+
+    void aReaderAWholeQueueBehindEndsTheRunWithStatusFour()
+    {
+        Rig rig;
+        StalledPipe out;
+        qputenv("KORA_OUTPUT_QUEUE_BYTES", "300"); // the start line and a little more
+        Headless run(rig.port() + QStringList{"--duration", "30"}, KORA232_HEADLESS, {},
+                     out.writeEnd);
+        qunsetenv("KORA_OUTPUT_QUEUE_BYTES");
+        out.closeWriteEnd();
+        QCOMPARE(run.finish(10000), 4);
+        QVERIFY2(run.err.contains("lines would have been lost; stopping"), qPrintable(run.err));
+    }
+
+    void aFullDiskEndsTheRunWithStatusFour_data()
+    {
+        QTest::addColumn<QString>("shell"); // runs the program as "$0" "$@"
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("standard output")
+            << "\"$0\" \"$@\" >/dev/full" << QStringList{}
+            << "cannot write to standard output: No space left on device; stopping";
+        QTest::newRow("the log") << "\"$0\" \"$@\"" << QStringList{"--log", "/dev/full"}
+                                 << "logging stopped: /dev/full: No space left on device";
+    }
+    void aFullDiskEndsTheRunWithStatusFour()
+    {
+        QFETCH(QString, shell);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        Rig rig;
+        Headless run(rig.port() + QStringList{"--duration", "1.5"} + arguments,
+                     QStringLiteral("bash"), {"-c", shell, QStringLiteral(KORA232_HEADLESS)});
+        QCOMPARE(run.finish(), 4);
+        QVERIFY2(run.err.contains("kora232-headless: " + message), qPrintable(run.err));
+        if (arguments.isEmpty())
+            return;
+        // A log that fails leaves polling to go on to the end of the run.
+        const QList<QJsonObject> failed = run.events("log-failed");
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed[0].value("reason").toString(),
+                 QStringLiteral("/dev/full: No space left on device"));
+        QCOMPARE(run.lines.last().value("event").toString(), QStringLiteral("stop"));
+        QVERIFY(run.lines.last().value("link").toObject().value("polls").toInt() >= 5);
+    }
+
+    void aStalledLogReaderDelaysRowsWithoutLosingThem()
+    {
+        Rig rig;
+        const QString log = rig.dir.filePath(QStringLiteral("log"));
+        const QByteArray fifo = QFile::encodeName(log);
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const int filler = ::open(fifo.constData(), O_WRONLY | O_CLOEXEC);
+        fillPipe(filler, "\r\n");
+        ::close(filler);
+        Headless run(rig.port() + QStringList{"--duration", "30", "--log", log});
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sim->messagesServed() >= 10, 8000);
+        ::kill(pid_t(run.process.processId()), SIGTERM);
+        QList<QStringList> rows = parseCsv(QString::fromUtf8(readToEnd(reader)));
+        ::close(reader);
+        QCOMPARE(run.finish(5000), 0);
+        QCOMPARE(run.count("log-failed"), 0);
+
+        rows.removeAll(QStringList{QString()}); // the filler
+        QCOMPARE(rows.value(0).value(0), QStringLiteral("time"));
+        QCOMPARE(rows.value(1).value(1), QStringLiteral("start"));
+        QCOMPARE(rows.last().value(1), QStringLiteral("stop"));
+        const int polls = run.lines.last().value("link").toObject().value("polls").toInt();
+        QVERIFY(polls >= 10);
+        QCOMPARE(rows.size(), polls + 3);
+        for (int i = 1; i <= polls; ++i)
+            QCOMPARE(rows[i + 1].value(2).toInt(), i);
     }
 
     void standardOutputClosingEndsTheRunWithStatusZero_data()
@@ -253,11 +445,11 @@ private slots:
         usage("two ports, none chosen", {"--port", "1=/a", "--port", "2=/b"}, "--port-number");
         usage("unknown option", {"--demo"}, "Unknown option 'demo'");
         usage("log that cannot be opened", {"--log", "/nonexistent-kora232/x.csv"},
-              "cannot open the log /nonexistent-kora232/x.csv");
+              "cannot log to /nonexistent-kora232/x.csv: No such file or directory");
         QTest::newRow("no such device") << QStringList{"--port", "1=/nonexistent-kora232"} << 3
                                         << "Error 8010: Port 1 (/nonexistent-kora232) cannot";
         QTest::newRow("not a serial port") << QStringList{"--port", "1=/dev/null"} << 3
-                                           << "Error 8002: Port 1 (/dev/null) is not a serial port";
+                                           << "Error 8006: Port 1 (/dev/null) is not a serial port";
         QTest::newRow("in use") << QStringList{} << 3 << "is in use by another program";
     }
     void aRunThatCannotStartEndsWithItsStatus()
@@ -297,6 +489,8 @@ private slots:
                                                "--duration <SECONDS>",
                                                "--until-bills <N>",
                                                "--log <FILE>",
+                                               "log-failed",
+                                               "; 4 when lines or",
                                                "USB adapters"};
     }
     void helpAndVersion()

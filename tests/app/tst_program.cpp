@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -125,13 +128,16 @@ private slots:
     void aStopSignalClosesThePortAndEndsWithStatusZero_data()
     {
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::addColumn<bool>("twice"); // 50 ms apart, while a poll waits for no reply
+        QTest::newRow("SIGTERM") << SIGTERM << false;
+        QTest::newRow("SIGINT") << SIGINT << false;
+        QTest::newRow("SIGHUP") << SIGHUP << false;
+        QTest::newRow("two SIGHUPs during a poll") << SIGHUP << true;
     }
     void aStopSignalClosesThePortAndEndsWithStatusZero()
     {
         QFETCH(int, signal);
+        QFETCH(bool, twice);
         QTemporaryDir dir;
         kora::sim::ServerOptions o;
         o.symlink = dir.filePath(QStringLiteral("acceptor")).toStdString();
@@ -142,12 +148,52 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(sim.messagesServed() >= 2, 10000);
         const QString lock = lockFileOf(program.processId());
         QVERIFY(!lock.isEmpty());
+        if (twice) {
+            sim.setSilent(true);
+            const auto served = sim.messagesServed();
+            QTRY_VERIFY_WITH_TIMEOUT(sim.messagesServed() >= served + 2, 5000);
+        }
 
         ::kill(pid_t(program.processId()), signal);
+        if (twice) {
+            QTest::qWait(50);
+            ::kill(pid_t(program.processId()), signal);
+        }
         QVERIFY(program.waitForFinished(5000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
         QVERIFY2(!QFileInfo::exists(lock), qPrintable(lock));
+    }
+
+    // The reader of a log pipe takes a few rows and goes away: logging
+    // stops, polling goes on, and the run's status tells of the rows lost.
+    void aLogReaderThatGoesAwayStopsLoggingNotTheProgram()
+    {
+        QTemporaryDir dir;
+        kora::sim::ServerOptions o;
+        o.symlink = dir.filePath(QStringLiteral("acceptor")).toStdString();
+        kora::sim::AcceptorServer sim(o);
+        const QString log = dir.filePath(QStringLiteral("log"));
+        QCOMPARE(::mkfifo(QFile::encodeName(log).constData(), 0600), 0);
+        const int reader =
+            ::open(QFile::encodeName(log).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QProcess program;
+        program.start(QStringLiteral(KORA232), {"--port", "1=" + QString::fromStdString(o.symlink),
+                                                "--log", log, "--start", "--quit-after", "2500"});
+        qsizetype read = 0;
+        char buf[300];
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (read += std::max<ssize_t>(0, ::read(reader, buf, size_t(300 - read)))) >= 300, 10000);
+        ::close(reader);
+        const auto served = sim.messagesServed();
+
+        QVERIFY(program.waitForFinished(15000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 4);
+        QVERIFY(sim.messagesServed() >= served + 5);
+        const QString err = QString::fromLocal8Bit(program.readAllStandardError());
+        QVERIFY2(err.contains("kora232: the log is incomplete: " + log + ": Broken pipe"),
+                 qPrintable(err));
     }
 
     void helpListsTheSessionOptions()

@@ -5,6 +5,10 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kora;
 using namespace std::chrono_literals;
@@ -28,6 +32,47 @@ void writeFile(const QString& path, const QByteArray& bytes)
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(bytes);
 }
+
+OutputQueue::Clock::time_point soon()
+{
+    return OutputQueue::Clock::now() + 5s;
+}
+
+// A FIFO with its reader open, the pipe shrunk to one page so that a few
+// rows fill it.
+struct Fifo
+{
+    Fifo()
+    {
+        if (::mkfifo(path.c_str(), 0600) == 0)
+            reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        ::fcntl(reader, F_SETPIPE_SZ, 4096);
+    }
+    ~Fifo() { closeReader(); }
+    void closeReader()
+    {
+        if (reader >= 0)
+            ::close(reader);
+        reader = -1;
+    }
+    // Reads until `lines` line ends came, or a generous while.
+    QByteArray readLines(int lines) const
+    {
+        QByteArray got;
+        const auto end = OutputQueue::Clock::now() + 10s;
+        while (got.count('\n') < lines && OutputQueue::Clock::now() < end) {
+            pollfd p{reader, POLLIN, 0};
+            char buf[4096];
+            if (::poll(&p, 1, 50) == 1 && (p.revents & POLLIN))
+                got.append(buf, std::max<ssize_t>(0, ::read(reader, buf, sizeof buf)));
+        }
+        return got;
+    }
+
+    QTemporaryDir dir;
+    std::string path = dir.filePath("fifo").toStdString();
+    int reader = -1;
+};
 
 } // namespace
 
@@ -53,7 +98,7 @@ private slots:
         std::string why;
         QVERIFY2(log.open(path.toStdString(), &why), why.c_str());
         QVERIFY(log.write(row(fields)));
-        log.close();
+        QVERIFY(log.finish(soon()));
         QCOMPARE(readCsvFile(path), (QList<QStringList>{Header, fields}));
     }
 
@@ -75,6 +120,7 @@ private slots:
         SessionLog log;
         QVERIFY(log.open(path.toStdString(), nullptr));
         QVERIFY(log.write(row({"new", "row"})));
+        QVERIFY(log.finish(soon()));
         const QList<QStringList> read = readCsvFile(path);
         QCOMPARE(read.size(), records);
         QCOMPARE(read.last(), (QStringList{"new", "row"}));
@@ -97,15 +143,64 @@ private slots:
         QVERIFY(!log.isOpen());
     }
 
-    void aFullDeviceFailsTheFirstWriteOnceAndClosesTheLog()
+    void aFailedWriteClosesTheLogAndSaysWhyOnce_data()
     {
+        QTest::addColumn<bool>("full"); // else a pipe whose reader went away
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a full device") << true << "No space left on device";
+        QTest::newRow("a reader gone") << false << "Broken pipe";
+    }
+    void aFailedWriteClosesTheLogAndSaysWhyOnce()
+    {
+        QFETCH(bool, full);
+        QFETCH(QString, reason);
+        Fifo fifo;
+        const std::string path = full ? "/dev/full" : fifo.path;
         SessionLog log;
-        QVERIFY(log.open("/dev/full", nullptr));
-        QVERIFY(!log.write(row({"a"})));
+        QVERIFY(log.open(path, nullptr));
+        fifo.closeReader();
+        QVERIFY(log.write(row({"a"}))); // queued; the failure comes after
+        QVERIFY(!log.finish(soon()));
         QCOMPARE(QString::fromStdString(log.failure()),
-                 QStringLiteral("/dev/full: No space left on device"));
+                 QString::fromStdString(path) + ": " + reason);
         QVERIFY(!log.isOpen());
         QVERIFY(!log.write(row({"b"})));
+    }
+
+    // Each write returns at once while the reader takes nothing; once it
+    // reads again, every row arrives, in order.
+    void aStalledReaderDelaysRowsWithoutLosingThem()
+    {
+        Fifo fifo;
+        SessionLog log;
+        QVERIFY(log.open(fifo.path, nullptr));
+        const int rows = 200; // some 20 KiB, five times the pipe
+        for (int i = 1; i <= rows; ++i)
+            QVERIFY(log.write(row({QString::number(i), QString(90, 'x')})));
+        QTest::qWait(200);
+        const QList<QStringList> read = parseCsv(QString::fromUtf8(fifo.readLines(rows + 1)));
+        QVERIFY(log.finish(soon()));
+        QCOMPARE(read.size(), rows + 1);
+        QCOMPARE(read.first(), Header);
+        for (int i = 1; i <= rows; ++i)
+            QCOMPARE(read[i].first().toInt(), i);
+    }
+
+    void aReaderAQueueBehindFailsTheLogRatherThanLoseRowsQuietly()
+    {
+        qputenv("KORA_OUTPUT_QUEUE_BYTES", "2000");
+        Fifo fifo;
+        SessionLog log;
+        QVERIFY(log.open(fifo.path, nullptr));
+        qunsetenv("KORA_OUTPUT_QUEUE_BYTES");
+        int written = 0;
+        while (written < 1000 && log.write(row({QString(90, 'x')})))
+            ++written;
+        QVERIFY2(written < 1000, "never refused");
+        QVERIFY2(QString::fromStdString(log.failure())
+                     .endsWith("nobody took the last 2000 bytes; later rows would have been lost"),
+                 log.failure().c_str());
+        QVERIFY(!log.isOpen());
     }
 
     void statisticsCountOutcomesAndTimeReplies()

@@ -1,6 +1,7 @@
 // One program per device: a second opener is told the device is in use,
-// whatever path it takes and whoever it runs as, and a path that leads to no
-// terminal is told so in plain words. Runs itself as the other program.
+// whatever path it takes and whoever it runs as, root included, and leaves
+// the holder's exclusive open as it was; a path that leads to no terminal is
+// told so in plain words. Runs itself as the other program.
 #include "ptypair.h"
 #include "serial/mscomm.h"
 
@@ -11,7 +12,10 @@
 #include <QTest>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <grp.h>
 #include <memory>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +41,16 @@ QString tryOpen(std::unique_ptr<MSComm>& comm, const QString& device)
 QString inUse(const QString& device)
 {
     return QStringLiteral("Error 8010: Port 1 (%1) is in use by another program").arg(device);
+}
+
+// Whether the terminal's holder has it for itself alone (TIOCEXCL).
+bool isExclusive(const QString& device)
+{
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int exclusive = 0;
+    const bool asked = fd >= 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0;
+    ::close(fd);
+    return asked && exclusive;
 }
 
 // The other program: `--try DEVICE` prints what opening gave; `--hold DEVICE`
@@ -122,10 +136,35 @@ private slots:
             result = tryOpen(contender, path);
         }
         QCOMPARE(result, inUse(path));
+        // Root opens a terminal held exclusively all the same, so a refused
+        // root program must not end the holder's exclusive use on its way out.
+        QVERIFY2(isExclusive(pty.device), "the holder lost its exclusive open");
         if (holderIsOther) {
             other.kill();
             other.waitForFinished();
         }
+    }
+
+    void aUserWithoutPermissionIsToldTheGroupToJoin()
+    {
+        if (::geteuid() != 0)
+            QSKIP("switching to an unprivileged user needs root");
+        PtyPair pty;
+        QTemporaryDir dir;
+        const QString program = runnableCopy(dir);
+        ::chmod(QFile::encodeName(pty.device).constData(), 0660);
+        QProcess other;
+        other.start(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                                program, "--try", pty.device});
+        QVERIFY(other.waitForFinished(5000));
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(pty.device).constData(), &st), 0);
+        const QString group = QString::fromLocal8Bit(::getgrgid(st.st_gid)->gr_name);
+        QCOMPARE(QString::fromLocal8Bit(other.readAllStandardOutput()).trimmed(),
+                 QStringLiteral("Error 8010: Port 1 (%1) cannot be opened: permission denied "
+                                "(the user needs to be in the group %2, which owns the device: "
+                                "sudo usermod -aG %2 \"$USER\", then log in again)")
+                     .arg(pty.device, group));
     }
 
     void aKilledHolderLeavesTheDeviceFree()
@@ -163,7 +202,7 @@ private slots:
         }
         std::unique_ptr<MSComm> comm;
         QCOMPARE(tryOpen(comm, path),
-                 QStringLiteral("Error 8002: Port 1 (%1) is not a serial port").arg(path));
+                 QStringLiteral("Error 8006: Port 1 (%1) is not a serial port").arg(path));
     }
 };
 

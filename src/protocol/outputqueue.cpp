@@ -1,0 +1,175 @@
+#include "protocol/outputqueue.h"
+
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+namespace kora {
+
+namespace {
+
+// The queues destroyed with text still to write, so that the program's end
+// can wait for them and know whether all of it got out.
+struct Tally
+{
+    std::mutex m;
+    std::condition_variable settled;
+    int busy = 0;
+    bool lost = false;
+};
+
+// Never destroyed: a writer may still finish while the program exits.
+Tally& tally()
+{
+    static Tally* const t = new Tally;
+    return *t;
+}
+
+} // namespace
+
+struct OutputQueue::Shared
+{
+    std::mutex m;
+    std::condition_variable wake;    // text queued, or the owner gone
+    std::condition_variable written; // the queue emptied, or a write failed
+    std::string queued;              // not yet taken by the writer
+    std::size_t inFlight = 0;        // taken, not yet written
+    int fd = -1;
+    bool ownsFd = false;
+    int error = 0;
+    bool overflowed = false;
+    bool letGo = false;   // the owner is gone
+    bool tallied = false; // let go with text left: counted in the tally
+    bool done = false;    // the writer has ended
+
+    bool empty() const { return queued.empty() && inFlight == 0; }
+    void writeOut();
+    void finish(std::unique_lock<std::mutex>& lock);
+};
+
+void OutputQueue::Shared::writeOut()
+{
+    outputfd::blockSignalsInThisThread();
+    std::unique_lock lock(m);
+    for (;;) {
+        wake.wait(lock, [this] { return !queued.empty() || letGo; });
+        if (queued.empty())
+            break;
+        // All that is waiting leaves in one write: a stalled reader that
+        // comes back takes it in as few wake-ups as its pipe allows.
+        std::string chunk;
+        chunk.swap(queued);
+        inFlight = chunk.size();
+        lock.unlock();
+        const int failed = outputfd::writeAll(fd, chunk);
+        lock.lock();
+        inFlight = 0;
+        if (failed) {
+            error = failed;
+            queued.clear();
+        }
+        written.notify_all();
+        if (failed)
+            break;
+    }
+    finish(lock);
+}
+
+void OutputQueue::Shared::finish(std::unique_lock<std::mutex>& lock)
+{
+    done = true;
+    written.notify_all();
+    const bool wasTallied = tallied;
+    const bool lostText = error != 0;
+    lock.unlock();
+    if (ownsFd)
+        outputfd::close(fd);
+    if (!wasTallied)
+        return;
+    Tally& t = tally();
+    const std::lock_guard guard(t.m);
+    --t.busy;
+    t.lost = t.lost || lostText;
+    t.settled.notify_all();
+}
+
+std::size_t OutputQueue::DefaultBound()
+{
+    constexpr std::size_t EightMiB = std::size_t{8} << 20;
+    const char* text = std::getenv("KORA_OUTPUT_QUEUE_BYTES");
+    if (!text || !*text)
+        return EightMiB;
+    char* end = nullptr;
+    const unsigned long long bytes = std::strtoull(text, &end, 10);
+    return *end == '\0' && bytes > 0 ? static_cast<std::size_t>(bytes) : EightMiB;
+}
+
+OutputQueue::OutputQueue(int fd, bool ownsFd, std::size_t bound)
+    : shared_(std::make_shared<Shared>()), bound_(bound)
+{
+    shared_->fd = fd;
+    shared_->ownsFd = ownsFd;
+    // Detached from the start: a writer stuck on a reader that never reads
+    // must not hold up the program's end.
+    std::thread([shared = shared_] { shared->writeOut(); }).detach();
+}
+
+OutputQueue::~OutputQueue()
+{
+    Shared& s = *shared_;
+    const std::lock_guard lock(s.m);
+    s.letGo = true;
+    if (!s.done && !s.empty()) {
+        s.tallied = true;
+        Tally& t = tally();
+        const std::lock_guard guard(t.m);
+        ++t.busy;
+    }
+    s.wake.notify_one();
+}
+
+bool OutputQueue::push(std::string_view text)
+{
+    Shared& s = *shared_;
+    const std::lock_guard lock(s.m);
+    if (s.error || s.overflowed)
+        return false;
+    if (s.queued.size() + s.inFlight + text.size() > bound_) {
+        s.overflowed = true;
+        return false;
+    }
+    s.queued.append(text);
+    s.wake.notify_one();
+    return true;
+}
+
+int OutputQueue::error() const
+{
+    const std::lock_guard lock(shared_->m);
+    return shared_->error;
+}
+
+bool OutputQueue::overflowed() const
+{
+    const std::lock_guard lock(shared_->m);
+    return shared_->overflowed;
+}
+
+bool OutputQueue::drain(Clock::time_point deadline)
+{
+    Shared& s = *shared_;
+    std::unique_lock lock(s.m);
+    s.written.wait_until(lock, deadline, [&s] { return s.error || s.empty(); });
+    return !s.error && s.empty();
+}
+
+bool OutputQueue::Settle(Clock::time_point deadline)
+{
+    Tally& t = tally();
+    std::unique_lock lock(t.m);
+    t.settled.wait_until(lock, deadline, [&t] { return t.busy == 0; });
+    return t.busy == 0 && !t.lost;
+}
+
+} // namespace kora
