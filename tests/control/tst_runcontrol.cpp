@@ -262,6 +262,41 @@ private slots:
         QCOMPARE(app.port->calls, QStringList({"open 1", "reopen 1", "reopen 1", "reopen 1"}));
     }
 
+    void aLostDeviceBackButHeldByAnotherProgramIsSaidOnce()
+    {
+        FakeApp app;
+        app.window->cmdStartStop()->click();
+        app.tick();
+        app.port->loseDevice();
+        app.port->heldByAnother = true;
+        for (int i = 0; i < 3; ++i)
+            app.tick();
+        const auto boxes = app.window->findChildren<QMessageBox*>("portHeld");
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes.first()->text(),
+                 QStringLiteral("Port 1 (fake) is back but in use by another program"));
+        QCOMPARE(app.window->state().StartStop, Byte{1});
+        app.port->heldByAnother = false;
+        app.tick();
+        QVERIFY(app.port->isOpen());
+    }
+
+    void afterAReconnectNoOrderGoesOutUntilTheNewDeviceReportsEscrow()
+    {
+        FakeApp app;
+        app.window->cmdStartStop()->click();
+        app.tick();
+        app.window->state().Escrowed = 1; // the old device's last word
+        app.port->loseDevice();
+        app.port->refuse = true;
+        app.tick();
+        QCOMPARE(app.window->state().HostMsg(5), Byte{0x30}); // to no device: it is away
+        app.port->refuse = false;
+        app.tick();
+        QVERIFY(app.port->isOpen());
+        QCOMPARE(app.window->state().HostMsg(5), Byte{0x10});
+    }
+
     void aFarEndThatGoesAndComesBackShowsFailedRowsThenPollsTheSameDeviceAgain()
     {
         SecondAcceptor eight;

@@ -57,7 +57,8 @@ public:
             std::this_thread::sleep_until(deadline);
     }
 
-    bool refuse = false; // open and reopen fail as for a missing device
+    bool refuse = false;   // open and reopen fail as for a missing device
+    bool heldByAnother = false; // they fail as for a device another program holds
     QStringList calls;   // "open 1", "reopen 1", in order
     int number = 0;
     int openedNumber = 0;
@@ -69,6 +70,10 @@ private:
     void openAs(const char* how, int n)
     {
         calls << QStringLiteral("%1 %2").arg(QLatin1String(how)).arg(n);
+        if (heldByAnother)
+            throw SerialError(
+                DeviceUnavailable,
+                QStringLiteral("Port %1 (fake) is in use by another program").arg(n));
         if (refuse)
             throw SerialError(DeviceUnavailable,
                               QStringLiteral("Port %1 (fake) cannot be opened: no device").arg(n));
