@@ -1,0 +1,136 @@
+// What a poll's log row and the session record say, word for word: the
+// header, a poll row's columns, the events of every frame read.
+#include "csvreader.h"
+#include "hexbytes.h"
+#include "protocol/pollreport.h"
+#include "protocol/sessionrecord.h"
+#include "replyframes.h"
+#include "startedstate.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kora;
+
+namespace {
+
+FrameNote note(const QString& hex, FrameRole role, CountReason reason, int bill, long count = 0,
+               long total = 0)
+{
+    FrameNote n;
+    setBytes(n.frame.bytes, hex);
+    n.frame.role = role;
+    n.count = {reason, bill, reason == CountReason::Repeat};
+    n.billCount = count;
+    n.total = total;
+    return n;
+}
+
+// A poll whose answer repeated a stacked report, with a counted bill read
+// before the host message and an idle frame with the other bit.
+PollNotes busyPoll()
+{
+    PollNotes notes;
+    notes.frames = {
+        note(replyHex(1, 0x10, 5), FrameRole::Early, CountReason::Counted, 5, 2, 7),
+        note(replyHex(1, 0x01), FrameRole::OtherBit, CountReason::NotStacked, 0),
+        note(replyHex(0, 0x10, 3), FrameRole::Answer, CountReason::Repeat, 3),
+    };
+    return notes;
+}
+
+} // namespace
+
+class PollReportTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void theHeaderNamesTheColumnsInOrder()
+    {
+        QCOMPARE(SessionLog::CsvLine(SessionLog::Columns()),
+                 std::string("time,kind,poll,outcome,host,reply,reply_ms,flags,events\r\n"));
+    }
+
+    void aPollsEventsNameEveryFrameReadAndWhatItDid()
+    {
+        RunState s = startedState();
+        s.HostMsg(5) = 0x30;
+        QCOMPARE(QString::fromStdString(PollEvents(s, busyPoll())),
+                 "frame before the host message " + replyHex(1, 0x10, 5) +
+                     ": bill 5 stacked, counted, count 2, total 7, frame with the other bit " +
+                     replyHex(1, 0x01) +
+                     ": read, bill 3 stacked, not counted: repeat, stack order sent");
+    }
+
+    void aPollRowGivesEachColumnItsValue_data()
+    {
+        QTest::addColumn<int>("nrFlag");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("good") << 0 << "good" << "02 0B 20 10 10 18 41 01 03 03 70 ";
+        QTest::newRow("no reply") << 1 << "no-reply" << "";
+        QTest::newRow("checksum") << 2 << "checksum" << "02 0B 20 10 10 18 41 01 03 03 70 ";
+    }
+    void aPollRowGivesEachColumnItsValue()
+    {
+        QFETCH(int, nrFlag);
+        QFETCH(QString, outcome);
+        QFETCH(QString, reply);
+        RunState s = startedState();
+        s.NRFlag = nrFlag;
+        setBytes(s.HostMsg, QStringLiteral("02 08 10 7F 10 00 03 77"));
+        setBytes(s.AcceptorMsg, QStringLiteral("02 0B 20 10 10 18 41 01 03 03 70"));
+        s.Stacked = s.Cassette = 1;
+        PollTiming t;
+        t.replied = t.sent + std::chrono::microseconds(12345);
+        const std::vector<std::string> row = PollRow(s, t, 42, "bill 3 stacked");
+        QVERIFY(QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\dT[\d:.]{12}[+-]\d\d:\d\d$)"))
+                    .match(QString::fromStdString(row[0]))
+                    .hasMatch());
+        QStringList values;
+        for (auto v = row.begin() + 1; v != row.end(); ++v)
+            values << QString::fromStdString(*v);
+        QCOMPARE(values,
+                 QStringList({"poll", "42", outcome, "02 08 10 7F 10 00 03 77 ", reply, "12.3",
+                              "Stacked Cassette", "bill 3 stacked"}));
+    }
+
+    void theRecordWritesAStartRowAPollRowAndAStopRow()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("log.csv"));
+        RunState s = startedState();
+        setBytes(s.HostMsg, QStringLiteral("02 08 10 7F 10 00 03 77"));
+        {
+            SessionRecord record;
+            std::string why;
+            QVERIFY(record.openLog(path.toStdString(), &why));
+            record.start("port 1 (fake), 9600, E, 7, 1");
+            record.deviceLost("gone");
+            record.reconnected();
+            s.NRFlag = 1;
+            record.poll(s, {});
+            record.stop("bill 1=0 total=0");
+            QCOMPARE(record.polls(), 1L);
+            // Rows leave through a queue of their own: let them all out.
+            QVERIFY(record.log().finish(OutputQueue::Clock::now() + std::chrono::seconds(5)));
+        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QList<QStringList> rows = parseCsv(QString::fromUtf8(file.readAll()));
+        QCOMPARE(rows.size(), 4);
+        for (QStringList& row : rows.mid(1))
+            QVERIFY(!row.first().isEmpty());
+        QCOMPARE(rows[1].mid(1), QStringList({"start", "0", "", "", "", "", "", "port 1 (fake), 9600, E, 7, 1"}));
+        QCOMPARE(rows[2].mid(1, 4), QStringList({"poll", "1", "no-reply", "02 08 10 7F 10 00 03 77 "}));
+        QCOMPARE(rows[2].last(), QStringLiteral("device lost: gone, reconnected"));
+        QCOMPARE(rows[3].mid(1, 2), QStringList({"stop", "1"}));
+        QVERIFY(rows[3].last().startsWith(QLatin1String("bill 1=0 total=0; polls 1,")));
+    }
+};
+
+QTEST_APPLESS_MAIN(PollReportTest)
+#include "tst_pollreport.moc"
