@@ -39,6 +39,24 @@ QString describeRun()
            numberingForOneRun();
 }
 
+// An option of two words: `value` is true for the first; false, and why, for
+// any other word.
+bool readChoice(const QCommandLineParser& p, const QCommandLineOption& option,
+                std::array<const char*, 2> words, bool& value, QString* why)
+{
+    if (!p.isSet(option))
+        return true;
+    const QString given = p.value(option);
+    if (given != QLatin1String(words[0]) && given != QLatin1String(words[1])) {
+        *why = QStringLiteral("--%1 %2: must be %3 or %4")
+                   .arg(option.names().constFirst(), given, QLatin1String(words[0]),
+                        QLatin1String(words[1]));
+        return false;
+    }
+    value = given == QLatin1String(words[0]);
+    return true;
+}
+
 struct Options
 {
     QCommandLineParser parser;
@@ -58,6 +76,10 @@ struct Options
     QCommandLineOption escrow{QStringLiteral("escrow"),
                               QStringLiteral("Escrow mode on or off (on)."),
                               QStringLiteral("on|off")};
+    QCommandLineOption escrowAction{
+        QStringLiteral("escrow-action"),
+        QStringLiteral("Orders each escrowed bill stacked or returned (stack)."),
+        QStringLiteral("stack|return")};
     QCommandLineOption duration{QStringLiteral("duration"),
                                 QStringLiteral("Ends the run after SECONDS."),
                                 QStringLiteral("SECONDS")};
@@ -73,7 +95,8 @@ struct Options
     Options()
     {
         parser.setApplicationDescription(describeRun());
-        parser.addOptions({port, portNumber, pollRate, bills, escrow, duration, untilBills, log});
+        parser.addOptions(
+            {port, portNumber, pollRate, bills, escrow, escrowAction, duration, untilBills, log});
     }
 };
 
@@ -122,14 +145,9 @@ bool readRun(const Options& o, HeadlessPlan& plan, QString* why)
     }
     if (p.isSet(o.bills) && !ParseBillList(p.value(o.bills), plan.bills, why))
         return false;
-    if (p.isSet(o.escrow)) {
-        const QString value = p.value(o.escrow);
-        if (value != QLatin1String("on") && value != QLatin1String("off")) {
-            *why = QStringLiteral("--escrow %1: must be on or off").arg(value);
-            return false;
-        }
-        plan.escrow = value == QLatin1String("on");
-    }
+    if (!readChoice(p, o.escrow, {"on", "off"}, plan.escrow, why) ||
+        !readChoice(p, o.escrowAction, {"stack", "return"}, plan.stackEscrowed, why))
+        return false;
     if (p.isSet(o.duration)) {
         bool ok = false;
         const double s = p.value(o.duration).toDouble(&ok);

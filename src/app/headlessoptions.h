@@ -16,6 +16,7 @@ struct HeadlessPlan
     int pollRateMs = 100;
     std::array<bool, 7> bills{true, true, true, true, true, true, true}; // bills 1-7 enabled
     bool escrow = true;
+    bool stackEscrowed = true; // else an escrowed bill is ordered returned
     std::optional<int> durationMs;  // ends the run after this long
     std::optional<long> untilBills; // ends the run once this many bills are counted
     QString logPath;                // the CSV session log; empty for none

@@ -24,6 +24,25 @@ std::string jsonArray(const std::vector<std::string>& items)
     return out + "]";
 }
 
+// The acceptance figures: the totals, and each denomination that came.
+std::string billsJson(const BillFigures& figures)
+{
+    JsonObject bills;
+    for (const auto& [name, value] : figures.fields())
+        bills.raw(name, value.empty() ? "null" : value);
+    JsonObject each;
+    for (int n = 1; n <= 7; ++n)
+        if (const BillFigures::Row& r = figures.of(n); r.inserted > 0)
+            each.raw(std::to_string(n), JsonObject()
+                                            .number("inserted", r.inserted)
+                                            .number("stacked", r.stacked)
+                                            .number("returned", r.returned)
+                                            .number("rejected", r.rejected)
+                                            .number("other", r.other)
+                                            .str());
+    return bills.raw("per_bill", each.str()).str();
+}
+
 } // namespace
 
 HeadlessRun::HeadlessRun(std::unique_ptr<SerialPort> port, HeadlessPlan plan, int outputFd)
@@ -38,6 +57,7 @@ HeadlessRun::HeadlessRun(std::unique_ptr<SerialPort> port, HeadlessPlan plan, in
         if (!plan_.bills[static_cast<std::size_t>(n - 1)])
             engine_.ToggleBill(n);
     engine_.SetEscrowMode(plan_.escrow);
+    engine_.SetEscrowAction(plan_.stackEscrowed);
     engine_.counts = [this] { return counts_; };
     engine_.pollTimer()->setInterval(plan_.pollRateMs);
 
@@ -52,6 +72,7 @@ void HeadlessRun::connectEngine()
     // A reader that died is noticed at each tick even when no event is due.
     connect(&engine_, &SessionEngine::ticked, this, [this] { outputEnded(); });
     connect(&engine_, &SessionEngine::polled, this, &HeadlessRun::showPoll);
+    connect(&engine_, &SessionEngine::billEnded, this, &HeadlessRun::reportBill);
     connect(&engine_, &SessionEngine::deviceLost, this, [this](const QString& reason) {
         say(QStringLiteral("%1; trying the same device again at each poll").arg(reason));
         emitEvent(event("lost"));
@@ -92,6 +113,9 @@ std::optional<int> HeadlessRun::begin()
         return 3;
     }
     running_ = true;
+    if (!plan_.stackEscrowed && !plan_.escrow)
+        say(QStringLiteral("with escrow mode off the acceptor stacks each bill on its own: "
+                           "nothing will be returned"));
 
     std::vector<std::string> bills;
     for (int n = 1; n <= 7; ++n)
@@ -137,6 +161,18 @@ void HeadlessRun::countBill(int bill)
                   .number("total", total_));
     if (plan_.untilBills && total_ >= *plan_.untilBills)
         stopPolling();
+}
+
+void HeadlessRun::reportBill(const BillCycle& cycle)
+{
+    JsonObject line = event("bill");
+    if (cycle.bill)
+        line.number("bill", cycle.bill);
+    else
+        line.raw("bill", "null");
+    emitEvent(line.text("outcome", OutcomeWord(cycle.outcome))
+                  .flag("counted", cycle.count.counted())
+                  .number("ms", cycle.duration.count()));
 }
 
 void HeadlessRun::reportFrame(const FrameNote& note)
@@ -229,8 +265,11 @@ int HeadlessRun::end()
     JsonObject link;
     for (const auto& [name, value] : engine_.record().stats().fields(LinkStats::Clock::now()))
         link.raw(name, value.empty() ? "null" : value);
-    out_.write(
-        event("stop").raw("counts", counts.str()).number("total", total_).raw("link", link.str()));
+    out_.write(event("stop")
+                   .raw("counts", counts.str())
+                   .number("total", total_)
+                   .raw("link", link.str())
+                   .raw("bills", billsJson(engine_.figures())));
     return FinishOutput(out_, engine_.record().log());
 }
 

@@ -42,6 +42,7 @@ private:
     void showPoll(const PollNotes& notes);
     void countBill(int bill);
     void reportFrame(const FrameNote& note);
+    void reportBill(const BillCycle& cycle);
     void reportOutcome();
     void reportFlags();
     void emitEvent(JsonObject line);

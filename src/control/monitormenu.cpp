@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QActionGroup>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -25,6 +26,7 @@ MonitorMenu::MonitorMenu(Kora232& window, SessionRecord& sessionRecord)
         contextMenu->addAction(QStringLiteral("Stop logging"), this, &MonitorMenu::stopLogging);
     contextMenu->addSeparator();
     contextMenu->addAction(QStringLiteral("Link statistics…"), this, &MonitorMenu::showStatistics);
+    addEscrowActions();
     contextMenu->addAction(QStringLiteral("Copy history"), this, &MonitorMenu::copyHistory);
     connect(contextMenu, &QMenu::aboutToShow, this, [this] {
         logTo->setEnabled(!record.logging());
@@ -33,6 +35,24 @@ MonitorMenu::MonitorMenu(Kora232& window, SessionRecord& sessionRecord)
 
     w.frmMonitor()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(w.frmMonitor(), &QWidget::customContextMenuRequested, this, &MonitorMenu::popUp);
+}
+
+// What an escrowed bill is ordered, one of two, stacked from start-up.
+void MonitorMenu::addEscrowActions()
+{
+    contextMenu->addSeparator();
+    auto* group = new QActionGroup(this);
+    for (const bool stack : {true, false}) {
+        QAction* action = contextMenu->addAction(stack ? QStringLiteral("Stack escrowed bills")
+                                                       : QStringLiteral("Return escrowed bills"));
+        action->setCheckable(true);
+        action->setChecked(w.state().Allow == (stack ? 1 : 0));
+        action->setObjectName(stack ? QStringLiteral("stackEscrowed")
+                                    : QStringLiteral("returnEscrowed"));
+        group->addAction(action);
+        connect(action, &QAction::triggered, this,
+                [this, stack] { w.engine().SetEscrowAction(stack); });
+    }
 }
 
 void MonitorMenu::popUp(const QPoint& at)
@@ -70,7 +90,7 @@ void MonitorMenu::stopLogging()
 void MonitorMenu::showStatistics()
 {
     if (!statistics)
-        statistics = new LinkStatsView(record.stats(), &w);
+        statistics = new LinkStatsView(record.stats(), w.engine().figures(), &w);
     statistics->show();
     statistics->raise();
 }

@@ -36,6 +36,7 @@ public:
 
 private:
     void popUp(const QPoint& at);
+    void addEscrowActions();
 
     Kora232& w;
     SessionRecord& record;

@@ -63,7 +63,9 @@ void SessionEngine::StartTimers()
 void SessionEngine::Start()
 {
     keeper_.beginRun();
-    record_.start(RunDescription(*port_, s_.PortSelect));
+    cycles_ = {};
+    figures_ = {};
+    record_.start(RunDescription(*port_, s_.PortSelect) + ", " + escrowActionText());
     s_.StartStop = 1;
     s_.ClearStatus();
 }
@@ -92,11 +94,18 @@ std::string SessionEngine::countsText() const
 }
 
 // STOP's actions, also when a port refused to open: the run ends in the
-// record with `why`. The next tick closes the port.
+// record with `why`, a bill still under way with it. The next tick closes
+// the port.
 void SessionEngine::endRun(const std::string& why)
 {
     keeper_.endRun();
-    record_.stop(why);
+    std::string stopped = why;
+    if (const std::optional<BillCycle> open = cycles_.stop(BillClock::now())) {
+        figures_.add(*open);
+        stopped += "; " + open->text();
+        emit billEnded(*open);
+    }
+    record_.stop(stopped + "; " + figures_.text());
     s_.StartStop = 0;
 }
 
@@ -122,6 +131,20 @@ void SessionEngine::SetPollRate(int ms)
 void SessionEngine::SetEscrowMode(bool on)
 {
     escrow_ = on;
+}
+
+void SessionEngine::SetEscrowAction(bool stack)
+{
+    if (s_.Allow == (stack ? 1 : 0))
+        return;
+    s_.Allow = stack ? 1 : 0;
+    if (s_.StartStop == 1)
+        record_.change(stack ? "escrowed bills now stacked" : "escrowed bills now returned");
+}
+
+std::string SessionEngine::escrowActionText() const
+{
+    return s_.Allow == 1 ? "escrowed bills stacked" : "escrowed bills returned";
 }
 
 // After the device went away while polling, only that device is tried
@@ -181,6 +204,7 @@ void SessionEngine::PollTick()
         PollAcceptor(s_, *port_, escrow_ ? 1 : 0, &notes.timing);
         notes.bitEchoMissing = s_.IgnoreBit == 1 && ignoredBefore != 1;
         notes.frames = CountFramesRead(s_, escrow_ ? 1 : 0);
+        followBills(notes);
         emit polled(notes);
         recordPoll(notes);
     }
@@ -198,6 +222,17 @@ void SessionEngine::recordPoll(const PollNotes& notes)
     PollNotes counted = notes;
     NoteCounts(counted.frames, countsNow());
     record_.poll(s_, counted);
+}
+
+void SessionEngine::followBills(PollNotes& notes)
+{
+    const BillClock::time_point at = BillClock::now();
+    for (const FrameNote& note : notes.frames)
+        if (const std::optional<BillCycle> ended = cycles_.read(note.frame.bytes, note.count, at)) {
+            figures_.add(*ended);
+            notes.cycles.push_back(*ended);
+            emit billEnded(*ended);
+        }
 }
 
 void SessionEngine::DelayTick()

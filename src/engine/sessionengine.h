@@ -52,6 +52,11 @@ public:
     void SetPollRate(int ms);     // from the next tick on
     void SetEscrowMode(bool on);
     bool escrowMode() const { return escrow_; }
+    // What an escrowed bill is ordered: stacked (Allow 1) or returned.
+    void SetEscrowAction(bool stack);
+
+    // Acceptance figures since START.
+    const BillFigures& figures() const { return figures_; }
 
     // Opens the port now if it is closed; false when it cannot be had and
     // the run has ended (openRefused). A lost device still away is no reason
@@ -77,6 +82,8 @@ signals:
     // The first open of a run failed; the run has ended.
     void openRefused(const QString& reason);
     void runEnded();
+    // A bill's cycle has ended, in a poll or, still open, at STOP.
+    void billEnded(const kora::BillCycle& cycle);
 
 private:
     void endRun(const std::string& why);
@@ -84,6 +91,8 @@ private:
     std::string countsText() const;
     void keepTrying();
     void recordPoll(const PollNotes& notes);
+    void followBills(PollNotes& notes);
+    std::string escrowActionText() const;
 
     RunState s_{};
     std::unique_ptr<SerialPort> port_;
@@ -92,6 +101,8 @@ private:
     QTimer* pollTimer_ = nullptr;
     QTimer* delayTimer_ = nullptr;
     bool escrow_ = true;
+    BillCycles cycles_;
+    BillFigures figures_;
     QString heldSaid_; // the refusal last said while the device is lost
 };
 

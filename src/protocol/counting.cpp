@@ -4,7 +4,7 @@ namespace kora {
 
 namespace {
 
-constexpr Byte StackedBit = 0x10;
+constexpr Byte StackedBit = 0x10, ReturningBits = 0x60; // Returning, Returned
 
 bool stacked(const ReplyFrame& f)
 {
@@ -20,6 +20,9 @@ CountReason judge(const RunState& s, const ReplyFrame& f, int escrowRequest)
 {
     if (!stacked(f))
         return CountReason::NotStacked;
+    // Some acceptors report a returned bill with Stacked still set.
+    if ((f(4) & ReturningBits) != 0)
+        return CountReason::StackedAndReturned;
     if (creditOf(f) == 0)
         return CountReason::NoCredit;
     if (s.HaveLastFrame != 1)
@@ -56,6 +59,8 @@ const char* ReasonName(CountReason reason)
         return "before-run";
     case CountReason::NoCredit:
         return "no-credit";
+    case CountReason::StackedAndReturned:
+        return "stacked-and-returned";
     default:
         return "";
     }

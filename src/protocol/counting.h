@@ -14,6 +14,7 @@ enum class CountReason {
     SameReport, // escrow mode: a stacked report staying up over fresh replies
     BeforeRun,  // this process's first frame may repeat the last one before it
     NoCredit,   // stacked, but with no bill named
+    StackedAndReturned, // stacked and returned (or returning) in one report
 };
 
 struct FrameCount
@@ -33,7 +34,8 @@ struct FrameCount
 // and a fresh report is a new bill. Counting sets Delay back to 0.
 FrameCount CountFrame(RunState& s, const ReplyFrame& f, int escrowRequest);
 
-// "repeat", "same-report", "before-run", "no-credit"; "" for the others.
+// "repeat", "same-report", "before-run", "no-credit", "stacked-and-returned";
+// "" for the others.
 const char* ReasonName(CountReason reason);
 
 // The delay timer runs all the time, from start-up, at this period; Delay

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/billcycles.h"
 #include "protocol/counting.h"
 #include "protocol/poll.h"
 
@@ -18,12 +19,13 @@ struct FrameNote
 };
 
 // What a poll did beyond the run state: its timing, every good frame it read
-// in order of arrival, and whether it found that the acceptor does not echo
+// in order of arrival, the bill cycles they ended, and whether it found that the acceptor does not echo
 // the acknowledgement bit.
 struct PollNotes
 {
     PollTiming timing;
     std::vector<FrameNote> frames;
+    std::vector<BillCycle> cycles; // the bills whose cycle this poll ended
     bool bitEchoMissing = false;
 
     // The bills counted, in order; a bill stacked twice is named twice.

@@ -77,6 +77,8 @@ std::string FrameDid(const FrameNote& note)
     if (c.counted())
         return bill + ", counted, count " + std::to_string(note.billCount) + ", total " +
                std::to_string(note.total);
+    if (c.reason == CountReason::StackedAndReturned)
+        return bill + ", not counted: stacked and returned in one report";
     return bill + ", not counted: " + ReasonName(c.reason);
 }
 
@@ -98,6 +100,8 @@ std::string PollEvents(const RunState& s, const PollNotes& notes)
         add((role == FrameRole::Early ? "frame before the host message " : "frame with the other bit ") +
             hex + ": " + FrameDid(note));
     }
+    for (const BillCycle& cycle : notes.cycles)
+        add(cycle.text());
     if (notes.bitEchoMissing)
         add("the acceptor does not echo the acknowledgement bit");
     if (s.HostMsg(5) & 0x20)

@@ -42,6 +42,11 @@ void SessionRecord::reconnected()
     pending_ += (pending_.empty() ? "" : ", ") + std::string("reconnected");
 }
 
+void SessionRecord::change(const std::string& what)
+{
+    write(MarkRow("start", polls_, what));
+}
+
 void SessionRecord::stop(const std::string& counts)
 {
     stats_.stop(LinkStats::Clock::now());

@@ -23,6 +23,9 @@ public:
     // The device went away, or came back; said in the next poll's row.
     void deviceLost(const std::string& reason);
     void reconnected();
+    // A change of course mid-run, in a row of kind start: "escrowed bills now
+    // returned".
+    void change(const std::string& what);
     // STOP: a stop row with the counts and the statistics.
     void stop(const std::string& counts);
 

@@ -1,6 +1,9 @@
 #include "ui/linkstatsview.h"
 
 #include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QTimer>
 
@@ -24,14 +27,24 @@ QString duration(double seconds)
         .arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
+const char* const BillRowNames[] = {"Unknown", "Bill 1", "Bill 2", "Bill 3", "Bill 4",
+                                    "Bill 5",  "Bill 6", "Bill 7", "Total"};
+const char* const BillColumnNames[] = {"Inserted", "Stacked", "Returned", "Rejected", "Other"};
+const char* const BillFigureNames[] = {"Acceptance rate", "Bill time, median",
+                                       "Bill time, maximum"};
+
 } // namespace
 
-LinkStatsView::LinkStatsView(const LinkStats& linkStats, QWidget* parent)
-    : QWidget(parent, Qt::Window), stats(linkStats), timer(new QTimer(this))
+LinkStatsView::LinkStatsView(const LinkStats& linkStats, const BillFigures& bills,
+                             QWidget* parent)
+    : QWidget(parent, Qt::Window), stats(linkStats), timer(new QTimer(this)), figures(bills)
 {
     setObjectName(QStringLiteral("linkStatistics"));
     setWindowTitle(QStringLiteral("Link statistics - Kora232"));
-    auto* form = new QFormLayout(this);
+    auto* columns = new QHBoxLayout(this);
+    auto* form = new QFormLayout;
+    columns->addLayout(form);
+    columns->addWidget(makeBillsTable());
     const char* const names[Rows] = {"Polls",
                                      "Good replies",
                                      "No reply",
@@ -53,8 +66,63 @@ LinkStatsView::LinkStatsView(const LinkStats& linkStats, QWidget* parent)
     refresh();
 }
 
+// Rows for each denomination, one for bills that named none, and the total;
+// the acceptance rate and the bill times below.
+QWidget* LinkStatsView::makeBillsTable()
+{
+    auto* box = new QGroupBox(QStringLiteral("Bills"), this);
+    box->setObjectName(QStringLiteral("bills"));
+    auto* grid = new QGridLayout(box);
+    for (int c = 0; c < BillColumns; ++c)
+        grid->addWidget(new QLabel(QString::fromLatin1(BillColumnNames[c]), box), 0, c + 1);
+    for (int r = 0; r < BillRows; ++r) {
+        grid->addWidget(new QLabel(QString::fromLatin1(BillRowNames[r]), box), r + 1, 0);
+        for (int c = 0; c < BillColumns; ++c) {
+            cells[r][c] = new QLabel(box);
+            cells[r][c]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            grid->addWidget(cells[r][c], r + 1, c + 1);
+        }
+    }
+    for (int i = 0; i < BillFiguresBelow; ++i) {
+        const int row = BillRows + 1 + i;
+        grid->addWidget(new QLabel(QString::fromLatin1(BillFigureNames[i]), box), row, 0, 1, 3);
+        below[i] = new QLabel(box);
+        below[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        grid->addWidget(below[i], row, 3, 1, 3);
+    }
+    return box;
+}
+
+void LinkStatsView::refreshBills()
+{
+    for (int r = 0; r < BillRows; ++r) {
+        const BillFigures::Row row = r < 8 ? figures.of(r) : figures.total();
+        const long values[BillColumns] = {row.inserted, row.stacked, row.returned, row.rejected,
+                                          row.other};
+        for (int c = 0; c < BillColumns; ++c)
+            cells[r][c]->setText(QString::number(values[c]));
+    }
+    const std::optional<double> rate = figures.acceptancePercent();
+    below[0]->setText(rate ? QStringLiteral("%1 %").arg(*rate, 0, 'f', 1) : QStringLiteral("-"));
+    below[1]->setText(ms(figures.medianCycleMs()));
+    below[2]->setText(ms(figures.maxCycleMs()));
+}
+
+QString LinkStatsView::bills(const QString& row, const QString& column) const
+{
+    for (int r = 0; r < BillRows; ++r)
+        for (int c = 0; c < BillColumns; ++c)
+            if (row == QLatin1String(BillRowNames[r]) && column == QLatin1String(BillColumnNames[c]))
+                return cells[r][c]->text();
+    for (int i = 0; i < BillFiguresBelow; ++i)
+        if (row == QLatin1String(BillFigureNames[i]))
+            return below[i]->text();
+    return {};
+}
+
 void LinkStatsView::refresh()
 {
+    refreshBills();
     const QString texts[Rows] = {
         QString::number(stats.polls()),
         QString::number(stats.good()),

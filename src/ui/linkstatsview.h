@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/billcycles.h"
 #include "protocol/linkstats.h"
 
 #include <QWidget>
@@ -10,19 +11,22 @@ class QTimer;
 
 namespace kora {
 
-// A small window of its own that shows how the link has fared since START
-// and keeps itself current while it is shown. It only reads the statistics;
-// closing it changes nothing.
+// A small window of its own that shows how the link has fared since START,
+// and beside it the bills, and keeps itself current while it is shown. It
+// only reads the figures; closing it changes nothing.
 class LinkStatsView : public QWidget
 {
     Q_OBJECT
 
 public:
-    LinkStatsView(const LinkStats& stats, QWidget* parent);
+    LinkStatsView(const LinkStats& stats, const BillFigures& bills, QWidget* parent);
 
     void refresh();
     // The shown value of a row, by its caption; for tests and screen readers.
     QString value(const QString& caption) const;
+    // The Bills table's cell, by row ("Bill 1" ... "Bill 7", "Unknown",
+    // "Total") and column ("Inserted", "Stacked", ...), or a figure below it.
+    QString bills(const QString& row, const QString& column) const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -30,11 +34,18 @@ protected:
 
 private:
     static constexpr int Rows = 9;
+    static constexpr int BillRows = 9, BillColumns = 5, BillFiguresBelow = 3;
+
+    QWidget* makeBillsTable();
+    void refreshBills();
 
     const LinkStats& stats;
     QTimer* timer = nullptr;
     std::array<QLabel*, Rows> captions{};
     std::array<QLabel*, Rows> values{};
+    const BillFigures& figures;
+    std::array<std::array<QLabel*, BillColumns>, BillRows> cells{};
+    std::array<QLabel*, BillFiguresBelow> below{};
 };
 
 } // namespace kora
