@@ -6,6 +6,12 @@
 
 namespace kora::sim {
 
+void Tally::add(int bill)
+{
+    ++count_.at(static_cast<std::size_t>(bill - 1));
+    ++outcomes_.stacked;
+}
+
 int Tally::total() const
 {
     return std::accumulate(count_.begin(), count_.end(), 0);
@@ -17,6 +23,14 @@ std::string Tally::text() const
     for (int bill = 1; bill <= 7; ++bill)
         text += "bill" + std::to_string(bill) + '=' + std::to_string(of(bill)) + ' ';
     return text + "total=" + std::to_string(total());
+}
+
+std::string Tally::report() const
+{
+    const Outcomes& o = outcomes_;
+    return "tally: " + text() + "\noutcomes: stacked=" + std::to_string(o.stacked) +
+           " returned=" + std::to_string(o.returned) + " rejected=" + std::to_string(o.rejected) +
+           " jammed=" + std::to_string(o.jammed) + " cheated=" + std::to_string(o.cheated);
 }
 
 const char* phaseName(Phase phase)
@@ -61,8 +75,32 @@ void AcceptorModel::insert(int bill)
         enterIdling(now_);
 }
 
+void AcceptorModel::cheat()
+{
+    cheated_ = true;
+    tally_.count(&Outcomes::cheated);
+}
+
+void AcceptorModel::jam()
+{
+    jammed_ = true;
+    billJammed_ = billJammed_ || billOnItsWay();
+    tally_.count(&Outcomes::jammed);
+}
+
+// Between going in and its outcome; a stacked, returned or rejected bill
+// that waits to be reported has had its outcome.
+bool AcceptorModel::billOnItsWay() const
+{
+    return phase_ == Phase::Accepting || phase_ == Phase::Escrowed || phase_ == Phase::Stacking ||
+           phase_ == Phase::Returning;
+}
+
 void AcceptorModel::clear()
 {
+    if (billJammed_)
+        enterIdling(now_);
+    billJammed_ = false;
     jammed_ = false;
     failed_ = false;
     full_ = false;
@@ -80,13 +118,15 @@ void AcceptorModel::powerUp()
     fresh.full_ = full_;
     fresh.stickyNext_ = stickyNext_;
     fresh.queue_ = queue_;
+    fresh.rejectBill_ = rejectBill_;
+    fresh.returnStacked_ = returnStacked_;
     *this = fresh;
 }
 
 bool AcceptorModel::refuses(int bill) const
 {
     const bool enabled = (enables_ >> (bill - 1)) & 1;
-    return !enabled || full_ || !cassette_;
+    return !enabled || bill == rejectBill_ || full_ || !cassette_;
 }
 
 void AcceptorModel::enter(Phase phase, Ms since)
@@ -112,16 +152,19 @@ void AcceptorModel::runSteps()
         const Ms due = phaseSince_ + step_;
         switch (phase_) {
         case Phase::Accepting:
-            if (refuses(bill_))
+            if (refuses(bill_)) {
+                tally_.count(&Outcomes::rejected);
                 enter(Phase::Rejected, due);
-            else
+            } else {
                 enter(escrowMode_ ? Phase::Escrowed : Phase::Stacking, due);
+            }
             break;
         case Phase::Stacking:
             tally_.add(bill_);
             enter(Phase::Stacked, due);
             break;
         case Phase::Returning:
+            tally_.count(&Outcomes::returned);
             enter(Phase::Returned, due);
             break;
         default:
@@ -214,6 +257,8 @@ ReplyContent AcceptorModel::peek() const
     };
     ReplyContent c;
     c.state = kStateOf[static_cast<int>(phase_)];
+    if (phase_ == Phase::Returned && returnStacked_)
+        c.state |= state::Stacked;
     c.events = static_cast<std::uint8_t>((cheated_ ? event::Cheated : 0) |
                                          (phase_ == Phase::Rejected ? event::Rejected : 0) |
                                          (jammed_ ? event::Jammed : 0) | (full_ ? event::Full : 0) |
@@ -239,6 +284,10 @@ std::string AcceptorModel::describe() const
         text += ", failure";
     if (full_)
         text += ", stacker full";
+    if (rejectBill_ != 0)
+        text += ", rejecting bill " + std::to_string(rejectBill_);
+    if (returnStacked_)
+        text += ", returns reported stacked";
     if (powerRepliesLeft_ > 0)
         text += ", powering up";
     if (stackedHeld_)

@@ -44,19 +44,37 @@ constexpr std::uint8_t Invalid = 0x02;
 constexpr std::uint8_t Failure = 0x04;
 } // namespace health
 
-// Bills stacked in the cassette, per denomination 1-7.
+// How each bill's cycle ended, and the cheats, for a bench to compare with
+// what its host saw. A jam counts once whether or not it caught a bill.
+struct Outcomes
+{
+    int stacked = 0;
+    int returned = 0;
+    int rejected = 0;
+    int jammed = 0;
+    int cheated = 0;
+    bool operator==(const Outcomes&) const = default;
+};
+
+// Bills stacked in the cassette, per denomination 1-7, and every outcome.
 class Tally
 {
 public:
     int of(int bill) const { return count_.at(static_cast<std::size_t>(bill - 1)); }
-    void add(int bill) { ++count_.at(static_cast<std::size_t>(bill - 1)); }
+    void add(int bill);
+    // Any outcome but stacked, which add() counts.
+    void count(int Outcomes::*outcome) { ++(outcomes_.*outcome); }
     int total() const;
-    // "bill1=0 bill2=0 bill3=1 ... total=1"
+    const Outcomes& outcomes() const { return outcomes_; }
+    // "bill1=0 bill2=0 bill3=1 ... total=1"; scripts parse it, so it stays as is.
     std::string text() const;
+    // "tally: <text()>" and "outcomes: stacked=1 returned=0 ...", one a line.
+    std::string report() const;
     bool operator==(const Tally&) const = default;
 
 private:
     std::array<int, 7> count_{};
+    Outcomes outcomes_;
 };
 
 enum class Phase { Idling, Accepting, Escrowed, Stacking, Stacked, Returning, Returned, Rejected };
@@ -109,12 +127,19 @@ public:
     // A bill of denomination 1-7 enters; it waits its turn while another bill
     // is being handled. Throws std::out_of_range for any other number.
     void insert(int bill);
-    void cheat() { cheated_ = true; }
+    void cheat();
     void invalidCommand() { invalid_ = true; }
-    void jam() { jammed_ = true; }
+    // A bill on its way when the transport jams does not go on after
+    // `clear`: clearing a jam takes it out by hand.
+    void jam();
     void fail() { failed_ = true; }
     void setStackerFull(bool full) { full_ = full; }
     void setCassette(bool present) { cassette_ = present; }
+    // Bills of this denomination are rejected as if disabled; 0: none.
+    void setReject(int bill) { rejectBill_ = bill; }
+    // A returned bill's report keeps the stacked bit up, as some acceptors'
+    // do; the bill is still returned, not stacked.
+    void setReturnStacked(bool on) { returnStacked_ = on; }
     // Ends a jam, a failure and a full stacker.
     void clear();
     void powerUp();
@@ -128,6 +153,7 @@ public:
 
 private:
     bool frozen() const { return jammed_ || failed_; }
+    bool billOnItsWay() const;
     bool refuses(int bill) const;
     void enter(Phase phase, Ms since);
     void enterIdling(Ms since);
@@ -153,6 +179,7 @@ private:
     bool cheated_ = false;
     bool invalid_ = false;
     bool jammed_ = false;
+    bool billJammed_ = false; // the bill in hand is lost to the jam
     bool failed_ = false;
     bool full_ = false;
     bool cassette_ = true;
@@ -161,6 +188,8 @@ private:
     // Survive a power cycle: they are how this acceptor behaves, not memory.
     int stickyNext_ = 0;
     bool queue_ = false;
+    int rejectBill_ = 0;
+    bool returnStacked_ = false;
     // Fresh replies still to report the stacked bill; none while not held.
     std::optional<int> stackedHeld_;
 };

@@ -107,6 +107,7 @@ public:
     void setStepTime(Ms stepTime);
 
     Tally tally() const;
+    Outcomes outcomes() const { return tally().outcomes(); }
     Counters counters() const;
     std::uint64_t messagesServed() const { return counters().messages; }
     std::uint64_t repliesSent() const { return counters().replies; }

@@ -203,6 +203,10 @@ struct Parser
             number(Verb::Sticky, 0, 1000000, true);
         else if (v == "queue")
             requiredSwitch(Verb::Queue);
+        else if (v == "reject")
+            number(Verb::Reject, 1, 7, true);
+        else if (v == "return-stacked")
+            requiredSwitch(Verb::ReturnStacked);
         else if (v == "help")
             simple(Verb::Help);
         else if (v == "quit" || v == "exit")
@@ -254,7 +258,8 @@ std::string commandHelp()
     return R"(Commands (one a line; '#' starts a comment; DURATION has its unit, ms or s):
   insert N            a bill of denomination N (1-7) goes in; waits its turn if busy
   cheat               report a cheat attempt (once)
-  jam                 the transport jams and stops until 'clear'
+  jam                 the transport jams and stops until 'clear', which takes
+                      out any bill caught in it: that bill is not stacked
   failure             report a failure until 'clear'
   full [on|off]       the stacker is full: new bills are rejected
   cassette off|on     take the cassette out / put it back
@@ -268,7 +273,13 @@ std::string commandHelp()
   queue on|off        on: answer every message afresh, never repeating, in turn;
                       the reply to a stack order goes 0.9s late, the replies
                       to messages meanwhile right behind it
-  tally               print the bills stacked per denomination
+  reject N|off        bills of denomination N (1-7) are rejected as if disabled;
+                      another N replaces it
+  return-stacked on|off
+                      on: a returned bill is reported with the stacked bit
+                      set as well; it is still returned, not tallied
+  tally               print the bills stacked per denomination, then the bills
+                      stacked, returned and rejected, the jams and the cheats
   status              print the acceptor's state and the faults in force
   help                this list
   quit                stop the simulator

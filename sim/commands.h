@@ -36,6 +36,8 @@ enum class Verb {
     Noise,
     Sticky,
     Queue,
+    Reject,
+    ReturnStacked,
     Help,
     Quit,
 };
@@ -44,10 +46,10 @@ struct Command
 {
     Verb verb = Verb::Help;
     // insert N, truncate K, garbage N, corrupt N, noise N, sticky N, deaf N,
-    // and late MS N (0: every reply)
+    // reject N (0: off), and late MS N (0: every reply)
     int number = 0;
     int every = 0;                    // noise N every K: the K
-    bool on = true;                   // the on|off of full, cassette, silent, corrupt, paced, queue
+    bool on = true;                   // the on|off of a switch, such as full or queue
     std::chrono::milliseconds time{}; // wait, step, silent, unplug DURATION; late MS
 };
 

@@ -292,7 +292,7 @@ int serve(Options& o)
     server.stop();
     scenario.join();
     input.join();
-    console.show({true, "tally: " + server.tally().text(), false});
+    console.show({true, server.tally().report(), false});
     return deviceLost ? 1 : 0;
 }
 

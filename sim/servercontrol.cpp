@@ -28,7 +28,7 @@ CommandResult AcceptorServer::apply(const Command& c)
     case Verb::Quit:
         return {true, {}, true};
     case Verb::Tally:
-        return {true, "tally: " + tally().text(), false};
+        return {true, tally().report(), false};
     case Verb::Status:
         return {true, status(), false};
     case Verb::Step:
@@ -99,6 +99,12 @@ CommandResult AcceptorServer::apply(const Command& c)
         break;
     case Verb::Cassette:
         model_.setCassette(c.on);
+        break;
+    case Verb::Reject:
+        model_.setReject(c.number);
+        break;
+    case Verb::ReturnStacked:
+        model_.setReturnStacked(c.on);
         break;
     case Verb::Invalid:
         model_.invalidCommand();

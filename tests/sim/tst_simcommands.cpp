@@ -54,6 +54,12 @@ private slots:
         QTest::newRow("sticky off") << "sticky off" << Verb::Sticky << 0 << true << 0 << 0;
         QTest::newRow("queue on") << "queue on" << Verb::Queue << 0 << true << 0 << 0;
         QTest::newRow("queue off") << "queue off" << Verb::Queue << 0 << false << 0 << 0;
+        QTest::newRow("reject") << "reject 4" << Verb::Reject << 4 << true << 0 << 0;
+        QTest::newRow("reject off") << "reject off" << Verb::Reject << 0 << true << 0 << 0;
+        QTest::newRow("return-stacked on")
+            << "return-stacked on" << Verb::ReturnStacked << 0 << true << 0 << 0;
+        QTest::newRow("return-stacked off")
+            << "return-stacked off" << Verb::ReturnStacked << 0 << false << 0 << 0;
         QTest::newRow("truncate") << "truncate 5" << Verb::Truncate << 5 << true << 0 << 0;
         QTest::newRow("truncate off") << "truncate off" << Verb::Truncate << 0 << true << 0 << 0;
         QTest::newRow("corrupt on") << "corrupt on" << Verb::Corrupt << 0 << true << 0 << 0;
@@ -104,6 +110,9 @@ private slots:
         QTest::newRow("late off for some") << "late off 2";
         QTest::newRow("queue with no switch") << "queue";
         QTest::newRow("sticky below none") << "sticky -1";
+        QTest::newRow("reject no bill") << "reject 0";
+        QTest::newRow("reject bill 8") << "reject 8";
+        QTest::newRow("return-stacked with no switch") << "return-stacked";
         QTest::newRow("cassette half") << "cassette maybe";
         QTest::newRow("whole reply is no truncation") << "truncate 11";
         QTest::newRow("corrupt nothing") << "corrupt 0";
@@ -190,10 +199,10 @@ private slots:
     {
         const std::string help = commandHelp();
         for (const char* word :
-             {"insert", "cheat",  "jam",      "failure", "full",    "cassette", "invalid",
-              "clear",  "power",  "step",     "wait",    "tally",   "status",   "quit",
-              "silent", "late",   "truncate", "corrupt", "garbage", "paced",    "unplug",
-              "noise",  "sticky", "queue",    "deaf"})
+             {"insert", "cheat",  "jam",      "failure", "full",    "cassette",      "invalid",
+              "clear",  "power",  "step",     "wait",    "tally",   "status",        "quit",
+              "silent", "late",   "truncate", "corrupt", "garbage", "paced",         "unplug",
+              "noise",  "sticky", "queue",    "deaf",    "reject",  "return-stacked"})
             QVERIFY2(help.find(std::string("\n  ") + word) != std::string::npos, word);
     }
 };

@@ -25,6 +25,24 @@ QString seen(const Bytes& r)
     return parts.join(' ');
 }
 
+} // namespace
+
+namespace kora::sim {
+
+char* toString(const Outcomes& o)
+{
+    return QTest::toString(QString("stacked=%1 returned=%2 rejected=%3 jammed=%4 cheated=%5")
+                               .arg(o.stacked)
+                               .arg(o.returned)
+                               .arg(o.rejected)
+                               .arg(o.jammed)
+                               .arg(o.cheated));
+}
+
+} // namespace kora::sim
+
+namespace {
+
 // A host polling the model with good replies, its acknowledgement bit
 // flipping after each.
 struct Host
@@ -166,6 +184,49 @@ private slots:
         QCOMPARE(host.pollSeen(), QString("idling rejected"));
         QCOMPARE(host.pollSeen(), QString("idling"));
         QCOMPARE(host.model.tally().total(), 0);
+    }
+
+    void withReturnStackedAReturnedBillShowsBothBitsAndIsTalliedReturned()
+    {
+        Host host;
+        host.pastPowerUp();
+        host.model.setReturnStacked(true);
+        host.model.insert(5);
+        host.step();
+        QCOMPARE(host.pollSeen(), QString("escrowed 5"));
+        QCOMPARE(host.pollSeen(ReturnOrder), QString("returning"));
+        host.step();
+        QCOMPARE(host.pollSeen(), QString("stacked returned"));
+        QCOMPARE(host.pollSeen(), QString("idling"));
+        QCOMPARE(host.model.tally().total(), 0);
+        QCOMPARE(host.model.tally().outcomes(), (Outcomes{.returned = 1}));
+    }
+
+    void aRejectedDenominationIsRefusedAloneUntilAnotherOrNoneIsNamed()
+    {
+        Host host;
+        host.escrowMode = false;
+        host.pastPowerUp();
+        // Replies that carried the rejected bit while the bills went through.
+        const auto feed = [&host](std::initializer_list<int> bills) {
+            int rejected = 0;
+            for (int bill : bills)
+                host.model.insert(bill);
+            for (std::size_t i = 0; i < 3 * bills.size(); ++i) {
+                host.step();
+                rejected += (host.poll().at(4) & 0x02) != 0;
+            }
+            return rejected;
+        };
+        host.model.setReject(4);
+        QCOMPARE(feed({4, 3, 4}), 2);
+        host.model.setReject(3);
+        QCOMPARE(feed({4, 3}), 1);
+        host.model.setReject(0);
+        QCOMPARE(feed({3}), 0);
+        QCOMPARE(host.model.tally().text(),
+                 std::string("bill1=0 bill2=0 bill3=2 bill4=1 bill5=0 bill6=0 bill7=0 total=3"));
+        QCOMPARE(host.model.tally().outcomes(), (Outcomes{.stacked = 3, .rejected = 3}));
     }
 
     void withoutEscrowModeABillGoesStraightOnToStacking()
@@ -333,12 +394,13 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(std::out_of_range, model.insert(8));
     }
 
-    void aJamHoldsTheBillUntilCleared()
+    void aJammedBillIsHeldUntilClearedAndThenTakenOutNotStacked()
     {
         Host host;
         host.escrowMode = false;
         host.pastPowerUp();
         host.model.insert(3);
+        host.model.insert(5); // waits behind it, untouched by the jam
         host.model.jam();
         host.model.advance(Ms{5000});
         const Bytes jammed = host.poll();
@@ -346,10 +408,14 @@ private slots:
         QVERIFY(jammed.at(4) & 0x04);
         QVERIFY(host.poll().at(4) & 0x04); // until cleared, not once
         host.model.clear();
-        host.step();
-        const Bytes moving = host.poll();
-        QCOMPARE(seen(moving), QString("stacking"));
-        QVERIFY(!(moving.at(4) & 0x04));
+        QStringList steps;
+        for (int i = 0; i < 3; ++i) {
+            steps << host.pollSeen();
+            host.step();
+        }
+        QCOMPARE(steps, (QStringList{"accepting", "stacking", "stacked 5"}));
+        QCOMPARE(host.model.tally().of(3), 0);
+        QCOMPARE(host.model.tally().outcomes(), (Outcomes{.stacked = 1, .jammed = 1}));
     }
 
     void eventsOnCommandShowInTheirBits_data()

@@ -26,6 +26,31 @@ QString firstLine(QProcess& sim)
     return QString::fromLocal8Bit(sim.readLine()).trimmed();
 }
 
+// A host in escrow mode, its acknowledgement bit flipping after each reply.
+struct EscrowHost
+{
+    PtyClient& pty;
+    int ack = 0;
+
+    Bytes poll(std::uint8_t orders = 0)
+    {
+        const Bytes r = pty.exchange(hostMessage(ack, 0x7F, EscrowMode | orders));
+        ack ^= 1;
+        return r;
+    }
+    // Polls until a reply has every one of `bits` in its byte `byte` (from 0).
+    bool pollUntil(std::size_t byte, std::uint8_t bits)
+    {
+        for (const auto end = Clock::now() + std::chrono::seconds(10); Clock::now() < end;) {
+            const Bytes r = poll();
+            if (r.size() == 11 && (r[byte] & bits) == bits)
+                return true;
+            QTest::qWait(10);
+        }
+        return false;
+    }
+};
+
 } // namespace
 
 class SimProgramTest : public QObject
@@ -62,6 +87,37 @@ private slots:
         const QString out = QString::fromLocal8Bit(sim.readAllStandardOutput());
         QCOMPARE(out.count("tally: bill1=0 bill2=1 bill3=0"), 2); // asked for, and at exit
         QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
+    }
+
+    void countsEachOutcomeWhenAskedAndAtExit()
+    {
+        QProcess sim;
+        sim.start(ACCEPTOR_SIM, {"--step", "20ms", "--unpaced"});
+        PtyClient pty(firstLine(sim).toStdString());
+        EscrowHost host{pty};
+        sim.write("insert 2\n");
+        QVERIFY(host.pollUntil(3, 0x04));
+        host.poll(StackOrder);
+        QVERIFY(host.pollUntil(3, 0x10));
+        sim.write("insert 5\n");
+        QVERIFY(host.pollUntil(3, 0x04));
+        host.poll(ReturnOrder);
+        QVERIFY(host.pollUntil(3, 0x40));
+        sim.write("reject 3\ninsert 3\n");
+        QVERIFY(host.pollUntil(4, 0x02));
+        sim.write("insert 6\njam\n"); // caught accepting or in escrow
+        QVERIFY(host.pollUntil(4, 0x04));
+        sim.write("clear\ncheat\n");
+        QVERIFY(host.pollUntil(4, 0x01));
+
+        sim.write("tally\nquit\n");
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 0);
+        const QString out = QString::fromLocal8Bit(sim.readAllStandardOutput());
+        QCOMPARE(
+            out.count("tally: bill1=0 bill2=1 bill3=0 bill4=0 bill5=0 bill6=0 bill7=0 total=1\n"
+                      "outcomes: stacked=1 returned=1 rejected=1 jammed=1 cheated=1\n"),
+            2);
     }
 
     void runsAScenarioFileToItsQuit()
