@@ -26,8 +26,8 @@ MonitorMenu::MonitorMenu(Kora232& window, SessionRecord& sessionRecord)
         contextMenu->addAction(QStringLiteral("Stop logging"), this, &MonitorMenu::stopLogging);
     contextMenu->addSeparator();
     contextMenu->addAction(QStringLiteral("Link statistics…"), this, &MonitorMenu::showStatistics);
-    addEscrowActions();
     contextMenu->addAction(QStringLiteral("Copy history"), this, &MonitorMenu::copyHistory);
+    addEscrowActions();
     connect(contextMenu, &QMenu::aboutToShow, this, [this] {
         logTo->setEnabled(!record.logging());
         stopLog->setEnabled(record.logging());

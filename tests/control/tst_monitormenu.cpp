@@ -158,7 +158,8 @@ private slots:
             if (!a->isSeparator())
                 texts << a->text() + (a->isEnabled() ? "" : " (off)");
         QCOMPARE(texts, QStringList({"Log to file…", "Stop logging (off)", "Link statistics…",
-                                     "Copy history"}));
+                                     "Copy history", "Stack escrowed bills",
+                                     "Return escrowed bills"}));
         saveShot(app.window.get(), menu, "kora232-menu.png");
         menu->hide();
 

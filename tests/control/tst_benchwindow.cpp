@@ -1,0 +1,85 @@
+// The bench instrument in the window: twenty bills with rejects, a cheat and
+// a jam, the escrow action switched from stack to return mid-run from the
+// monitor's menu. The Bills table and the log's stop row must equal the
+// simulator's count of each outcome, and no returned bill may be counted.
+#include "appfixture.h"
+#include "benchscenario.h"
+#include "control/monitormenu.h"
+#include "ui/linkstatsview.h"
+
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <atomic>
+#include <thread>
+
+using namespace kora;
+
+class BenchWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void theBillsTableAndTheStopRowEqualTheAcceptorsOutcomes()
+    {
+        App app;
+        auto& menu = *app.window->findChild<MonitorMenu*>();
+        const QString log = app.dir.filePath(QStringLiteral("bench.csv"));
+        menu.startLogging(log);
+        app.clickStartStop();
+        std::atomic<bool> played = false;
+        std::thread scenario([&app, &played] {
+            for (const QString& step : benchScenario())
+                app.sim->command(step.toStdString());
+            played = true;
+        });
+        QTest::qWait(BenchScenarioSeconds * 1000 / 2);
+        menu.menu()->findChild<QAction*>(QStringLiteral("returnEscrowed"))->trigger();
+        // The window polls on while the scenario plays.
+        QTRY_VERIFY_WITH_TIMEOUT(played, BenchScenarioSeconds * 1000);
+        scenario.join();
+        QTest::qWait(1000);
+        app.clickStartStop();
+
+        const sim::Outcomes o = app.sim->outcomes();
+        QVERIFY(o.stacked > 0 && o.returned > 0 && o.rejected > 0);
+        const int counted = app.sim->tally().total();
+        int shown = 0;
+        for (int n = 1; n <= 7; ++n)
+            shown += app.counter(n).toInt();
+        QCOMPARE(shown, counted); // a returned bill is never counted
+
+        menu.showStatistics();
+        auto* view = app.window->findChild<LinkStatsView*>();
+        QTRY_VERIFY(view && view->isVisible());
+        const auto total = [view](const char* column) {
+            return view->bills(QStringLiteral("Total"), QLatin1String(column)).toInt();
+        };
+        QCOMPARE(total("Stacked"), o.stacked);
+        QCOMPARE(total("Returned"), o.returned);
+        QCOMPARE(total("Rejected"), o.rejected);
+        QCOMPARE(total("Other"), o.jammed + o.cheated);
+        // The acceptor refuses bill 4 before it names the bill.
+        QCOMPARE(view->bills(QStringLiteral("Unknown"), QStringLiteral("Rejected")),
+                 QString::number(o.rejected));
+        const QString path = QDir(QCoreApplication::applicationDirPath())
+                                 .filePath(QStringLiteral("kora232-bills.png"));
+        QVERIFY(view->grab().save(path));
+
+        QFile csv(log);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(csv.readAll());
+        QVERIFY(text.contains(QLatin1String("escrowed bills now returned")));
+        QVERIFY2(text.contains(QStringLiteral("bills: inserted %1, stacked %2, returned %3, "
+                                              "rejected %4, other %5")
+                                   .arg(total("Inserted"))
+                                   .arg(o.stacked)
+                                   .arg(o.returned)
+                                   .arg(o.rejected)
+                                   .arg(o.jammed + o.cheated)),
+                 qPrintable(text.right(400)));
+    }
+};
+
+QTEST_MAIN(BenchWindowTest)
+#include "tst_benchwindow.moc"
