@@ -5,11 +5,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/signalfd.h>
@@ -42,6 +45,11 @@ Options:
   --last-reply HEX   ... and whose last reply was HEX, 11 bytes such as
                      "02 0B 20 10 10 18 4B 01 03 03 7A"; a first message with
                      bit B gets it again; a bill in it is not in the tally
+  --replay LOG       answer each host message as the next poll row of a
+                     session log the host program wrote (--log) recorded
+  --session N        replay session N of LOG, from 1 (default: the last)
+  --replay-loop      start the session again at its end (else: idle replies)
+  --replay-timing    keep each reply's recorded delay (else: at once)
   --verbose          log every exchange on standard error
   --version          print the version
   --help             this text
@@ -56,6 +64,8 @@ struct Options
     bool verbose = false;
     std::string lastBit;
     std::string lastReply;
+    std::optional<ReplayOptions> replay;
+    std::vector<std::string> replayOnly; // options that need --replay
 };
 
 std::vector<std::string> splitRun(const std::string& text)
@@ -106,6 +116,32 @@ void readScenario(const std::string& path, std::vector<std::string>& lines)
     splitter.finish(keep);
 }
 
+int sessionNumber(const std::string& text)
+{
+    int n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec != std::errc{} || end != text.data() + text.size() || n < 1)
+        throw std::invalid_argument("--session must be a number from 1, not " + excerpt(text));
+    return n;
+}
+
+// The log is read and checked here, so that a bad one ends the run before
+// the line is served.
+void takeReplay(Options& o)
+{
+    if (!o.replay) {
+        if (!o.replayOnly.empty())
+            throw std::invalid_argument(o.replayOnly.front() + " goes with --replay");
+        return;
+    }
+    if (o.lastBit.size() + o.lastReply.size() > 0)
+        throw std::invalid_argument("--replay and --last-bit or --last-reply do not go together");
+    auto replay = std::make_shared<Replay>(*o.replay);
+    if (const std::string bad = replay->badRows(); !bad.empty())
+        std::cerr << "acceptor-sim: " << o.replay->path << ": " << bad << '\n';
+    o.server.replay = std::move(replay);
+}
+
 void takeLastExchange(Options& o)
 {
     if (o.lastBit.empty() && o.lastReply.empty())
@@ -119,6 +155,13 @@ void takeLastExchange(Options& o)
         throw std::invalid_argument("--last-reply must be 11 bytes in hex, not " +
                                     excerpt(o.lastReply));
     o.server.lastExchange = {static_cast<std::uint8_t>(o.lastBit == "1"), *reply};
+}
+
+ReplayOptions& replayOptions(Options& o)
+{
+    if (!o.replay)
+        o.replay.emplace();
+    return *o.replay;
 }
 
 // Returns an exit status to leave with, or -1 to carry on.
@@ -164,13 +207,24 @@ int parseArguments(int argc, char** argv, Options& o)
             o.lastBit = value();
         else if (a == "--last-reply")
             o.lastReply = value();
-        else if (a == "--verbose")
+        else if (a == "--replay")
+            replayOptions(o).path = value();
+        else if (a == "--session") {
+            o.replayOnly.push_back(a);
+            replayOptions(o).session = sessionNumber(value());
+        } else if (a == "--replay-loop" || a == "--replay-timing") {
+            o.replayOnly.push_back(a);
+            (a == "--replay-loop" ? replayOptions(o).loop : replayOptions(o).timing) = true;
+        } else if (a == "--verbose")
             o.verbose = true;
         else
             throw std::invalid_argument("unknown option " + a + " (try --help)");
     }
     for (const std::string& line : o.startCommands)
         checkLine(line, "");
+    if (o.replay && o.replay->path.empty())
+        o.replay.reset(); // options that need --replay came without it
+    takeReplay(o);
     takeLastExchange(o);
     return -1;
 }
@@ -269,6 +323,7 @@ int serve(Options& o)
     Console console;
     if (o.verbose)
         o.server.log = [&console](const std::string& line) { console.log(line); };
+    o.server.notice = [&console](const std::string& line) { console.show({true, line, false}); };
     std::atomic<bool> deviceLost = false;
     o.server.deviceLost = [&](const std::string& why) {
         console.log("acceptor-sim: " + why + "; stopping");
