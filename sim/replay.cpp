@@ -33,8 +33,12 @@ bool lostIn(const LogRow& row)
 
 std::uint8_t recordedAck(const LogRow& row)
 {
-    // Well-formed rows only get here: byte 3 is the third pair of digits.
-    return static_cast<std::uint8_t>(std::stoi(row.host.substr(6, 2), nullptr, 16) & 1);
+    // Well-formed rows only get here: eight bytes in hex, blanks anywhere between.
+    std::string digits;
+    for (const char c : row.host)
+        if (c != ' ')
+            digits += c;
+    return static_cast<std::uint8_t>(std::stoi(digits.substr(4, 2), nullptr, 16) & 1);
 }
 
 // The frame with bit 0 of byte 3 as given and its checksum made again.

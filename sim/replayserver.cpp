@@ -51,6 +51,8 @@ bool AcceptorServer::replayAnswer(const HostMessage& message, Clock::time_point 
         const auto shaped = shapeReply(*step.answer, faults_, noise_);
         bytes.insert(bytes.end(), shaped.begin(), shaped.end());
     }
+    if (bytes.empty() && step.behind.empty())
+        return true;
     auto due = now + faults_.takeDelay();
     if (step.replyTime) {
         // The recorded time runs to the answer's last byte; pacing takes its share.
