@@ -12,7 +12,6 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/signalfd.h>
@@ -64,8 +63,8 @@ struct Options
     bool verbose = false;
     std::string lastBit;
     std::string lastReply;
-    std::optional<ReplayOptions> replay;
-    std::vector<std::string> replayOnly; // options that need --replay
+    ReplayOptions replay;                // when its path is given
+    std::vector<std::string> replayOnly; // options given that need --replay
 };
 
 std::vector<std::string> splitRun(const std::string& text)
@@ -129,16 +128,16 @@ int sessionNumber(const std::string& text)
 // the line is served.
 void takeReplay(Options& o)
 {
-    if (!o.replay) {
+    if (o.replay.path.empty()) {
         if (!o.replayOnly.empty())
             throw std::invalid_argument(o.replayOnly.front() + " goes with --replay");
         return;
     }
     if (o.lastBit.size() + o.lastReply.size() > 0)
         throw std::invalid_argument("--replay and --last-bit or --last-reply do not go together");
-    auto replay = std::make_shared<Replay>(*o.replay);
+    auto replay = std::make_shared<Replay>(o.replay);
     if (const std::string bad = replay->badRows(); !bad.empty())
-        std::cerr << "acceptor-sim: " << o.replay->path << ": " << bad << '\n';
+        std::cerr << "acceptor-sim: " << o.replay.path << ": " << bad << '\n';
     o.server.replay = std::move(replay);
 }
 
@@ -155,13 +154,6 @@ void takeLastExchange(Options& o)
         throw std::invalid_argument("--last-reply must be 11 bytes in hex, not " +
                                     excerpt(o.lastReply));
     o.server.lastExchange = {static_cast<std::uint8_t>(o.lastBit == "1"), *reply};
-}
-
-ReplayOptions& replayOptions(Options& o)
-{
-    if (!o.replay)
-        o.replay.emplace();
-    return *o.replay;
 }
 
 // Returns an exit status to leave with, or -1 to carry on.
@@ -207,14 +199,15 @@ int parseArguments(int argc, char** argv, Options& o)
             o.lastBit = value();
         else if (a == "--last-reply")
             o.lastReply = value();
-        else if (a == "--replay")
-            replayOptions(o).path = value();
-        else if (a == "--session") {
+        else if (a == "--replay") {
+            if ((o.replay.path = value()).empty())
+                throw std::invalid_argument("--replay needs a session log");
+        } else if (a == "--session") {
             o.replayOnly.push_back(a);
-            replayOptions(o).session = sessionNumber(value());
+            o.replay.session = sessionNumber(value());
         } else if (a == "--replay-loop" || a == "--replay-timing") {
             o.replayOnly.push_back(a);
-            (a == "--replay-loop" ? replayOptions(o).loop : replayOptions(o).timing) = true;
+            (a == "--replay-loop" ? o.replay.loop : o.replay.timing) = true;
         } else if (a == "--verbose")
             o.verbose = true;
         else
@@ -222,8 +215,6 @@ int parseArguments(int argc, char** argv, Options& o)
     }
     for (const std::string& line : o.startCommands)
         checkLine(line, "");
-    if (o.replay && o.replay->path.empty())
-        o.replay.reset(); // options that need --replay came without it
     takeReplay(o);
     takeLastExchange(o);
     return -1;
