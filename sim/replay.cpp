@@ -1,5 +1,7 @@
 #include "replay.h"
 
+#include "acceptormodel.h"
+
 #include <cstdio>
 #include <stdexcept>
 
@@ -168,7 +170,7 @@ void Replay::play(const LogRow& row, std::uint8_t ack, ReplayStep& step)
         // whose checksum is wrong.
         step.answer = parseReplyHex(row.reply);
         if (!step.answer) {
-            step.answer = withBit(buildReply(ack, {0x01, 0x10, 0, 0}), ack);
+            step.answer = buildReply(ack, {state::Idling, event::Cassette});
             (*step.answer)[kReplySize - 1] ^= 0x01;
         }
     }
