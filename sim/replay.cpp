@@ -2,8 +2,9 @@
 
 #include "acceptormodel.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <stdexcept>
+#include <cstdlib>
 
 namespace kora::sim {
 
