@@ -45,6 +45,7 @@ void writeAll(int fd, const std::uint8_t* bytes, std::size_t count)
 
 AcceptorServer::AcceptorServer(ServerOptions options)
     : log_(std::move(options.log)), deviceLost_(std::move(options.deviceLost)),
+      replay_(std::move(options.replay)), notice_(std::move(options.notice)),
       link_(options.device, options.symlink), model_(options.stepTime)
 {
     if (options.lastExchange)
@@ -118,6 +119,7 @@ void AcceptorServer::run()
             logLines.clear();
             hungUp = !onInput(logLines);
             writeLog(logLines);
+            tellNotices();
         }
         if (hungUp && link_.servesDevice()) {
             endOnLostDevice();
@@ -188,8 +190,12 @@ void AcceptorServer::answer(const HostMessage& message, Clock::time_point now,
                             std::vector<std::string>& logLines)
 {
     advanceModel(now);
+    // The acceptor takes every message in, also under a replay, so that it
+    // carries on from where the replay leaves it.
     const AcceptorModel::Answer a = model_.answer(message);
     ++counters_.messages;
+    if (replay_ && replayAnswer(message, now, logLines))
+        return;
     if (a.repeated)
         ++counters_.repeats;
     const bool silent = faults_.silentAt(now);
@@ -210,6 +216,11 @@ void AcceptorServer::answer(const HostMessage& message, Clock::time_point now,
         std::max(now + work + faults_.takeDelay(), outgoing_.empty() ? now : outgoing_.back().due);
     outgoing_.push_back(
         {due, shapeReply(a.reply, faults_, noise_), faults_.paced, true, now, work});
+    scheduleNoiseAfter(due);
+}
+
+void AcceptorServer::scheduleNoiseAfter(Clock::time_point due)
+{
     if (faults_.noiseBytes > 0 && ++repliesSinceNoise_ >= faults_.noiseEvery) {
         repliesSinceNoise_ = 0;
         scheduleNoise(due);

@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "faults.h"
 #include "ptylink.h"
+#include "replay.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -11,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -34,6 +36,11 @@ struct ServerOptions
     // fails; the server has stopped serving by then. Must not call back into
     // the server.
     std::function<void(const std::string&)> deviceLost;
+    // A recorded session answers the host instead, while it lasts.
+    std::shared_ptr<Replay> replay;
+    // Called from the server's thread with news for the operator (a replay
+    // played to its end); must not call back into the server.
+    std::function<void(const std::string&)> notice;
 };
 
 struct CommandResult
@@ -148,7 +155,11 @@ private:
     void endOnLostDevice();
     void answer(const HostMessage& message, Clock::time_point now,
                 std::vector<std::string>& logLines);
+    bool replayAnswer(const HostMessage& message, Clock::time_point now,
+                      std::vector<std::string>& logLines);
+    void tellNotices();
     void scheduleNoise(Clock::time_point after);
+    void scheduleNoiseAfter(Clock::time_point due);
     Clock::time_point nextDue() const;
     void sendDue();
     void relinkIfDue(std::vector<std::string>& logLines);
@@ -163,6 +174,8 @@ private:
 
     const std::function<void(const std::string&)> log_;
     const std::function<void(const std::string&)> deviceLost_;
+    const std::shared_ptr<Replay> replay_;
+    const std::function<void(const std::string&)> notice_;
     const Clock::time_point origin_ = Clock::now();
 
     mutable std::mutex mutex_;
@@ -180,6 +193,7 @@ private:
     int repliesSinceNoise_ = 0;
     std::deque<std::packaged_task<void()>> tasks_;
     std::minstd_rand noise_{232};
+    std::vector<std::string> notices_; // for notice_, told outside the lock
 
     int wakeFd_ = -1;
     std::thread thread_;

@@ -17,6 +17,10 @@
 // --run, standard input, and AcceptorServer::command(); LineSplitter
 // (linesplitter.h) cuts a file or standard input into its lines.
 //
+// Replay (replay.h) answers from a session log the host program wrote,
+// poll row by poll row, read as needed by SessionLogReader
+// (sessionlogreader.h); the server then stands in for the recorded line.
+//
 // The framing here is the acceptor's own (framing.h) and shares nothing with
 // the host program's frame code, so that each side checks the other.
 
@@ -27,3 +31,5 @@
 #include "framing.h"
 #include "linesplitter.h"
 #include "ptylink.h"
+#include "replay.h"
+#include "sessionlogreader.h"

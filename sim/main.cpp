@@ -5,10 +5,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <poll.h>
 #include <stdexcept>
@@ -42,6 +44,11 @@ Options:
   --last-reply HEX   ... and whose last reply was HEX, 11 bytes such as
                      "02 0B 20 10 10 18 4B 01 03 03 7A"; a first message with
                      bit B gets it again; a bill in it is not in the tally
+  --replay LOG       answer each host message as the next poll row of a
+                     session log the host program wrote (--log) recorded
+  --session N        replay session N of LOG, from 1 (default: the last)
+  --replay-loop      start the session again at its end (else: idle replies)
+  --replay-timing    keep each reply's recorded delay (else: at once)
   --verbose          log every exchange on standard error
   --version          print the version
   --help             this text
@@ -56,6 +63,8 @@ struct Options
     bool verbose = false;
     std::string lastBit;
     std::string lastReply;
+    ReplayOptions replay;                // when its path is given
+    std::vector<std::string> replayOnly; // options given that need --replay
 };
 
 std::vector<std::string> splitRun(const std::string& text)
@@ -104,6 +113,32 @@ void readScenario(const std::string& path, std::vector<std::string>& lines)
     if (in.bad())
         throw std::invalid_argument("cannot read " + path);
     splitter.finish(keep);
+}
+
+int sessionNumber(const std::string& text)
+{
+    int n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec != std::errc{} || end != text.data() + text.size() || n < 1)
+        throw std::invalid_argument("--session must be a number from 1, not " + excerpt(text));
+    return n;
+}
+
+// The log is read and checked here, so that a bad one ends the run before
+// the line is served.
+void takeReplay(Options& o)
+{
+    if (o.replay.path.empty()) {
+        if (!o.replayOnly.empty())
+            throw std::invalid_argument(o.replayOnly.front() + " goes with --replay");
+        return;
+    }
+    if (o.lastBit.size() + o.lastReply.size() > 0)
+        throw std::invalid_argument("--replay and --last-bit or --last-reply do not go together");
+    auto replay = std::make_shared<Replay>(o.replay);
+    if (const std::string bad = replay->badRows(); !bad.empty())
+        std::cerr << "acceptor-sim: " << o.replay.path << ": " << bad << '\n';
+    o.server.replay = std::move(replay);
 }
 
 void takeLastExchange(Options& o)
@@ -164,13 +199,23 @@ int parseArguments(int argc, char** argv, Options& o)
             o.lastBit = value();
         else if (a == "--last-reply")
             o.lastReply = value();
-        else if (a == "--verbose")
+        else if (a == "--replay") {
+            if ((o.replay.path = value()).empty())
+                throw std::invalid_argument("--replay needs a session log");
+        } else if (a == "--session") {
+            o.replayOnly.push_back(a);
+            o.replay.session = sessionNumber(value());
+        } else if (a == "--replay-loop" || a == "--replay-timing") {
+            o.replayOnly.push_back(a);
+            (a == "--replay-loop" ? o.replay.loop : o.replay.timing) = true;
+        } else if (a == "--verbose")
             o.verbose = true;
         else
             throw std::invalid_argument("unknown option " + a + " (try --help)");
     }
     for (const std::string& line : o.startCommands)
         checkLine(line, "");
+    takeReplay(o);
     takeLastExchange(o);
     return -1;
 }
@@ -269,6 +314,7 @@ int serve(Options& o)
     Console console;
     if (o.verbose)
         o.server.log = [&console](const std::string& line) { console.log(line); };
+    o.server.notice = [&console](const std::string& line) { console.show({true, line, false}); };
     std::atomic<bool> deviceLost = false;
     o.server.deviceLost = [&](const std::string& why) {
         console.log("acceptor-sim: " + why + "; stopping");

@@ -254,7 +254,8 @@ std::string AcceptorServer::status() const
     return "status: " + model_.describe() + " | step " + std::to_string(model_.stepTime().count()) +
            "ms | " + faults_.text(Clock::now()) + " | " +
            (counters_.unheard > 0 ? std::to_string(counters_.unheard) + " unheard | " : "") +
-           (link_.isOpen() ? link_.path() : std::string("link closed"));
+           (link_.isOpen() ? link_.path() : std::string("link closed")) +
+           (replay_ ? " | replay " + replay_->progress() : std::string());
 }
 
 } // namespace kora::sim
