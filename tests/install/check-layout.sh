@@ -97,7 +97,9 @@ if [ -x "$root/bin/kora232-headless" ]; then
         fail "bin/kora232-headless links the GUI: $gui"
 fi
 if [ -x "$root/bin/acceptor-sim" ]; then
-    "$root/bin/acceptor-sim" --help 2>&1 | grep -q '^Usage: acceptor-sim' ||
+    # grep reads all of it: with -q it would stop at the match, and the help's
+    # rest would meet a closed pipe, which pipefail takes for a failure.
+    "$root/bin/acceptor-sim" --help 2>&1 | grep '^Usage: acceptor-sim' >/dev/null ||
         fail "installed acceptor-sim --help does not print its usage"
 fi
 
