@@ -17,7 +17,7 @@ stage() {
 }
 
 fuzz() {
-    local seconds=${KORA_FUZZ_SECONDS:-60} work status=0
+    local seconds=${KORA_FUZZ_SECONDS:-30} work status=0
     work=$(mktemp -d)
     echo "Fuzzing the poll transaction and the monitor for ${seconds} s"
     LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \

@@ -141,7 +141,7 @@ private slots:
         int bills = 0;
         while (rig.polls < target) {
             const int kind = static_cast<int>(random() % 10);
-            rig.periodMs = bills % 6 == 4 ? 500 : bills % 6 == 5 ? 1000 : 10;
+            rig.periodMs = bills % 8 == 4 ? 500 : bills % 8 == 7 ? 1000 : 10;
             rig.sim->command("insert " + std::to_string(1 + random() % 7));
             ++bills;
             rig.pollFor(static_cast<int>(random() % 700)); // strikes somewhere on the bill's way
