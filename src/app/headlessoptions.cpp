@@ -63,6 +63,7 @@ struct Options
     QCommandLineOption help = parser.addHelpOption();
     QCommandLineOption version = parser.addVersionOption();
     QCommandLineOption port = PortPinOption();
+    QCommandLineOption listPorts = ListPortsOption();
     QCommandLineOption portNumber{
         QStringLiteral("port-number"),
         QStringLiteral("Polls port N (1-8); default: the one pinned with --port, else 1."),
@@ -96,7 +97,8 @@ struct Options
     {
         parser.setApplicationDescription(describeRun());
         parser.addOptions(
-            {port, portNumber, pollRate, bills, escrow, escrowAction, duration, untilBills, log});
+            {port, listPorts, portNumber, pollRate, bills, escrow, escrowAction, duration,
+             untilBills, log});
     }
 };
 
@@ -205,6 +207,10 @@ std::optional<int> ReadHeadlessOptions(const QStringList& arguments, PortMap& po
         if (!ports.pinFromArgument(text, &why))
             return refuse(why);
         pinned.insert(text.section(QLatin1Char('='), 0, 0).toInt());
+    }
+    if (o.parser.isSet(o.listPorts)) {
+        std::fputs(qPrintable(ports.table()), stdout);
+        return 0;
     }
     const std::optional<int> number = portToPoll(o, pinned, &why);
     if (!number)

@@ -21,6 +21,7 @@ struct Options
     QCommandLineOption help = parser.addHelpOption();
     QCommandLineOption version = parser.addVersionOption();
     QCommandLineOption port = kora::PortPinOption();
+    QCommandLineOption listPorts = kora::ListPortsOption();
     QCommandLineOption log{QStringLiteral("log"),
                            QStringLiteral("Appends a CSV row for every poll, START and STOP to "
                                           "FILE (created if missing, never truncated)."),
@@ -33,13 +34,22 @@ struct Options
             QStringLiteral("Runs and watches a banknote acceptor on a serial port.\n\n") +
             kora::PortMap::numberingHelp());
         parser.addOption(port);
+        parser.addOption(listPorts);
         parser.addOption(log);
         session.addTo(parser);
     }
 
-    // --help and --version end the program; gives their exit status.
+    // --help, --version and --list-ports end the program; gives their exit
+    // status. None needs a display.
     std::optional<int> answered() const
     {
+        if (parser.isSet(listPorts)) {
+            kora::PortMap ports;
+            for (const QString& text : parser.values(port))
+                ports.pinFromArgument(text);
+            std::fputs(qPrintable(ports.table()), stdout);
+            return 0;
+        }
         if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
             QString text = parser.helpText();
             text.replace(QStringLiteral("<executable_name>"), QStringLiteral("kora232"));

@@ -12,4 +12,13 @@ inline QCommandLineOption PortPinOption()
             QStringLiteral("N=DEVICE")};
 }
 
+// --list-ports: the table of ports 1 to 8 and the devices they reach, and
+// the program ends.
+inline QCommandLineOption ListPortsOption()
+{
+    return {QStringLiteral("list-ports"),
+            QStringLiteral("Lists ports 1 to 8, the device each reaches and what the system says "
+                           "of it, and exits.")};
+}
+
 } // namespace kora

@@ -50,6 +50,14 @@ bool SessionOptions::read(const QCommandLineParser& parser, SessionPlan& plan, Q
 Session::Session(Kora232& window, SessionPlan p) : QObject(&window), w(window), plan(std::move(p))
 {
     w.installEventFilter(this);
+    // A script has nobody at the window to read the box: a port that cannot
+    // be opened is said on standard error too and ends the run with status
+    // 3, as in kora232-headless.
+    if (plan.start || plan.quitAfterMs >= 0)
+        connect(&w.engine(), &SessionEngine::openRefused, this, [](const QString& reason) {
+            std::fprintf(stderr, "kora232: %s\n", qPrintable(reason));
+            QCoreApplication::exit(3);
+        });
 }
 
 bool Session::eventFilter(QObject* watched, QEvent* event)

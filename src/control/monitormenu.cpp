@@ -91,6 +91,12 @@ void MonitorMenu::showStatistics()
 {
     if (!statistics)
         statistics = new LinkStatsView(record.stats(), w.engine().figures(), &w);
+    // The port the figures are of: the one opened last, or the one chosen.
+    SerialPort& port = w.MSComm1();
+    const int n = port.isOpen() ? port.portNumber() : w.state().PortSelect;
+    statistics->setWindowTitle(QStringLiteral("Link statistics - port %1 (%2) - Kora232")
+                                   .arg(n)
+                                   .arg(port.describe(n)));
     statistics->show();
     statistics->raise();
 }

@@ -8,6 +8,7 @@
 #include "ui/rownotes.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -40,6 +41,11 @@ void RunControl::connectControls()
     for (int k = 0; k <= 6; ++k)
         connect(w.chkBill(k), &QCheckBox::clicked, this, [this, k] { BillEnableClick(k); });
     connect(w.hsPoll(), &QScrollBar::valueChanged, this, &RunControl::PollRateChange);
+    // Which device a number reaches changes as adapters come and go: each
+    // button says it again as its tooltip is about to show, and at START.
+    showPortDevices();
+    for (int n = 1; n <= 8; ++n)
+        w.optCom(n)->installEventFilter(this);
     // The poll reads the box as it stands: the engine follows every change.
     connect(w.Check1(), &QCheckBox::toggled, this,
             [this] { w.engine().SetEscrowMode(w.EscrowModeChecked()); });
@@ -83,6 +89,21 @@ void RunControl::showPoll(const PollNotes& notes)
                                   "poll now takes the first good reply as its answer."));
 }
 
+void RunControl::showPortDevices()
+{
+    for (int n = 1; n <= 8; ++n)
+        w.ShowPortDevice(n, w.MSComm1().describe(n));
+}
+
+bool RunControl::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip)
+        for (int n = 1; n <= 8; ++n)
+            if (watched == w.optCom(n))
+                w.ShowPortDevice(n, w.MSComm1().describe(n));
+    return QObject::eventFilter(watched, event);
+}
+
 std::array<long, 7> RunControl::countsOnScreen() const
 {
     std::array<long, 7> counts{};
@@ -96,6 +117,7 @@ void RunControl::StartStopClick()
 {
     SessionEngine& e = w.engine();
     if (w.state().StartStop == 0) {
+        showPortDevices();
         e.Start();
         w.ShowRunning(true);
         ClearTraffic(w);

@@ -35,6 +35,8 @@ private:
     void connectControls();
     void connectEngine();
     void showPoll(const PollNotes& notes);
+    void showPortDevices();
+    bool eventFilter(QObject* watched, QEvent* event) override;
     std::array<long, 7> countsOnScreen() const;
 
     Kora232& w;

@@ -100,6 +100,11 @@ QString MSComm::deviceFor(int n) const
     return ports.deviceFor(n);
 }
 
+QString MSComm::describe(int n) const
+{
+    return ports.describe(n);
+}
+
 bool MSComm::isOpen() const
 {
     return port->isOpen();

@@ -36,6 +36,7 @@ public:
     void setBinaryInput(bool binary) override;
     QString device() const; // the device the port number resolves to now
     QString deviceFor(int n) const override;
+    QString describe(int n) const override;
 
     // Operations other than open throw SerialError (PortNotOpen) on a closed
     // port, except isOpen, close and waitForInput, which return at once.

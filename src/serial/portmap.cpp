@@ -78,6 +78,31 @@ QString PortMap::deviceFor(int n) const
 #endif
 }
 
+QString PortMap::describe(int n) const
+{
+    const QString device = deviceFor(n);
+    if (device.isEmpty())
+        return QStringLiteral("no device");
+    const QSerialPortInfo info(device);
+    QStringList known;
+    for (const QString& part : {info.description(), info.manufacturer()})
+        if (!part.isEmpty())
+            known << part;
+    if (!info.serialNumber().isEmpty())
+        known << QStringLiteral("serial ") + info.serialNumber();
+    if (pinned.contains(n))
+        known << QStringLiteral("pinned with --port");
+    return known.isEmpty() ? device : device + QStringLiteral(": ") + known.join(QStringLiteral(", "));
+}
+
+QString PortMap::table() const
+{
+    QString text;
+    for (int n = 1; n <= 8; ++n)
+        text += QStringLiteral("port %1  %2\n").arg(n).arg(describe(n));
+    return text;
+}
+
 bool PortMap::pinFromArgument(const QString& text, QString* error)
 {
     const auto fail = [&](const QString& why) {

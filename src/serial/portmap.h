@@ -16,6 +16,12 @@ public:
     void pin(int n, const QString& device);
     QString deviceFor(int n) const;
 
+    // Port n's device with what the system says of it, "/dev/ttyUSB0: FT232R
+    // USB UART, FTDI, serial A10K2", or "no device".
+    QString describe(int n) const;
+    // Ports 1 to 8, a line each, for --list-ports.
+    QString table() const;
+
     // "N=DEVICE" as given to --port; returns false and says why on a bad text.
     bool pinFromArgument(const QString& text, QString* error = nullptr);
 

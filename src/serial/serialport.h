@@ -28,6 +28,12 @@ public:
     virtual void setBinaryInput(bool binary) = 0;
     // The device port number n leads to now; empty for none.
     virtual QString deviceFor(int n) const = 0;
+    // The same device with what the system says of it, or "no device".
+    virtual QString describe(int n) const
+    {
+        const QString device = deviceFor(n);
+        return device.isEmpty() ? QStringLiteral("no device") : device;
+    }
 
     // Opens the device the port number leads to now.
     virtual void open() = 0;

@@ -70,6 +70,13 @@ void Kora232::ShowPollRate(int ms)
     pollText->setText(QStringLiteral(" %1 ms").arg(ms));
 }
 
+void Kora232::ShowPortDevice(int n, const QString& description)
+{
+    const QString text = QStringLiteral("Port %1: %2").arg(n).arg(description);
+    optCom(n)->setToolTip(text);
+    optCom(n)->setAccessibleDescription(text);
+}
+
 bool Kora232::EscrowModeChecked() const
 {
     return escrowMode->isChecked();

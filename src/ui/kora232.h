@@ -54,6 +54,8 @@ public:
     int PollRateChosen() const;
     void ShowPollRate(int ms);
     bool EscrowModeChecked() const;
+    // Port button n's tooltip and accessible description: its device.
+    void ShowPortDevice(int n, const QString& description);
 
     QLabel* Picture1() const { return picture1; }
     QGroupBox* frmControls() const;

@@ -486,12 +486,15 @@ private slots:
                                                "--poll-rate <MS>",
                                                "--bills <LIST>",
                                                "--escrow <on|off>",
+                                               "--escrow-action <stack|return>",
+                                               "--list-ports",
                                                "--duration <SECONDS>",
                                                "--until-bills <N>",
                                                "--log <FILE>",
                                                "log-failed",
                                                "; 4 when lines or",
                                                "USB adapters"};
+        QTest::newRow("--list-ports") << "--list-ports" << QStringList{"port 1  ", "port 8  "};
     }
     void helpAndVersion()
     {

@@ -64,6 +64,31 @@ class ProgramTest : public QObject
     Q_OBJECT
 
 private slots:
+    void aScriptedRunWhosePortCannotBeOpenedSaysWhyAndEndsWithStatusThree()
+    {
+        const Run run = runProgram({"--port", "1=/nonexistent/acceptor", "--start",
+                                    "--quit-after", "5000"});
+        QCOMPARE(run.exitCode, 3);
+        QVERIFY2(run.err.contains(QLatin1String("Port 1 (/nonexistent/acceptor)")),
+                 qPrintable(run.err));
+    }
+
+    void listPortsNamesEachPortsDeviceWithoutADisplay()
+    {
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("DISPLAY"));
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(KORA232), {"--list-ports", "--port", "2=/tmp/pinned"});
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitCode(), 0);
+        const QStringList lines =
+            QString::fromLocal8Bit(program.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 8);
+        QCOMPARE(lines[1], QStringLiteral("port 2  /tmp/pinned: pinned with --port"));
+    }
+
     void aScriptedSessionPressesStartPollsTheAcceptorAndLeavesAScreenshot()
     {
         QTemporaryDir dir;
