@@ -1,6 +1,8 @@
 // Each bill followed from the first frame that shows it to the frame that
 // ends it, from reply sequences alone, and the acceptance figures.
+#include "hexbytes.h"
 #include "protocol/billcycles.h"
+#include "replyframes.h"
 
 #include <QStringList>
 #include <QTest>
@@ -24,11 +26,7 @@ ReplyFrame frame(const QString& code, int ack)
         events |= c == u'C' ? 0x01 : c == u'X' ? 0x02 : c == u'J' ? 0x04 : 0;
     }
     ReplyFrame f;
-    const Byte bytes[] = {0x02, 0x0B, Byte(0x20 | ack), state, events, Byte(credit << 3),
-                          0x4B, 0x01, 0x03, 0x03, 0};
-    std::copy(std::begin(bytes), std::end(bytes), f.raw().begin());
-    for (int i = 2; i <= 9; ++i)
-        f(11) ^= f(i);
+    setBytes(f, replyHex(ack, state, credit, events));
     return f;
 }
 
