@@ -138,7 +138,10 @@ bool WriteAtomically(const QString& path, const std::string& text, QString* why)
     // The collector reads *.prom only, so the half-written file is never its.
     const QByteArray target = QFile::encodeName(path);
     const QByteArray temporary = target + ".tmp";
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // One left by a run under another user (systemd's DynamicUser) could not
+    // be opened again, but can be replaced.
+    ::unlink(temporary.constData());
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     int error = fd < 0 ? errno : 0;
     for (std::size_t done = 0; !error && done < text.size();) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
