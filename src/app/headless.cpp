@@ -2,6 +2,7 @@
 // alone, so it runs where there is no display.
 #include "app/headlessoptions.h"
 #include "app/headlessrun.h"
+#include "app/sayline.h"
 #include "app/stopsignals.h"
 #include "serial/mscomm.h"
 #include "serial/portmap.h"
@@ -22,7 +23,7 @@ int main(int argc, char** argv)
     // Started with standard output closed, the next file opened would take
     // its number and receive the lines: nobody reads them, so the run is over.
     if (::fcntl(STDOUT_FILENO, F_GETFD) < 0) {
-        std::fputs("kora232-headless: standard output is closed; nothing to do\n", stderr);
+        kora::Say(kora::Priority::Info, "standard output is closed; nothing to do");
         return 0;
     }
     // Each poll takes the serial port's read buffer and gives it back; with

@@ -1,6 +1,7 @@
 #include "app/headlessoptions.h"
 
 #include "app/portoption.h"
+#include "app/sayline.h"
 #include "serial/portmap.h"
 
 #include <QCommandLineParser>
@@ -92,19 +93,27 @@ struct Options
     QCommandLineOption log{QStringLiteral("log"),
                            QStringLiteral("Appends a row per poll to the CSV session log FILE."),
                            QStringLiteral("FILE")};
+    QCommandLineOption metrics{
+        QStringLiteral("metrics"),
+        QStringLiteral("Keeps the poller's metrics in FILE for Prometheus (the node exporter's "
+                       "textfile collector), rewritten whole every interval and at the end."),
+        QStringLiteral("FILE")};
+    QCommandLineOption metricsInterval{
+        QStringLiteral("metrics-interval"),
+        QStringLiteral("Rewrites the --metrics file every SECONDS, 1-86400 (10)."),
+        QStringLiteral("SECONDS")};
 
     Options()
     {
         parser.setApplicationDescription(describeRun());
-        parser.addOptions(
-            {port, listPorts, portNumber, pollRate, bills, escrow, escrowAction, duration,
-             untilBills, log});
+        parser.addOptions({port, listPorts, portNumber, pollRate, bills, escrow, escrowAction,
+                           duration, untilBills, log, metrics, metricsInterval});
     }
 };
 
 int refuse(const QString& why)
 {
-    std::fprintf(stderr, "kora232-headless: %s\n", qPrintable(why));
+    Say(Priority::Error, why);
     return 2;
 }
 
@@ -133,6 +142,27 @@ std::optional<int> portToPoll(const Options& o, const QSet<int>& pinned, QString
         return std::nullopt;
     }
     return pinned.isEmpty() ? 1 : *pinned.begin();
+}
+
+bool readMetrics(const Options& o, HeadlessPlan& plan, QString* why)
+{
+    const QCommandLineParser& p = o.parser;
+    if (p.isSet(o.metricsInterval)) {
+        const auto s = wholeNumber(QStringLiteral("metrics-interval"), p.value(o.metricsInterval),
+                                   1, 86400, why);
+        if (!s)
+            return false;
+        plan.metricsIntervalS = *s;
+    }
+    if (!p.isSet(o.metrics)) {
+        if (p.isSet(o.metricsInterval))
+            *why = QStringLiteral("--metrics-interval needs --metrics FILE");
+        return !p.isSet(o.metricsInterval);
+    }
+    plan.metricsPath = p.value(o.metrics);
+    if (plan.metricsPath.isEmpty())
+        *why = QStringLiteral("--metrics needs a file name");
+    return !plan.metricsPath.isEmpty();
 }
 
 bool readRun(const Options& o, HeadlessPlan& plan, QString* why)
@@ -175,7 +205,7 @@ bool readRun(const Options& o, HeadlessPlan& plan, QString* why)
             return false;
         }
     }
-    return true;
+    return readMetrics(o, plan, why);
 }
 
 } // namespace

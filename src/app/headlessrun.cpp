@@ -1,20 +1,15 @@
 #include "app/headlessrun.h"
 
 #include "app/runoutput.h"
+#include "app/sayline.h"
 #include "protocol/pollreport.h"
 
 #include <QCoreApplication>
 #include <chrono>
-#include <cstdio>
 
 namespace kora {
 
 namespace {
-
-void say(const QString& text)
-{
-    std::fprintf(stderr, "kora232-headless: %s\n", qPrintable(text));
-}
 
 std::string jsonArray(const std::vector<std::string>& items)
 {
@@ -46,8 +41,7 @@ std::string billsJson(const BillFigures& figures)
 } // namespace
 
 HeadlessRun::HeadlessRun(std::unique_ptr<SerialPort> port, HeadlessPlan plan, int outputFd)
-    : plan_(std::move(plan)), engine_(std::move(port)),
-      s_(engine_.state()), out_(outputFd)
+    : plan_(std::move(plan)), engine_(std::move(port)), s_(engine_.state()), out_(outputFd)
 {
     // The window's start-up, with the operator's choices from the plan.
     engine_.StartUp();
@@ -74,20 +68,22 @@ void HeadlessRun::connectEngine()
     connect(&engine_, &SessionEngine::polled, this, &HeadlessRun::showPoll);
     connect(&engine_, &SessionEngine::billEnded, this, &HeadlessRun::reportBill);
     connect(&engine_, &SessionEngine::deviceLost, this, [this](const QString& reason) {
-        say(QStringLiteral("%1; trying the same device again at each poll").arg(reason));
+        Say(Priority::Warning,
+            QStringLiteral("%1; trying the same device again at each poll").arg(reason));
         emitEvent(event("lost"));
     });
     connect(&engine_, &SessionEngine::reconnected, this, [this](const QString& device) {
-        say(QStringLiteral("reconnected to %1").arg(device));
+        Say(Priority::Info, QStringLiteral("reconnected to %1").arg(device));
         emitEvent(event("reconnected"));
     });
     connect(&engine_, &SessionEngine::heldByOther, this, [this](const QString& message) {
-        say(message);
+        Say(Priority::Warning, message);
         emitEvent(event("refused").text("reason", message.toStdString()));
     });
     // Polling goes on; the run's exit status tells of the rows lost.
     engine_.record().onLogFailure = [this](const std::string& why) {
-        say(QStringLiteral("logging stopped: %1").arg(QString::fromStdString(why)));
+        Say(Priority::Error,
+            QStringLiteral("logging stopped: %1").arg(QString::fromStdString(why)));
         emitEvent(event("log-failed").text("reason", why));
     };
 }
@@ -96,12 +92,14 @@ std::optional<int> HeadlessRun::begin()
 {
     if (std::string why; !plan_.logPath.isEmpty() &&
                          !engine_.record().log().open(plan_.logPath.toStdString(), &why)) {
-        say(QStringLiteral("cannot log to %1").arg(QString::fromStdString(why)));
+        Say(Priority::Error, QStringLiteral("cannot log to %1").arg(QString::fromStdString(why)));
         return 2;
     }
+    const QString device = engine_.port().deviceFor(plan_.portNumber);
+    if (!plan_.metricsPath.isEmpty() && !openMetrics(device))
+        return 2;
     // START, as the button does it; the first open is at once rather than at
     // the first tick, so that a port that cannot be had ends the program.
-    const QString device = engine_.port().deviceFor(plan_.portNumber);
     engine_.Start();
     QString refusal;
     const auto refused = connect(&engine_, &SessionEngine::openRefused, this,
@@ -109,12 +107,13 @@ std::optional<int> HeadlessRun::begin()
     const bool opened = engine_.EnsureOpen();
     disconnect(refused);
     if (!opened) {
-        say(refusal);
+        Say(Priority::Error, refusal);
         return 3;
     }
     running_ = true;
     if (!plan_.stackEscrowed && !plan_.escrow)
-        say(QStringLiteral("with escrow mode off the acceptor stacks each bill on its own: "
+        Say(Priority::Info,
+            QStringLiteral("with escrow mode off the acceptor stacks each bill on its own: "
                            "nothing will be returned"));
 
     std::vector<std::string> bills;
@@ -130,15 +129,31 @@ std::optional<int> HeadlessRun::begin()
     if (!running_)
         return end();
     engine_.StartTimers();
+    if (metrics_)
+        metrics_->start();
     if (plan_.durationMs)
         durationTimer_.start(*plan_.durationMs);
     return std::nullopt;
 }
 
+// The first file says the poller is not up yet, so that one which cannot
+// have the port leaves no file saying it is.
+bool HeadlessRun::openMetrics(const QString& device)
+{
+    metrics_ = new MetricsFile(engine_, plan_.metricsPath, device.toStdString(),
+                               std::chrono::seconds(plan_.metricsIntervalS), this);
+    QString why;
+    if (metrics_->write(false, &why))
+        return true;
+    Say(Priority::Error, QStringLiteral("cannot write the metrics to %1").arg(why));
+    return false;
+}
+
 void HeadlessRun::showPoll(const PollNotes& notes)
 {
     if (notes.bitEchoMissing)
-        say(QStringLiteral("the acceptor does not echo the acknowledgement bit; each poll now "
+        Say(Priority::Warning,
+            QStringLiteral("the acceptor does not echo the acknowledgement bit; each poll now "
                            "takes the first good reply as its answer"));
     reportOutcome();
     reportFlags();
@@ -234,7 +249,9 @@ bool HeadlessRun::outputEnded()
     if (out_.ended() == JsonLines::End::No)
         return false;
     if (running_) {
-        say(QStringLiteral("%1; stopping").arg(QString::fromStdString(out_.endText())));
+        const Priority priority =
+            out_.ended() == JsonLines::End::ReaderGone ? Priority::Info : Priority::Error;
+        Say(priority, QStringLiteral("%1; stopping").arg(QString::fromStdString(out_.endText())));
         stopPolling();
     }
     return true;
@@ -270,6 +287,8 @@ int HeadlessRun::end()
                    .number("total", total_)
                    .raw("link", link.str())
                    .raw("bills", billsJson(engine_.figures())));
+    if (metrics_)
+        metrics_->finish();
     return FinishOutput(out_, engine_.record().log());
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/headlessoptions.h"
 #include "app/jsonlines.h"
+#include "app/metricsfile.h"
 #include "engine/sessionengine.h"
 
 #include <QObject>
@@ -27,8 +28,9 @@ public:
     // by hand).
     SessionEngine& engine() { return engine_; }
 
-    // Opens the log and the port and starts polling. Gives the exit status
-    // when the run ends here: 2 when the log cannot be opened, 3 when the
+    // Opens the log, the metrics file and the port and starts polling. Gives
+    // the exit status when the run ends here: 2 when the log or the metrics
+    // file cannot be written, 3 when the
     // port cannot, as end() when the output ends at once; the reason is on
     // stderr.
     std::optional<int> begin();
@@ -39,6 +41,7 @@ public:
 
 private:
     void connectEngine();
+    bool openMetrics(const QString& device);
     void showPoll(const PollNotes& notes);
     void countBill(int bill);
     void reportFrame(const FrameNote& note);
@@ -60,6 +63,7 @@ private:
     int outcome_ = -1; // NRFlag of the polls since the last link line; -1 before the first
     long outcomePolls_ = 0;
     std::vector<const char*> flags_; // set flags as last reported
+    MetricsFile* metrics_ = nullptr; // with --metrics
     bool running_ = false;
     bool ended_ = false;
 };

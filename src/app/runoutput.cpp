@@ -1,6 +1,7 @@
 #include "app/runoutput.h"
 
-#include <cstdio>
+#include "app/sayline.h"
+
 #include <string>
 
 namespace kora {
@@ -15,11 +16,10 @@ int FinishOutput(JsonLines& lines, SessionLog& log)
         const std::string why = lines.ended() == JsonLines::End::No
                                     ? "standard output took too long; its last lines are lost"
                                     : lines.endText();
-        std::fprintf(stderr, "kora232-headless: %s\n", why.c_str());
+        Say(Priority::Error, why);
     }
     if (!rowsOut)
-        std::fprintf(stderr, "kora232-headless: the log is incomplete: %s\n",
-                     log.failure().c_str());
+        Say(Priority::Error, "the log is incomplete: " + log.failure());
     return linesOut && rowsOut ? 0 : 4;
 }
 

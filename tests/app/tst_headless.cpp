@@ -446,6 +446,9 @@ private slots:
         usage("unknown option", {"--demo"}, "Unknown option 'demo'");
         usage("log that cannot be opened", {"--log", "/nonexistent-kora232/x.csv"},
               "cannot log to /nonexistent-kora232/x.csv: No such file or directory");
+        usage("metrics in a folder that is missing", {"--metrics", "/nonexistent-kora232/x.prom"},
+              "cannot write the metrics to /nonexistent-kora232/x.prom: No such file or directory");
+        usage("metrics interval alone", {"--metrics-interval", "5"}, "needs --metrics FILE");
         QTest::newRow("no such device") << QStringList{"--port", "1=/nonexistent-kora232"} << 3
                                         << "Error 8010: Port 1 (/nonexistent-kora232) cannot";
         QTest::newRow("not a serial port") << QStringList{"--port", "1=/dev/null"} << 3

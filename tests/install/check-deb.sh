@@ -37,7 +37,7 @@ for path in usr/bin/kora232 usr/bin/kora232-headless usr/bin/acceptor-sim \
     usr/share/icons/hicolor/32x32/apps/kora232.png usr/share/icons/hicolor/256x256/apps/kora232.png \
     usr/share/icons/hicolor/scalable/apps/kora232.svg \
     usr/share/man/man1/kora232.1.gz usr/share/man/man1/acceptor-sim.1.gz \
-    usr/share/man/man1/kora232-headless.1.gz; do
+    usr/share/man/man1/kora232-headless.1.gz lib/systemd/system/kora232-headless@.service; do
     grep -q " \./$path\$" <<<"$contents" || fail "the package does not carry /$path"
 done
 

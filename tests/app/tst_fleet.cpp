@@ -1,0 +1,260 @@
+// kora232-headless as a kiosk runs it under systemd: its metrics file read by
+// Prometheus's own checker and by a reader racing its rewrites, and its
+// messages under the journal.
+#include "acceptorserver.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <csignal>
+#include <sys/stat.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Rig
+{
+    Rig()
+    {
+        kora::sim::ServerOptions o;
+        o.stepTime = 200ms;
+        o.symlink = dir.filePath(QStringLiteral("acceptor")).toStdString();
+        sim = std::make_unique<kora::sim::AcceptorServer>(o);
+    }
+    QStringList port() const
+    {
+        return {"--port", "1=" + QString::fromStdString(sim->symlinkPath())};
+    }
+    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir dir;
+    std::unique_ptr<kora::sim::AcceptorServer> sim;
+};
+
+// The program with no display, its standard error in a file when given one.
+struct Poller
+{
+    explicit Poller(const QStringList& arguments, const QString& errFile = {},
+                    const QString& journalStream = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(display));
+        env.remove(QStringLiteral("JOURNAL_STREAM"));
+        if (!journalStream.isEmpty())
+            env.insert(QStringLiteral("JOURNAL_STREAM"), journalStream);
+        process.setProcessEnvironment(env);
+        if (!errFile.isEmpty())
+            process.setStandardErrorFile(errFile);
+        process.start(QStringLiteral(KORA232_HEADLESS), arguments);
+    }
+    int finish(int timeoutMs = 15000)
+    {
+        if (process.state() != QProcess::NotRunning && !process.waitForFinished(timeoutMs)) {
+            process.kill();
+            process.waitForFinished();
+            return -1;
+        }
+        out += process.readAllStandardOutput();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    QJsonObject lastLine() const
+    {
+        const QList<QByteArray> lines = out.trimmed().split('\n');
+        return QJsonDocument::fromJson(lines.last()).object();
+    }
+    int count(const char* event) const
+    {
+        return int(out.count(QByteArray("\"event\":\"") + event));
+    }
+
+    QProcess process;
+    QByteArray out;
+};
+
+// Each sample of an exposition as "name{labels}" without the port label.
+QMap<QString, double> samples(const QByteArray& text)
+{
+    static const QRegularExpression sample(
+        QStringLiteral("^([a-z0-9_]+)\\{port=\"[^\"]*\",?(.*)\\} (\\S+)$"));
+    QMap<QString, double> found;
+    for (const QByteArray& line : text.split('\n'))
+        if (const auto m = sample.match(QString::fromUtf8(line)); m.hasMatch())
+            found[m.captured(1) + "{" + m.captured(2) + "}"] = m.captured(3).toDouble();
+    return found;
+}
+
+QString deviceAndInode(const QString& path)
+{
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return QStringLiteral("%1:%2").arg(qulonglong(st.st_dev)).arg(qulonglong(st.st_ino));
+}
+
+} // namespace
+
+class FleetTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Bills, a lost device and a full stacker: the last file passes
+    // Prometheus's checker and tells what the stop line tells.
+    void theLastMetricsFilePassesPromtoolAndMatchesTheStopLine()
+    {
+        const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+        QVERIFY2(!promtool.isEmpty(), "promtool is missing (scripts/setup.sh installs it)");
+        Rig rig;
+        const QString metrics = rig.path("kora232.prom");
+        Poller run(rig.port() + QStringList{"--duration", "30", "--metrics", metrics});
+        QTRY_VERIFY_WITH_TIMEOUT(run.process.state() == QProcess::Running, 5000);
+        QTest::qWait(1000); // the first frame of a process counts nothing
+        rig.sim->command("insert 3");
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sim->tally().total() == 1, 8000);
+        rig.sim->unplugFor(600ms);
+        QTest::qWait(2000);
+        rig.sim->command("insert 5");
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sim->tally().total() == 2, 8000);
+        rig.sim->command("full on");
+        QTest::qWait(1000);
+        ::kill(pid_t(run.process.processId()), SIGTERM);
+        QCOMPARE(run.finish(), 0);
+
+        QProcess check;
+        check.setStandardInputFile(metrics);
+        check.start(promtool, {"check", "metrics"});
+        QVERIFY(check.waitForFinished(30000));
+        QVERIFY2(check.exitCode() == 0, check.readAllStandardError().constData());
+
+        QFile file(metrics);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QMap<QString, double> m = samples(file.readAll());
+        const QJsonObject stop = run.lastLine();
+        QCOMPARE(stop.value("event").toString(), QStringLiteral("stop"));
+        const QJsonObject link = stop.value("link").toObject();
+        const QJsonObject bills = stop.value("bills").toObject();
+        QCOMPARE(m.value("kora232_up{}", -1), 0.0);
+        QCOMPARE(m.value("kora232_link_up{}", -1), 0.0);
+        QCOMPARE(m.value("kora232_polls_total{outcome=\"good\"}"), link.value("good").toDouble());
+        QCOMPARE(m.value("kora232_polls_total{outcome=\"no-reply\"}"),
+                 link.value("no_reply").toDouble());
+        QCOMPARE(m.value("kora232_polls_total{outcome=\"checksum\"}", -1),
+                 link.value("checksum").toDouble());
+        for (int n = 1; n <= 7; ++n)
+            QCOMPARE(m.value(QStringLiteral("kora232_bills_counted_total{bill=\"%1\"}").arg(n), -1),
+                     stop.value("counts").toObject().value(QString::number(n)).toDouble());
+        for (const char* outcome : {"stacked", "returned", "rejected", "other"})
+            QCOMPARE(m.value(QStringLiteral("kora232_bill_cycles_total{outcome=\"%1\"}")
+                                 .arg(QLatin1String(outcome)),
+                             -1),
+                     bills.value(QLatin1String(outcome)).toDouble());
+        QCOMPARE(m.value("kora232_reconnects_total{}"), link.value("reconnects").toDouble());
+        QCOMPARE(m.value("kora232_device_lost_total{}"), double(run.count("lost")));
+        QCOMPARE(stop.value("total").toInt(), 2);
+        QCOMPARE(link.value("reconnects").toInt(), 1);
+        QCOMPARE(m.value("kora232_acceptor_flag{flag=\"stacker_full\"}"), 1.0);
+        QCOMPARE(m.value("kora232_acceptor_flag{flag=\"cassette_out\"}", -1), 0.0);
+        QVERIFY(m.value("kora232_last_good_reply_timestamp_seconds{}") >
+                QDateTime::currentSecsSinceEpoch() - 60);
+    }
+
+    // Rewritten every second while a reader reads as fast as it can: each
+    // read is a whole file, and only the file itself ends in .prom.
+    void aReaderNeverSeesAHalfWrittenFile()
+    {
+        Rig rig;
+        const QString metrics = rig.path("kora232.prom");
+        Poller run(rig.port() +
+                   QStringList{"--duration", "6", "--metrics", metrics, "--metrics-interval", "1"});
+        QSet<QByteArray> versions;
+        int reads = 0;
+        while (run.process.state() != QProcess::NotRunning || reads == 0) {
+            QCoreApplication::processEvents();
+            QFile file(metrics);
+            if (!file.open(QIODevice::ReadOnly)) {
+                QThread::usleep(200);
+                continue;
+            }
+            const QByteArray text = file.readAll();
+            ++reads;
+            QVERIFY2(text.startsWith("# HELP kora232_up ") &&
+                         text.contains("kora232_acceptor_flag{") &&
+                         QRegularExpression(QStringLiteral("flag=\"failure\"\\} [01]\n$"))
+                             .match(QString::fromUtf8(text))
+                             .hasMatch(),
+                     text.constData());
+            versions.insert(text);
+            QThread::usleep(300); // a reader as eager as a scraper can be, on a shared machine
+            for (const QString& name : QDir(rig.dir.path()).entryList({"*.prom"}, QDir::Files))
+                QCOMPARE(name, QStringLiteral("kora232.prom"));
+        }
+        QCOMPARE(run.finish(), 0);
+        QVERIFY2(versions.size() >= 4, qPrintable(QString::number(versions.size())));
+        QVERIFY(reads > versions.size());
+    }
+
+    void standardErrorCarriesPrioritiesUnderTheJournal_data()
+    {
+        QTest::addColumn<bool>("journal"); // JOURNAL_STREAM names the stderr file
+        QTest::addColumn<bool>("unplug");  // else a bad command line
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("a bad command line, to the journal")
+            << true << false << QStringList{"^<3>kora232-headless: --poll-rate 50: must be"};
+        QTest::newRow("a lost device and back, to the journal")
+            << true << true
+            << QStringList{"^<4>kora232-headless: .*trying the same device again",
+                           "^<6>kora232-headless: reconnected to "};
+        QTest::newRow("JOURNAL_STREAM of another stream")
+            << false << false << QStringList{"^kora232-headless: --poll-rate 50: must be"};
+    }
+    void standardErrorCarriesPrioritiesUnderTheJournal()
+    {
+        QFETCH(bool, journal);
+        QFETCH(bool, unplug);
+        QFETCH(QStringList, lines);
+        Rig rig;
+        const QString err = rig.path("stderr");
+        const QString other = rig.path("other");
+        for (const QString& path : {err, other}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        const QStringList arguments = unplug ? rig.port() + QStringList{"--duration", "30"}
+                                             : QStringList{"--poll-rate", "50"};
+        Poller run(arguments, err, deviceAndInode(journal ? err : other));
+        QString said;
+        const auto read = [&] {
+            QFile file(err);
+            said = file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : "";
+            return said;
+        };
+        if (unplug) {
+            QTRY_VERIFY_WITH_TIMEOUT(rig.sim->messagesServed() >= 3, 8000);
+            rig.sim->unplugFor(600ms);
+            QTRY_VERIFY_WITH_TIMEOUT(read().contains("reconnected"), 8000);
+            ::kill(pid_t(run.process.processId()), SIGTERM);
+        }
+        QCOMPARE(run.finish(), unplug ? 0 : 2);
+        read();
+        for (const QString& line : lines)
+            QVERIFY2(said.contains(QRegularExpression(line, QRegularExpression::MultilineOption)),
+                     qPrintable(said));
+        if (journal)
+            for (const QString& line : said.split('\n', Qt::SkipEmptyParts))
+                QVERIFY2(line.contains(QRegularExpression(QStringLiteral("^<[346]>"))),
+                         qPrintable(line));
+    }
+};
+
+QTEST_GUILESS_MAIN(FleetTest)
+#include "tst_fleet.moc"
