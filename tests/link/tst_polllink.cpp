@@ -2,6 +2,7 @@
 // paced at the real line rate.
 #include "linkfixture.h"
 #include "protocol/poll.h"
+#include "protocol/reply.h"
 
 using namespace kora;
 using namespace std::chrono_literals;
@@ -81,7 +82,11 @@ private slots:
         link.server->setPaced(false);
         link.server->setGarbage(16 * 1024);
         PollAcceptor(s, *link.port, 1);
-        QCOMPARE(s.NRFlag, 2);
+        // Reading slides through the flood: the reply behind it answers the
+        // poll when it arrives in time, else the flood is a checksum error;
+        // never is noise taken for a reply.
+        QVERIFY2(s.NRFlag == 2 || (s.NRFlag == 0 && GoodFrame(s.AcceptorMsg)),
+                 qPrintable(QString::number(s.NRFlag)));
         link.server->setGarbage(0);
         link.server->setPaced(true);
         QTest::qWait(50);
