@@ -19,6 +19,12 @@ std::string jsonArray(const std::vector<std::string>& items)
     return out + "]";
 }
 
+// A bill the acceptor named, or null for one it never named.
+JsonObject withBill(JsonObject line, int bill)
+{
+    return bill ? line.number("bill", bill) : line.raw("bill", "null");
+}
+
 // The acceptance figures: the totals, and each denomination that came.
 std::string billsJson(const BillFigures& figures)
 {
@@ -180,12 +186,8 @@ void HeadlessRun::countBill(int bill)
 
 void HeadlessRun::reportBill(const BillCycle& cycle)
 {
-    JsonObject line = event("bill");
-    if (cycle.bill)
-        line.number("bill", cycle.bill);
-    else
-        line.raw("bill", "null");
-    emitEvent(line.text("outcome", OutcomeWord(cycle.outcome))
+    emitEvent(withBill(event("bill"), cycle.bill)
+                  .text("outcome", OutcomeWord(cycle.outcome))
                   .flag("counted", cycle.count.counted())
                   .number("ms", cycle.duration.count()));
 }
@@ -195,12 +197,7 @@ void HeadlessRun::reportFrame(const FrameNote& note)
     const FrameCount& c = note.count;
     if (c.reason == CountReason::NotStacked)
         return;
-    JsonObject line = event("not-counted");
-    if (c.bill)
-        line.number("bill", c.bill);
-    else
-        line.raw("bill", "null");
-    emitEvent(line.text("reason", ReasonName(c.reason)));
+    emitEvent(withBill(event("not-counted"), c.bill).text("reason", ReasonName(c.reason)));
 }
 
 void HeadlessRun::reportOutcome()

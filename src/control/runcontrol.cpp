@@ -92,7 +92,12 @@ void RunControl::showPoll(const PollNotes& notes)
 void RunControl::showPortDevices()
 {
     for (int n = 1; n <= 8; ++n)
-        w.ShowPortDevice(n, w.MSComm1().describe(n));
+        showPortDevice(n);
+}
+
+void RunControl::showPortDevice(int n)
+{
+    w.ShowPortDevice(n, w.MSComm1().describe(n));
 }
 
 bool RunControl::eventFilter(QObject* watched, QEvent* event)
@@ -100,7 +105,7 @@ bool RunControl::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::ToolTip)
         for (int n = 1; n <= 8; ++n)
             if (watched == w.optCom(n))
-                w.ShowPortDevice(n, w.MSComm1().describe(n));
+                showPortDevice(n);
     return QObject::eventFilter(watched, event);
 }
 

@@ -36,6 +36,7 @@ private:
     void connectEngine();
     void showPoll(const PollNotes& notes);
     void showPortDevices();
+    void showPortDevice(int n);
     bool eventFilter(QObject* watched, QEvent* event) override;
     std::array<long, 7> countsOnScreen() const;
 

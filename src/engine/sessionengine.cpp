@@ -6,6 +6,7 @@
 #include "serial/serialerror.h"
 
 #include <QTimer>
+#include <algorithm>
 
 namespace kora {
 
@@ -215,7 +216,8 @@ void SessionEngine::PollTick()
 // The face has added this poll's bills by now; their counts come from it.
 void SessionEngine::recordPoll(const PollNotes& notes)
 {
-    if (notes.countedBills().empty()) {
+    const auto countsABill = [](const FrameNote& n) { return n.count.counted(); };
+    if (std::none_of(notes.frames.begin(), notes.frames.end(), countsABill)) {
         record_.poll(s_, notes);
         return;
     }

@@ -1,5 +1,7 @@
 #include "protocol/billcycles.h"
 
+#include "protocol/reply.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -11,11 +13,6 @@ namespace {
 constexpr Byte Idling = 0x01, BillStates = 0x7E, Stacked = 0x10, Returning = 0x20,
                Returned = 0x40;
 constexpr Byte Cheated = 0x01, Rejected = 0x02, Jammed = 0x04;
-
-int creditOf(const ReplyFrame& f)
-{
-    return (f(6) & 0x38) >> 3;
-}
 
 std::string oneDecimal(double value)
 {
@@ -83,8 +80,8 @@ std::optional<BillCycle> BillCycles::read(const ReplyFrame& f, const FrameCount&
 
     if (!open_ && starts)
         open_ = BillCycle{0, BillOutcome::Open, {}, at, {}};
-    if (open_ && creditOf(f))
-        open_->bill = creditOf(f);
+    if (open_ && FrameCredit(f))
+        open_->bill = FrameCredit(f);
     return open_ && ends ? end(outcome, count, at) : std::nullopt;
 }
 

@@ -1,5 +1,7 @@
 #include "protocol/counting.h"
 
+#include "protocol/reply.h"
+
 namespace kora {
 
 namespace {
@@ -11,11 +13,6 @@ bool stacked(const ReplyFrame& f)
     return (f(4) & StackedBit) != 0;
 }
 
-int creditOf(const ReplyFrame& f)
-{
-    return (f(6) & 0x38) >> 3;
-}
-
 CountReason judge(const RunState& s, const ReplyFrame& f, int escrowRequest)
 {
     if (!stacked(f))
@@ -23,14 +20,14 @@ CountReason judge(const RunState& s, const ReplyFrame& f, int escrowRequest)
     // Some acceptors report a returned bill with Stacked still set.
     if ((f(4) & ReturningBits) != 0)
         return CountReason::StackedAndReturned;
-    if (creditOf(f) == 0)
+    if (FrameCredit(f) == 0)
         return CountReason::NoCredit;
     if (s.HaveLastFrame != 1)
         return CountReason::BeforeRun;
     const ReplyFrame& before = s.LastFrame;
     if (before == f)
         return CountReason::Repeat;
-    if (stacked(before) && creditOf(before) == creditOf(f) && escrowRequest == 1)
+    if (stacked(before) && FrameCredit(before) == FrameCredit(f) && escrowRequest == 1)
         return CountReason::SameReport;
     return CountReason::Counted;
 }
@@ -39,7 +36,7 @@ CountReason judge(const RunState& s, const ReplyFrame& f, int escrowRequest)
 
 FrameCount CountFrame(RunState& s, const ReplyFrame& f, int escrowRequest)
 {
-    const FrameCount verdict{judge(s, f, escrowRequest), stacked(f) ? creditOf(f) : 0,
+    const FrameCount verdict{judge(s, f, escrowRequest), stacked(f) ? FrameCredit(f) : 0,
                              s.HaveLastFrame == 1 && s.LastFrame == f};
     s.LastFrame = f;
     s.HaveLastFrame = 1;

@@ -89,7 +89,7 @@ void DecodeFrame(RunState& s, const ReplyFrame& f)
     for (const StatusFlag& flag : StatusFlags)
         s.*flag.member = bit(f(flag.replyByte), flag.bit);
 
-    s.Credit = static_cast<Byte>((f(6) & 0x38) >> 3);
+    s.Credit = static_cast<Byte>(FrameCredit(f));
     if (s.Credit != 0)
         s.LastCredit = s.Credit;
 }

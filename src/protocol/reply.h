@@ -29,6 +29,12 @@ inline Byte FrameBit(const ReplyFrame& f)
     return f(3) & 1;
 }
 
+// The credit number, bits 3-5 of byte 6: bill 1-7, 0 for none.
+inline int FrameCredit(const ReplyFrame& f)
+{
+    return (f(6) & 0x38) >> 3;
+}
+
 // Takes the next good frame off the front of `line`: bytes that cannot begin
 // one are passed over one at a time (02 also stands inside frames, so a
 // false start slides by one byte only), and counted in `passedOver`. Bytes
