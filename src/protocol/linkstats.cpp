@@ -16,12 +16,33 @@ std::string fixed(double value, int decimals)
 
 void LinkStats::start(Clock::time_point now)
 {
-    *this = LinkStats{};
+    *this = LinkStats{blank_};
     started_ = now;
 }
 
-void LinkStats::addPoll(int outcome, std::optional<Clock::duration> replyTime)
+double LinkStats::sinceStart(Clock::time_point at) const
 {
+    return started_ ? std::chrono::duration<double>(at - *started_).count() : 0.0;
+}
+
+void LinkStats::deviceLost(Clock::time_point at)
+{
+    timeline_.lost(sinceStart(at));
+}
+
+void LinkStats::addReconnect(Clock::time_point at)
+{
+    ++reconnects_;
+    timeline_.back(sinceStart(at));
+}
+
+void LinkStats::addPoll(int outcome, std::optional<Clock::duration> replyTime,
+                        Clock::time_point at)
+{
+    timeline_.add(sinceStart(at), outcome);
+    histogram_.add(replyTime ? std::optional(std::chrono::duration<double, std::milli>(*replyTime)
+                                                 .count())
+                             : std::nullopt);
     if (outcome == 0)
         ++good_;
     else if (outcome == 2)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/linkplots.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -19,12 +21,18 @@ class LinkStats
 public:
     using Clock = std::chrono::steady_clock;
 
+    // The timeline's span: the last ten minutes for a live view, or a whole
+    // session for a report.
+    explicit LinkStats(Timeline timeline = Timeline::LastTenMinutes()) : blank_(timeline) {}
+
     void start(Clock::time_point now);
     // STOP: the running time stands still until the next start.
     void stop(Clock::time_point now) { stopped_ = now; }
     // outcome as NRFlag: 0 good, 1 no reply, 2 checksum error.
-    void addPoll(int outcome, std::optional<Clock::duration> replyTime);
-    void addReconnect() { ++reconnects_; }
+    void addPoll(int outcome, std::optional<Clock::duration> replyTime,
+                 Clock::time_point at = Clock::now());
+    void deviceLost(Clock::time_point at = Clock::now());
+    void addReconnect(Clock::time_point at = Clock::now());
 
     std::uint64_t polls() const { return good_ + noReply_ + checksum_; }
     std::uint64_t good() const { return good_; }
@@ -35,6 +43,8 @@ public:
     std::optional<double> medianReplyMs() const;
     std::optional<double> maxReplyMs() const;
     double runningSeconds(Clock::time_point now) const;
+    const ReplyHistogram& histogram() const { return histogram_; }
+    const Timeline& timeline() const { return timeline_; }
 
     // Name and value, in a fixed order, for a log, a window or JSON:
     // polls, good, no_reply, checksum, success_rate, reply_median_ms,
@@ -46,6 +56,11 @@ public:
 
 private:
     static constexpr int Bins = 4001; // 0.0 to 400.0 ms, the last also holds anything later
+    double sinceStart(Clock::time_point at) const;
+
+    Timeline blank_;
+    Timeline timeline_ = blank_;
+    ReplyHistogram histogram_;
     std::optional<Clock::time_point> started_;
     std::optional<Clock::time_point> stopped_;
     std::uint64_t good_ = 0, noReply_ = 0, checksum_ = 0, reconnects_ = 0;

@@ -33,6 +33,7 @@ void SessionRecord::poll(const RunState& s, const PollNotes& notes)
 
 void SessionRecord::deviceLost(const std::string& reason)
 {
+    stats_.deviceLost();
     pending_ += (pending_.empty() ? "" : ", ") + ("device lost: " + reason);
 }
 
