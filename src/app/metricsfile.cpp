@@ -67,7 +67,7 @@ std::string label(const char* name, std::string_view value)
     return std::string(name) + "=\"" + labelValue(value) + "\"";
 }
 
-void addReplies(Exposition& e, const ReplyHistogram& h)
+void addReplies(Exposition& e, const ReplyBuckets& h)
 {
     e.family("kora232_reply_duration_seconds", "histogram",
              "Time from sending a poll to the last byte of its answer.");
@@ -93,7 +93,7 @@ void addBills(Exposition& e, const MetricsSample& s)
 
 } // namespace
 
-void ReplyHistogram::add(double seconds)
+void ReplyBuckets::add(double seconds)
 {
     for (std::size_t i = 0; i < Bounds.size(); ++i)
         atMost[i] += seconds <= Bounds[i];

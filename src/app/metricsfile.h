@@ -20,7 +20,7 @@ struct PollNotes;
 // Reply times in seconds, counted into the upper bounds a Prometheus
 // histogram gives: a reply at 9600 baud takes some 12 ms on the wire, and
 // none is waited for past 0.4 s.
-struct ReplyHistogram
+struct ReplyBuckets
 {
     static constexpr std::array<double, 9> Bounds{0.005, 0.01, 0.015, 0.02, 0.03,
                                                   0.05,  0.1,  0.2,   0.4};
@@ -40,7 +40,7 @@ struct MetricsSample
     std::uint64_t good = 0, noReply = 0, checksum = 0;
     std::array<long, 7> counted{};
     BillFigures::Row bills;
-    ReplyHistogram replies;
+    ReplyBuckets replies;
     std::uint64_t lost = 0, reconnects = 0;
     std::optional<double> lastGoodReply; // Unix time in seconds
     bool stackerFull = false, cassetteOut = false, jammed = false, failure = false;
@@ -81,7 +81,7 @@ private:
     QString path_;
     std::string port_;
     QTimer* timer_ = nullptr;
-    ReplyHistogram replies_;
+    ReplyBuckets replies_;
     std::uint64_t lost_ = 0;
     bool linkUp_ = false;
     std::optional<double> lastGoodReply_;
