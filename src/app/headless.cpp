@@ -36,7 +36,7 @@ int main(int argc, char** argv)
         qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kora232-headless"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.3"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KORA_VERSION));
 
     kora::PortMap ports;
     kora::HeadlessPlan plan;

@@ -134,7 +134,7 @@ int main(int argc, char** argv)
     // any failed write does; the signal would end the program instead.
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication::setApplicationName(QStringLiteral("kora232"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.3"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KORA_VERSION));
     if (const std::optional<int> status = answerEarly(argc, argv))
         return *status;
 

@@ -5,6 +5,7 @@
 #include "protocol/pollreport.h"
 #include "serial/serialerror.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
 
@@ -66,7 +67,7 @@ void SessionEngine::Start()
     keeper_.beginRun();
     cycles_ = {};
     figures_ = {};
-    record_.start(RunDescription(*port_, s_.PortSelect) + ", " + escrowActionText());
+    record_.start(startText());
     s_.StartStop = 1;
     s_.ClearStatus();
 }
@@ -100,13 +101,14 @@ std::string SessionEngine::countsText() const
 void SessionEngine::endRun(const std::string& why)
 {
     keeper_.endRun();
+    const BillClock::time_point at = RowNow();
     std::string stopped = why;
-    if (const std::optional<BillCycle> open = cycles_.stop(BillClock::now())) {
+    if (const std::optional<BillCycle> open = cycles_.stop(at)) {
         figures_.add(*open);
         stopped += "; " + open->text();
         emit billEnded(*open);
     }
-    record_.stop(stopped + "; " + figures_.text());
+    record_.stop(stopped + "; " + figures_.text(), at);
     s_.StartStop = 0;
 }
 
@@ -141,6 +143,23 @@ void SessionEngine::SetEscrowAction(bool stack)
     s_.Allow = stack ? 1 : 0;
     if (s_.StartStop == 1)
         record_.change(stack ? "escrowed bills now stacked" : "escrowed bills now returned");
+}
+
+// What a run polls, with what and how, for its start row: "port 1
+// (/dev/ttyUSB0), 9600, E, 7, 1, poll every 100 ms, escrow mode on, bills 1
+// 2 3 4 5 6 7 enabled, escrowed bills stacked, kora232 1.4.0".
+std::string SessionEngine::startText() const
+{
+    std::string bills;
+    for (int n = 1; n <= 7; ++n)
+        if (s_.BillEnable(n) == 1)
+            bills += std::to_string(n) + ' ';
+    bills = bills.empty() ? "no bills enabled" : "bills " + bills + "enabled";
+    return RunDescription(*port_, s_.PortSelect) + ", poll every " +
+           std::to_string(s_.PollRate > 0 ? s_.PollRate : FirstPeriod.count()) + " ms, escrow mode " +
+           (escrow_ ? "on" : "off") + ", " + bills + ", " + escrowActionText() + ", " +
+           QCoreApplication::applicationName().toStdString() + ' ' +
+           QCoreApplication::applicationVersion().toStdString();
 }
 
 std::string SessionEngine::escrowActionText() const
@@ -205,6 +224,7 @@ void SessionEngine::PollTick()
         PollAcceptor(s_, *port_, escrow_ ? 1 : 0, &notes.timing);
         notes.bitEchoMissing = s_.IgnoreBit == 1 && ignoredBefore != 1;
         notes.frames = CountFramesRead(s_, escrow_ ? 1 : 0);
+        notes.at = RowNow();
         followBills(notes);
         emit polled(notes);
         recordPoll(notes);
@@ -228,9 +248,9 @@ void SessionEngine::recordPoll(const PollNotes& notes)
 
 void SessionEngine::followBills(PollNotes& notes)
 {
-    const BillClock::time_point at = BillClock::now();
     for (const FrameNote& note : notes.frames)
-        if (const std::optional<BillCycle> ended = cycles_.read(note.frame.bytes, note.count, at)) {
+        if (const std::optional<BillCycle> ended =
+                cycles_.read(note.frame.bytes, note.count, notes.at.value_or(RowNow()))) {
             figures_.add(*ended);
             notes.cycles.push_back(*ended);
             emit billEnded(*ended);

@@ -93,6 +93,7 @@ private:
     void recordPoll(const PollNotes& notes);
     void followBills(PollNotes& notes);
     std::string escrowActionText() const;
+    std::string startText() const;
 
     RunState s_{};
     std::unique_ptr<SerialPort> port_;

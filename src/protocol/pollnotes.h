@@ -24,6 +24,9 @@ struct FrameNote
 struct PollNotes
 {
     PollTiming timing;
+    // When the poll ended, to the millisecond as its log row gives it, so
+    // that bill times read back from a log are the ones the session had.
+    std::optional<BillClock::time_point> at;
     std::vector<FrameNote> frames;
     std::vector<BillCycle> cycles; // the bills whose cycle this poll ended
     bool bitEchoMissing = false;

@@ -122,6 +122,7 @@ struct RowSource
     const RunState* s;
     const PollTiming* t;
     const std::string& events;
+    RowStamp at;
 };
 
 std::string replyMs(const PollTiming& t)
@@ -143,7 +144,7 @@ struct LogColumn
 // The log's columns in their order, each with its value: the header and
 // every row come from here.
 const LogColumn Columns[] = {
-    {"time", [](const RowSource&) { return IsoLocalTime(std::chrono::system_clock::now()); }},
+    {"time", [](const RowSource& r) { return IsoLocalTime(r.at.value_or(RowNow())); }},
     {"kind", [](const RowSource& r) { return std::string(r.kind); }},
     {"poll", [](const RowSource& r) { return std::to_string(r.poll); }},
     {"outcome", [](const RowSource& r) { return r.s ? OutcomeName(r.s->NRFlag) : std::string(); }},
@@ -179,14 +180,20 @@ const std::vector<std::string>& LogColumnNames()
 }
 
 std::vector<std::string> PollRow(const RunState& s, const PollTiming& t, long poll,
-                                 const std::string& events)
+                                 const std::string& events, RowStamp at)
 {
-    return rowText({"poll", poll, &s, &t, events});
+    return rowText({"poll", poll, &s, &t, events, at});
 }
 
-std::vector<std::string> MarkRow(const std::string& kind, long poll, const std::string& events)
+std::vector<std::string> MarkRow(const std::string& kind, long poll, const std::string& events,
+                                 RowStamp at)
 {
-    return rowText({kind.c_str(), poll, nullptr, nullptr, events});
+    return rowText({kind.c_str(), poll, nullptr, nullptr, events, at});
+}
+
+std::chrono::system_clock::time_point RowNow()
+{
+    return std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now());
 }
 
 } // namespace kora

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <chrono>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -46,9 +47,15 @@ std::string PollEvents(const RunState& s, const PollNotes& notes);
 const std::vector<std::string>& LogColumnNames();
 
 // A log row, a value per column, for a poll that just ended.
+// Rows are stamped with `at`, or with the time they are made.
+using RowStamp = std::optional<std::chrono::system_clock::time_point>;
 std::vector<std::string> PollRow(const RunState& s, const PollTiming& t, long poll,
-                                 const std::string& events);
+                                 const std::string& events, RowStamp at = std::nullopt);
 // A start or stop row: time, kind and what happened.
-std::vector<std::string> MarkRow(const std::string& kind, long poll, const std::string& events);
+std::vector<std::string> MarkRow(const std::string& kind, long poll, const std::string& events,
+                                 RowStamp at = std::nullopt);
+
+// The moment a row is stamped with: now, to the millisecond.
+std::chrono::system_clock::time_point RowNow();
 
 } // namespace kora

@@ -28,7 +28,7 @@ void SessionRecord::poll(const RunState& s, const PollNotes& notes)
     if (!own.empty())
         events += (events.empty() ? "" : ", ") + own;
     pending_.clear();
-    write(PollRow(s, t, polls_, events));
+    write(PollRow(s, t, polls_, events, notes.at));
 }
 
 void SessionRecord::deviceLost(const std::string& reason)
@@ -48,11 +48,11 @@ void SessionRecord::change(const std::string& what)
     write(MarkRow("start", polls_, what));
 }
 
-void SessionRecord::stop(const std::string& counts)
+void SessionRecord::stop(const std::string& counts, RowStamp at)
 {
     stats_.stop(LinkStats::Clock::now());
     running_ = false;
-    write(MarkRow("stop", polls_, counts + "; " + stats_.text(LinkStats::Clock::now())));
+    write(MarkRow("stop", polls_, counts + "; " + stats_.text(LinkStats::Clock::now()), at));
 }
 
 bool SessionRecord::openLog(const std::string& path, std::string* why)

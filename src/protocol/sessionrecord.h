@@ -2,6 +2,7 @@
 
 #include "protocol/linkstats.h"
 #include "protocol/pollnotes.h"
+#include "protocol/pollreport.h"
 #include "protocol/sessionlog.h"
 
 #include <functional>
@@ -27,7 +28,7 @@ public:
     // returned".
     void change(const std::string& what);
     // STOP: a stop row with the counts and the statistics.
-    void stop(const std::string& counts);
+    void stop(const std::string& counts, RowStamp at = std::nullopt);
 
     // Logging begun or ended by the operator; a run under way gets a start
     // or stop row so that the file says where its rows begin and end.

@@ -481,7 +481,7 @@ private slots:
     {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QStringList>("said");
-        QTest::newRow("--version") << "--version" << QStringList{"kora232-headless 1.3\n"};
+        QTest::newRow("--version") << "--version" << QStringList{"kora232-headless " KORA_VERSION "\n"};
         QTest::newRow("--help") << "--help"
                                 << QStringList{"Usage: kora232-headless [options]",
                                                "--port <N=DEVICE>",

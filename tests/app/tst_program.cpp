@@ -234,7 +234,7 @@ private slots:
     {
         const Run run = runProgram({"--version"});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.out, QStringLiteral("kora232 1.3\n"));
+        QCOMPARE(run.out, QStringLiteral("kora232 " KORA_VERSION "\n"));
     }
 
     void aBadCommandLineEndsWithStatusTwo_data()
