@@ -156,9 +156,9 @@ std::string SessionEngine::startText() const
             bills += std::to_string(n) + ' ';
     bills = bills.empty() ? "no bills enabled" : "bills " + bills + "enabled";
     return RunDescription(*port_, s_.PortSelect) + ", poll every " +
-           std::to_string(s_.PollRate > 0 ? s_.PollRate : FirstPeriod.count()) + " ms, escrow mode " +
-           (escrow_ ? "on" : "off") + ", " + bills + ", " + escrowActionText() + ", " +
-           QCoreApplication::applicationName().toStdString() + ' ' +
+           std::to_string(s_.PollRate > 0 ? s_.PollRate : FirstPeriod.count()) +
+           " ms, escrow mode " + (escrow_ ? "on" : "off") + ", " + bills + ", " +
+           escrowActionText() + ", " + QCoreApplication::applicationName().toStdString() + ' ' +
            QCoreApplication::applicationVersion().toStdString();
 }
 
@@ -204,10 +204,9 @@ void SessionEngine::keepTrying()
     const std::optional<SerialError>& refusal = keeper_.lastRefusal();
     if (!refusal || !heldByAnother(*refusal))
         return;
-    const QString message =
-        QStringLiteral("Port %1 (%2) is back but in use by another program")
-            .arg(port_->portNumber())
-            .arg(port_->deviceFor(port_->portNumber()));
+    const QString message = QStringLiteral("Port %1 (%2) is back but in use by another program")
+                                .arg(port_->portNumber())
+                                .arg(port_->deviceFor(port_->portNumber()));
     if (heldSaid_ == message)
         return;
     heldSaid_ = message;

@@ -67,8 +67,8 @@ std::string ReplyHistogram::describe() const
     if (within > 0) {
         const double from = static_cast<double>(most - fine.begin()) * FineBinMs;
         char bin[64];
-        std::snprintf(bin, sizeof bin, ", most often %.1f-%.1f ms (%llu)", from,
-                      from + FineBinMs, static_cast<unsigned long long>(*most));
+        std::snprintf(bin, sizeof bin, ", most often %.1f-%.1f ms (%llu)", from, from + FineBinMs,
+                      static_cast<unsigned long long>(*most));
         text += bin;
     }
     return text + "; " + std::to_string(slow) + " from 40 to 400 ms; " +
@@ -77,8 +77,7 @@ std::string ReplyHistogram::describe() const
 
 Timeline::Timeline(double columnSeconds, std::size_t columns, Span span)
     : width_(columnSeconds), most_(std::max<std::size_t>(columns, 2)), span_(span)
-{
-}
+{}
 
 void Timeline::add(double at, int outcome)
 {

@@ -82,6 +82,42 @@ std::string FrameDid(const FrameNote& note)
     return bill + ", not counted: " + ReasonName(c.reason);
 }
 
+namespace {
+
+// The bill a stacked verdict names, and what follows that name.
+std::optional<std::pair<int, std::string>> stackedBill(const std::string& text)
+{
+    const std::string none = "stacked with no credit";
+    if (text.rfind(none, 0) == 0)
+        return std::pair(0, text.substr(none.size()));
+    int bill = 0, used = 0;
+    if (std::sscanf(text.c_str(), "bill %d stacked%n", &bill, &used) != 1 || used == 0 ||
+        bill < 1 || bill > 7)
+        return std::nullopt;
+    return std::pair(bill, text.substr(static_cast<std::size_t>(used)));
+}
+
+} // namespace
+
+std::optional<FrameCount> ReadFrameDid(const std::string& text)
+{
+    if (text == "repeat" || text == "read")
+        return FrameCount{CountReason::NotStacked, 0, text == "repeat"};
+    const auto stacked = stackedBill(text);
+    if (!stacked)
+        return std::nullopt;
+    const auto& [bill, rest] = *stacked;
+    if (rest.rfind(", counted, count ", 0) == 0)
+        return FrameCount{CountReason::Counted, bill, false};
+    if (rest == ", not counted: stacked and returned in one report")
+        return FrameCount{CountReason::StackedAndReturned, bill, false};
+    for (const CountReason reason : {CountReason::Repeat, CountReason::SameReport,
+                                     CountReason::BeforeRun, CountReason::NoCredit})
+        if (rest == std::string(", not counted: ") + ReasonName(reason))
+            return FrameCount{reason, bill, reason == CountReason::Repeat};
+    return std::nullopt;
+}
+
 std::string PollEvents(const RunState& s, const PollNotes& notes)
 {
     std::string events;
@@ -97,7 +133,8 @@ std::string PollEvents(const RunState& s, const PollNotes& notes)
         }
         std::string hex = HexText(note.frame.bytes.raw());
         hex.pop_back();
-        add((role == FrameRole::Early ? "frame before the host message " : "frame with the other bit ") +
+        add((role == FrameRole::Early ? "frame before the host message "
+                                      : "frame with the other bit ") +
             hex + ": " + FrameDid(note));
     }
     for (const BillCycle& cycle : notes.cycles)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "protocol/pollnotes.h"
 #include "protocol/poll.h"
+#include "protocol/pollnotes.h"
 #include "protocol/runstate.h"
 
 #include <array>
@@ -36,6 +36,9 @@ std::string CountsText(const std::array<long, 7>& counts);
 // 2, total 5", "bill 3 stacked, not counted: repeat"; for a frame that
 // reports no stacked bill, "repeat" or "read".
 std::string FrameDid(const FrameNote& note);
+
+// FrameDid read back from a log; none for text it never writes.
+std::optional<FrameCount> ReadFrameDid(const std::string& text);
 
 // What this poll did beyond its outcome, in words: every frame read that is
 // not the poll's answer, with its bytes and what it did; the answer's stacked

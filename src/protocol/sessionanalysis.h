@@ -1,0 +1,103 @@
+#pragma once
+
+#include "protocol/billcycles.h"
+#include "protocol/linkstats.h"
+#include "protocol/logreader.h"
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <istream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kora {
+
+using LogClock = std::chrono::system_clock;
+
+// Something a technician looks for first: the device lost or back, the line
+// failing for a while, a bill jammed, cheated, rejected or returned, a
+// stacked report not counted.
+struct Anomaly
+{
+    LogClock::time_point time{};
+    std::string what;
+};
+
+// One session of a log, START to STOP, as the log tells it.
+struct SessionSummary
+{
+    static constexpr std::size_t AnomaliesKept = 1000;
+    static constexpr std::size_t BadLinesNamed = 10;
+
+    int number = 0;                       // from 1, in file order
+    std::string started;                  // the start row's text
+    LogClock::time_point first{}, last{}; // its first and last rows
+    std::optional<std::string> stopped;   // the stop row's text, if it has one
+    std::array<long, 7> counted{};        // bills counted, by the log's verdicts
+    LinkStats link{Timeline(1.0, 512, Timeline::Span::Whole)};
+    BillFigures bills;
+    std::vector<Anomaly> anomalies; // the first AnomaliesKept
+    std::size_t anomaliesLeftOut = 0;
+    std::size_t badRows = 0;
+    std::vector<std::size_t> badLines; // the first BadLinesNamed
+
+    // From the start row: "1", "/dev/ttyUSB0", "kora232 1.4.0" (empty when
+    // the row does not name it), and the rest of what it says.
+    std::string port() const;
+    std::string device() const;
+    std::string writtenBy() const;
+    std::string settings() const;
+    long countedTotal() const;
+    // "2 torn or malformed rows skipped: lines 57, 112"; empty for none.
+    std::string badRowsText() const;
+};
+
+// Reads a log's rows in order and hands over each session as it ends, so
+// that a log of any length takes the memory of one session. Bill figures
+// come from the same bill cycles the live session follows, fed the frames
+// and verdicts the log records, so they are the ones its stop row gave.
+class SessionAnalysis
+{
+public:
+    explicit SessionAnalysis(std::function<void(const SessionSummary&)> onSession);
+
+    void add(const LogRow& row);
+    void addBad(std::size_t line);
+    // The end of the log: a session still open ends at its last row.
+    void finish();
+    // Rows outside any session: polls before the first start row or after
+    // a stop row.
+    std::size_t outside() const { return outside_; }
+
+private:
+    void start(const LogRow& row);
+    void poll(const LogRow& row);
+    void stop(const LogRow& row);
+    void end(LogClock::time_point at);
+    void readFrame(const std::vector<unsigned char>& bytes, const FrameCount& count,
+                   LogClock::time_point at);
+    void failedPoll(const LogRow& row);
+    void lineBack(LogClock::time_point at);
+    void note(LogClock::time_point at, const std::string& what);
+
+    std::function<void(const SessionSummary&)> onSession_;
+    std::optional<SessionSummary> session_;
+    BillCycles cycles_;
+    std::vector<unsigned char> lastFrame_;
+    int sessions_ = 0;
+    std::size_t outside_ = 0;
+    // A run of failed polls: since when, how many, how many checksum errors.
+    std::optional<LogClock::time_point> failingSince_;
+    long failed_ = 0, failedChecksum_ = 0;
+};
+
+// Reads a whole log through a SessionAnalysis. Gives why the stream is not a
+// session log, or nothing once every session has been handed over.
+std::optional<std::string> AnalyseLog(std::istream& in,
+                                      const std::function<void(const SessionSummary&)>& each,
+                                      std::size_t* outside = nullptr);
+
+} // namespace kora
