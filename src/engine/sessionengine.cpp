@@ -69,6 +69,7 @@ void SessionEngine::Start()
     record_.start(RunDescription(*port_, s_.PortSelect) + ", " + escrowActionText());
     s_.StartStop = 1;
     s_.ClearStatus();
+    emit started();
 }
 
 void SessionEngine::Stop()
