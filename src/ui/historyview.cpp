@@ -177,8 +177,7 @@ void HistoryView::setPaused(bool paused)
         return;
     }
     if (paused) {
-        frozen->copyFrom(live);
-        showSource(frozen);
+        showFrozen();
         return;
     }
     shown->setSourceModel(&live);
@@ -186,10 +185,11 @@ void HistoryView::setPaused(bool paused)
     followNewest();
 }
 
-// The frozen copy holds the very rows shown: where the view stood, what was
-// selected and the current row carry over as they are.
-void HistoryView::showSource(PollHistory* source)
+// A copy of the rows shown, which polls no longer reach: where the view
+// stood, what was selected and the current row carry over as they are.
+void HistoryView::showFrozen()
 {
+    frozen->copyFrom(live);
     const int top = view->verticalScrollBar()->value();
     const QModelIndex current = view->currentIndex();
     const int currentRow = current.row(), currentColumn = current.column();
@@ -197,7 +197,7 @@ void HistoryView::showSource(PollHistory* source)
     for (const QItemSelectionRange& r : view->selectionModel()->selection())
         ranges.emplace_back(r.top(), r.bottom());
 
-    shown->setSourceModel(source);
+    shown->setSourceModel(frozen);
     QItemSelection selection;
     for (const auto& [first, last] : ranges)
         selection.select(shown->index(first, 0), shown->index(last, PollHistory::Changed));

@@ -43,7 +43,7 @@ private:
     void makeTable();
     void fitColumns();
     void followNewest();
-    void showSource(PollHistory* source);
+    void showFrozen();
 
     PollHistory& live;
     PollHistory* frozen = nullptr; // what a paused view shows
