@@ -1,9 +1,11 @@
 #include "control/monitormenu.h"
 
 #include "protocol/sessionrecord.h"
+#include "ui/historyview.h"
 #include "ui/kora232.h"
 #include "ui/linkstatsview.h"
 #include "ui/notice.h"
+#include "ui/pollhistory.h"
 #include "ui/rownotes.h"
 
 #include <QApplication>
@@ -13,11 +15,13 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <algorithm>
 
 namespace kora {
 
 MonitorMenu::MonitorMenu(Kora232& window, SessionRecord& sessionRecord)
-    : QObject(&window), w(window), record(sessionRecord), contextMenu(new QMenu(&window))
+    : QObject(&window), w(window), record(sessionRecord), contextMenu(new QMenu(&window)),
+      history(new PollHistory(&window))
 {
     contextMenu->setObjectName(QStringLiteral("monitorMenu"));
     logTo =
@@ -26,12 +30,16 @@ MonitorMenu::MonitorMenu(Kora232& window, SessionRecord& sessionRecord)
         contextMenu->addAction(QStringLiteral("Stop logging"), this, &MonitorMenu::stopLogging);
     contextMenu->addSeparator();
     contextMenu->addAction(QStringLiteral("Link statistics…"), this, &MonitorMenu::showStatistics);
+    contextMenu->addAction(QStringLiteral("History…"), this, &MonitorMenu::showHistory);
     contextMenu->addAction(QStringLiteral("Copy history"), this, &MonitorMenu::copyHistory);
     addEscrowActions();
     connect(contextMenu, &QMenu::aboutToShow, this, [this] {
         logTo->setEnabled(!record.logging());
         stopLog->setEnabled(record.logging());
     });
+
+    connect(&w.engine(), &SessionEngine::started, history, &PollHistory::clear);
+    connect(&w.engine(), &SessionEngine::polled, this, &MonitorMenu::notePoll);
 
     w.frmMonitor()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(w.frmMonitor(), &QWidget::customContextMenuRequested, this, &MonitorMenu::popUp);
@@ -99,6 +107,29 @@ void MonitorMenu::showStatistics()
                                    .arg(port.describe(n)));
     statistics->show();
     statistics->raise();
+}
+
+// The counters on screen already hold this poll's bills: the handlers that
+// show a poll were connected before this menu was made.
+void MonitorMenu::notePoll(const PollNotes& notes)
+{
+    const auto countsABill = [](const FrameNote& n) { return n.count.counted(); };
+    if (std::none_of(notes.frames.begin(), notes.frames.end(), countsABill)) {
+        history->add(w.state(), notes);
+        return;
+    }
+    PollNotes counted = notes;
+    NoteCounts(counted.frames, w.engine().counts ? w.engine().counts() : std::array<long, 7>{});
+    history->add(w.state(), counted);
+}
+
+void MonitorMenu::showHistory()
+{
+    if (!historyView)
+        historyView = new HistoryView(*history, &w);
+    historyView->show();
+    historyView->raise();
+    historyView->activateWindow();
 }
 
 void MonitorMenu::copyHistory() const

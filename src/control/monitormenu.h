@@ -8,14 +8,18 @@ class QMenu;
 
 namespace kora {
 
+class HistoryView;
 class Kora232;
 class LinkStatsView;
+class PollHistory;
 class SessionRecord;
+struct PollNotes;
 
 // The Communication Monitor's context menu: a log of the session to a file,
-// the link statistics window and a copy of the history. Nothing here nests
-// an event loop, so the poll timer keeps its beat while the menu or the file
-// dialog is up. The window is the parent.
+// the link statistics window, the history of every poll of the run and a
+// copy of the monitor's rows. Nothing here nests an event loop, so the poll
+// timer keeps its beat while the menu or the file dialog is up. The window
+// is the parent.
 class MonitorMenu : public QObject
 {
     Q_OBJECT
@@ -29,6 +33,9 @@ public:
     void startLogging(const QString& path);
     void stopLogging();
     void showStatistics();
+    // The polls of the run, from START; they are kept whether the window is
+    // shown or not.
+    void showHistory();
     void copyHistory() const;
     // The six rows of both histories, oldest first, a line each: the time
     // the row was made, the host row and the reply row, tab between.
@@ -37,6 +44,7 @@ public:
 private:
     void popUp(const QPoint& at);
     void addEscrowActions();
+    void notePoll(const PollNotes& notes);
 
     Kora232& w;
     SessionRecord& record;
@@ -44,6 +52,8 @@ private:
     QAction* logTo = nullptr;
     QAction* stopLog = nullptr;
     LinkStatsView* statistics = nullptr;
+    PollHistory* history = nullptr;
+    HistoryView* historyView = nullptr;
 };
 
 } // namespace kora

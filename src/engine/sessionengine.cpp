@@ -70,6 +70,7 @@ void SessionEngine::Start()
     record_.start(startText());
     s_.StartStop = 1;
     s_.ClearStatus();
+    emit started();
 }
 
 void SessionEngine::Stop()

@@ -71,6 +71,8 @@ public:
     std::function<std::array<long, 7>()> counts;
 
 signals:
+    // START has begun a run; its first poll comes at the next tick.
+    void started();
     // Each tick of the poll timer, before it polls.
     void ticked();
     // A poll just ended; the face shows it and adds its counted bills.

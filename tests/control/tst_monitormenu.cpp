@@ -3,6 +3,7 @@
 #include "appfixture.h"
 #include "control/monitormenu.h"
 #include "csvreader.h"
+#include "ui/historyview.h"
 #include "ui/linkstatsview.h"
 
 #include <QAction>
@@ -13,6 +14,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QTableView>
 #include <QToolTip>
 
 using namespace kora;
@@ -151,15 +153,15 @@ private slots:
         app.clickStartStop();
         QTest::qWait(900);
         QMenu* menu = menuOf(app).menu();
-        app.window->frmMonitor()->customContextMenuRequested(QPoint(300, 200));
+        app.window->frmMonitor()->customContextMenuRequested(QPoint(300, 175));
         QTRY_VERIFY(menu->isVisible());
         QStringList texts;
         for (const QAction* a : menu->actions())
             if (!a->isSeparator())
                 texts << a->text() + (a->isEnabled() ? "" : " (off)");
-        QCOMPARE(texts, QStringList({"Log to file…", "Stop logging (off)", "Link statistics…",
-                                     "Copy history", "Stack escrowed bills",
-                                     "Return escrowed bills"}));
+        QCOMPARE(texts,
+                 QStringList({"Log to file…", "Stop logging (off)", "Link statistics…", "History…",
+                              "Copy history", "Stack escrowed bills", "Return escrowed bills"}));
         saveShot(app.window.get(), menu, "kora232-menu.png");
         menu->hide();
 
@@ -179,6 +181,55 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(view->value("Polls").toInt() > polls, 1000); // live
         QCOMPARE(view->value("Success rate"), QStringLiteral("100.0 %"));
         saveShot(view, nullptr, "kora232-statistics.png");
+    }
+
+    void theHistoryWindowFillsWithEveryPollOfTheRun()
+    {
+        App app;
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 3000);
+        QAction* open = nullptr;
+        for (QAction* a : menuOf(app).menu()->actions())
+            if (a->text() == QStringLiteral("History…"))
+                open = a;
+        QVERIFY(open);
+        open->trigger();
+        auto* view = app.window->findChild<HistoryView*>("history");
+        QVERIFY(view && view->isVisible() && view->isWindow());
+        QCOMPARE(view->windowModality(), Qt::NonModal);
+        const QAbstractItemModel* rows = view->table()->model();
+        const int before = rows->rowCount();
+        QVERIFY(before >= 1); // the polls from before it opened
+        QTRY_VERIFY_WITH_TIMEOUT(rows->rowCount() > before, 2000);
+        open->trigger(); // the same window again
+        QCOMPARE(app.window->findChildren<HistoryView*>().size(), 1);
+
+        // A few bills through some noise, each counted bill in its row.
+        for (const char* bill : {"insert 3", "insert 5", "insert 1"}) {
+            app.sim->corruptNext(1);
+            app.sim->command(bill);
+            QTest::qWait(250);
+            app.sim->silenceFor(std::chrono::milliseconds(250));
+            QTRY_VERIFY_WITH_TIMEOUT(app.counter(bill[7] - '0') == "1", 5000);
+        }
+        QTest::qWait(300);
+        app.clickStartStop();
+        QStringList counted, outcomes;
+        for (int r = 0; r < rows->rowCount(); ++r) {
+            const QString changed = rows->index(r, 5).data().toString();
+            const QRegularExpressionMatch m =
+                QRegularExpression("bill (\\d) stacked, counted").match(changed);
+            if (m.hasMatch())
+                counted << m.captured(1);
+            outcomes << rows->index(r, 1).data().toString();
+        }
+        QCOMPARE(counted, QStringList({"3", "5", "1"}));
+        QVERIFY(outcomes.contains("checksum error") && outcomes.contains("no reply"));
+        saveShot(view, nullptr, "kora232-history.png");
+
+        QTest::qWait(300);
+        app.clickStartStop(); // START begins a history of its own
+        QCOMPARE(rows->rowCount(), 0);
     }
 };
 
