@@ -6,8 +6,10 @@
 #include "serial/mscomm.h"
 #include "serial/portmap.h"
 #include "ui/kora232.h"
+#include "ui/sessionreport.h"
 
 #include <QCommandLineParser>
+#include <QGuiApplication>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -26,6 +28,11 @@ struct Options
                            QStringLiteral("Appends a CSV row for every poll, START and STOP to "
                                           "FILE (created if missing, never truncated)."),
                            QStringLiteral("FILE")};
+    QCommandLineOption report{
+        QStringLiteral("report"),
+        QStringLiteral("Renders a PDF report of the session log LOG to the file named after it, "
+                       "as in kora232 --report LOG.csv OUT.pdf, and exits; no display needed."),
+        QStringLiteral("LOG")};
     kora::SessionOptions session;
 
     Options()
@@ -36,6 +43,10 @@ struct Options
         parser.addOption(port);
         parser.addOption(listPorts);
         parser.addOption(log);
+        parser.addOption(report);
+        parser.addPositionalArgument(QStringLiteral("OUT.pdf"),
+                                     QStringLiteral("The report's file, with --report."),
+                                     QStringLiteral("[OUT.pdf]"));
         session.addTo(parser);
     }
 
@@ -64,6 +75,28 @@ struct Options
     }
 };
 
+// --report LOG OUT.pdf: the report and nothing else, with whatever
+// application there is, or one of its own on the offscreen platform.
+int makeReport(const Options& options, int argc, char** argv)
+{
+    const QStringList out = options.parser.positionalArguments();
+    if (out.size() != 1) {
+        std::fprintf(stderr, "kora232: --report %s needs the PDF file to write, as in "
+                             "kora232 --report LOG.csv OUT.pdf\n",
+                     qPrintable(options.parser.value(options.report)));
+        return 2;
+    }
+    std::unique_ptr<QGuiApplication> own;
+    if (!QCoreApplication::instance()) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        own = std::make_unique<QGuiApplication>(argc, argv);
+    }
+    const kora::ReportResult result =
+        kora::WriteSessionReport(options.parser.value(options.report), out.constFirst());
+    std::fprintf(result.status ? stderr : stdout, "kora232: %s\n", qPrintable(result.message));
+    return result.status;
+}
+
 // --help and --version before the application exists, so that they work
 // without a display. A command line this cannot read yet (it may carry the
 // toolkit's own options) is left for readOptions.
@@ -75,6 +108,8 @@ std::optional<int> answerEarly(int argc, char** argv)
     Options options;
     if (!options.parser.parse(arguments))
         return std::nullopt;
+    if (options.parser.isSet(options.report) && !options.parser.isSet(options.help))
+        return makeReport(options, argc, argv);
     return options.answered();
 }
 
@@ -91,6 +126,8 @@ std::optional<int> readOptions(const QStringList& arguments, kora::PortMap& port
     }
     if (const std::optional<int> status = options.answered())
         return status;
+    if (options.parser.isSet(options.report))
+        return makeReport(options, 0, nullptr);
     if (!options.parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "kora232: unexpected argument %s\n",
                      qPrintable(options.parser.positionalArguments().constFirst()));

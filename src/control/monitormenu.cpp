@@ -7,6 +7,7 @@
 #include "ui/notice.h"
 #include "ui/pollhistory.h"
 #include "ui/rownotes.h"
+#include "ui/sessionreport.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -15,7 +16,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
-#include <algorithm>
+#include <QThread>
 
 namespace kora {
 
@@ -28,6 +29,9 @@ MonitorMenu::MonitorMenu(Kora232& window, SessionRecord& sessionRecord)
         contextMenu->addAction(QStringLiteral("Log to file…"), this, &MonitorMenu::askForLogFile);
     stopLog =
         contextMenu->addAction(QStringLiteral("Stop logging"), this, &MonitorMenu::stopLogging);
+    saveReport = contextMenu->addAction(QStringLiteral("Save report…"), this,
+                                        &MonitorMenu::askForReportFile);
+    saveReport->setObjectName(QStringLiteral("saveReport"));
     contextMenu->addSeparator();
     contextMenu->addAction(QStringLiteral("Link statistics…"), this, &MonitorMenu::showStatistics);
     contextMenu->addAction(QStringLiteral("History…"), this, &MonitorMenu::showHistory);
@@ -36,13 +40,23 @@ MonitorMenu::MonitorMenu(Kora232& window, SessionRecord& sessionRecord)
     connect(contextMenu, &QMenu::aboutToShow, this, [this] {
         logTo->setEnabled(!record.logging());
         stopLog->setEnabled(record.logging());
+        if (record.logging())
+            lastLog = QString::fromStdString(record.log().path());
+        saveReport->setEnabled(!lastLog.isEmpty() && !reporting);
     });
 
     connect(&w.engine(), &SessionEngine::started, history, &PollHistory::clear);
-    connect(&w.engine(), &SessionEngine::polled, this, &MonitorMenu::notePoll);
+    connect(&w.engine(), &SessionEngine::recorded, history,
+            [this](const PollNotes& notes) { history->add(w.state(), notes); });
 
     w.frmMonitor()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(w.frmMonitor(), &QWidget::customContextMenuRequested, this, &MonitorMenu::popUp);
+}
+
+MonitorMenu::~MonitorMenu()
+{
+    if (reporting)
+        reporting->wait();
 }
 
 // What an escrowed bill is ordered, one of two, stacked from start-up.
@@ -92,7 +106,45 @@ void MonitorMenu::startLogging(const QString& path)
 
 void MonitorMenu::stopLogging()
 {
+    if (record.logging())
+        lastLog = QString::fromStdString(record.log().path());
     record.closeLog();
+}
+
+void MonitorMenu::askForReportFile()
+{
+    auto* dialog = new QFileDialog(&w, QStringLiteral("Save the session's report as"));
+    dialog->setObjectName(QStringLiteral("reportFileDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setNameFilter(QStringLiteral("PDF files (*.pdf)"));
+    dialog->setDefaultSuffix(QStringLiteral("pdf"));
+    connect(dialog, &QFileDialog::fileSelected, this, &MonitorMenu::saveReportTo);
+    dialog->open();
+}
+
+// The report reads the log from its file, on a thread of its own: a long
+// log must not hold up the polls. Rows still on their way get a moment.
+void MonitorMenu::saveReportTo(const QString& pdf)
+{
+    if (reporting || lastLog.isEmpty())
+        return;
+    if (record.logging())
+        record.log().drain(OutputQueue::Clock::now() + std::chrono::milliseconds(200));
+    auto result = std::make_shared<ReportResult>();
+    reporting = QThread::create([result, log = lastLog, pdf] {
+        *result = WriteSessionReport(log, pdf, ReportSessions::Last);
+    });
+    reporting->setParent(this);
+    connect(reporting, &QThread::finished, this, [this, result] {
+        reporting->deleteLater();
+        reporting = nullptr;
+        ShowNotice(w, result->status ? QStringLiteral("reportError") : QStringLiteral("reportSaved"),
+                   result->status ? QStringLiteral("Cannot save the report: %1").arg(result->message)
+                                  : QStringLiteral("Report saved: %1").arg(result->message));
+        emit reportDone(result->status);
+    });
+    reporting->start();
 }
 
 void MonitorMenu::showStatistics()
@@ -107,20 +159,6 @@ void MonitorMenu::showStatistics()
                                    .arg(port.describe(n)));
     statistics->show();
     statistics->raise();
-}
-
-// The counters on screen already hold this poll's bills: the handlers that
-// show a poll were connected before this menu was made.
-void MonitorMenu::notePoll(const PollNotes& notes)
-{
-    const auto countsABill = [](const FrameNote& n) { return n.count.counted(); };
-    if (std::none_of(notes.frames.begin(), notes.frames.end(), countsABill)) {
-        history->add(w.state(), notes);
-        return;
-    }
-    PollNotes counted = notes;
-    NoteCounts(counted.frames, w.engine().counts ? w.engine().counts() : std::array<long, 7>{});
-    history->add(w.state(), counted);
 }
 
 void MonitorMenu::showHistory()

@@ -5,6 +5,7 @@
 
 class QAction;
 class QMenu;
+class QThread;
 
 namespace kora {
 
@@ -26,12 +27,18 @@ class MonitorMenu : public QObject
 
 public:
     MonitorMenu(Kora232& window, SessionRecord& record);
+    // A report under way is finished first: its file is whole or absent.
+    ~MonitorMenu() override;
 
     QMenu* menu() const { return contextMenu; }
 
     void askForLogFile();
     void startLogging(const QString& path);
     void stopLogging();
+    // A PDF of the last session of the log written now, or last: offered
+    // while logging and after the log is closed.
+    void askForReportFile();
+    void saveReportTo(const QString& pdf);
     void showStatistics();
     // The polls of the run, from START; they are kept whether the window is
     // shown or not.
@@ -41,16 +48,22 @@ public:
     // the row was made, the host row and the reply row, tab between.
     QString historyText() const;
 
+signals:
+    // A report has been saved (status 0) or could not be (see ReportResult).
+    void reportDone(int status);
+
 private:
     void popUp(const QPoint& at);
     void addEscrowActions();
-    void notePoll(const PollNotes& notes);
 
     Kora232& w;
     SessionRecord& record;
     QMenu* contextMenu = nullptr;
     QAction* logTo = nullptr;
     QAction* stopLog = nullptr;
+    QAction* saveReport = nullptr;
+    QString lastLog; // the log a report is made of
+    QThread* reporting = nullptr;
     LinkStatsView* statistics = nullptr;
     PollHistory* history = nullptr;
     HistoryView* historyView = nullptr;

@@ -236,14 +236,12 @@ void SessionEngine::PollTick()
 // The face has added this poll's bills by now; their counts come from it.
 void SessionEngine::recordPoll(const PollNotes& notes)
 {
-    const auto countsABill = [](const FrameNote& n) { return n.count.counted(); };
-    if (std::none_of(notes.frames.begin(), notes.frames.end(), countsABill)) {
-        record_.poll(s_, notes);
-        return;
-    }
     PollNotes counted = notes;
-    NoteCounts(counted.frames, countsNow());
+    const auto countsABill = [](const FrameNote& n) { return n.count.counted(); };
+    if (std::any_of(notes.frames.begin(), notes.frames.end(), countsABill))
+        NoteCounts(counted.frames, countsNow());
     record_.poll(s_, counted);
+    emit recorded(counted);
 }
 
 void SessionEngine::followBills(PollNotes& notes)

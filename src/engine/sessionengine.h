@@ -77,6 +77,8 @@ signals:
     void ticked();
     // A poll just ended; the face shows it and adds its counted bills.
     void polled(const kora::PollNotes& notes);
+    // The same poll once recorded, each counted bill with its count.
+    void recorded(const kora::PollNotes& notes);
     void deviceLost(const QString& reason);
     void reconnected(const QString& device);
     // A lost device is back but another program holds it; said once.

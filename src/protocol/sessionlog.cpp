@@ -63,6 +63,11 @@ bool SessionLog::write(const std::vector<std::string>& row)
     return false;
 }
 
+bool SessionLog::drain(OutputQueue::Clock::time_point deadline)
+{
+    return !queue_ || queue_->drain(deadline);
+}
+
 bool SessionLog::finish(OutputQueue::Clock::time_point deadline)
 {
     if (queue_ && !queue_->drain(deadline) && !failed())

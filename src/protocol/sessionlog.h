@@ -42,6 +42,10 @@ public:
     bool write(const std::vector<std::string>& row);
     const std::string& failure() const { return failure_; }
 
+    // Waits until every row written so far is out, or the deadline; true
+    // when they are.
+    bool drain(OutputQueue::Clock::time_point deadline);
+
     // Waits until every row written so far is out, or the deadline, and
     // closes the log. False when some row of this log never got out, now
     // or before; failure() says why.

@@ -160,7 +160,8 @@ private slots:
             if (!a->isSeparator())
                 texts << a->text() + (a->isEnabled() ? "" : " (off)");
         QCOMPARE(texts,
-                 QStringList({"Log to file…", "Stop logging (off)", "Link statistics…", "History…",
+                 QStringList({"Log to file…", "Stop logging (off)", "Save report… (off)",
+                              "Link statistics…", "History…",
                               "Copy history", "Stack escrowed bills", "Return escrowed bills"}));
         saveShot(app.window.get(), menu, "kora232-menu.png");
         menu->hide();

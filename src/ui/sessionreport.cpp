@@ -1,0 +1,284 @@
+#include "ui/sessionreport.h"
+
+#include "protocol/sessionanalysis.h"
+#include "ui/plots.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSaveFile>
+#include <QTextDocument>
+#include <fstream>
+
+namespace kora {
+
+namespace {
+
+constexpr int Dpi = 300;
+constexpr double PlotHeightMm = 48;
+constexpr std::size_t TimelineColumns = 120;
+
+QString when(LogClock::time_point t)
+{
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch());
+    return QDateTime::fromMSecsSinceEpoch(ms.count()).toString(u"yyyy-MM-dd HH:mm:ss.zzz");
+}
+
+QString text(const std::string& s)
+{
+    return QString::fromStdString(s).toHtmlEscaped();
+}
+
+QString cell(const QString& content, bool number = false)
+{
+    return number ? QStringLiteral("<td align=\"right\">%1</td>").arg(content)
+                  : QStringLiteral("<td>%1</td>").arg(content);
+}
+
+QString table(const QStringList& headings, const QString& rows)
+{
+    QString head;
+    for (const QString& h : headings)
+        head += QStringLiteral("<th align=\"left\">%1</th>").arg(h);
+    return QStringLiteral("<table border=\"0.5\" cellspacing=\"0\" cellpadding=\"3\">"
+                          "<tr>%1</tr>%2</table>")
+        .arg(head, rows);
+}
+
+QString figure(std::optional<double> value, const char* unit)
+{
+    return value ? QStringLiteral("%1 %2").arg(*value, 0, 'f', 1).arg(QLatin1String(unit))
+                 : QStringLiteral("-");
+}
+
+QString headerRows(const SessionSummary& s, const QString& logName)
+{
+    const auto row = [](const char* name, const QString& value) {
+        return QStringLiteral("<tr><th align=\"left\">%1</th>%2</tr>")
+            .arg(QLatin1String(name), cell(value));
+    };
+    const std::string by = s.writtenBy();
+    QString rows = row("Log", logName.toHtmlEscaped()) +
+                   row("Device", s.device().empty() ? QStringLiteral("-") : text(s.device())) +
+                   row("Port", s.port().empty() ? QStringLiteral("-") : text(s.port())) +
+                   row("Settings", text(s.settings())) + row("First row", when(s.first)) +
+                   row("Last row", when(s.last)) +
+                   row("Ended", s.stopped ? QStringLiteral("with its stop row")
+                                          : QStringLiteral("without a stop row: the log ends "
+                                                           "mid-session")) +
+                   row("Written by", by.empty() ? QStringLiteral("a version that did not name "
+                                                                 "itself")
+                                                : text(by)) +
+                   row("Report by", QStringLiteral("%1 %2").arg(
+                                        QCoreApplication::applicationName(),
+                                        QCoreApplication::applicationVersion()));
+    if (s.stopped && s.stopped->starts_with("bill 1="))
+        rows += row("Counters at STOP", text(s.stopped->substr(0, s.stopped->find(';'))));
+    if (s.badRows)
+        rows += row("Rows skipped", text(s.badRowsText()));
+    return QStringLiteral("<table cellpadding=\"2\">%1</table>").arg(rows);
+}
+
+QString countsTable(const SessionSummary& s)
+{
+    QString counts;
+    for (std::size_t n = 0; n < 7; ++n)
+        counts += cell(QString::number(s.counted[n]), true);
+    counts += cell(QString::number(s.countedTotal()), true);
+    return table({"Bill 1", "Bill 2", "Bill 3", "Bill 4", "Bill 5", "Bill 6", "Bill 7", "Total"},
+                 QStringLiteral("<tr>%1</tr>").arg(counts));
+}
+
+QString billsTable(const BillFigures& f)
+{
+    QString rows;
+    for (int r = 0; r <= 8; ++r) {
+        const BillFigures::Row row = r < 8 ? f.of(r) : f.total();
+        const QString name = r == 0   ? QStringLiteral("Unknown")
+                             : r == 8 ? QStringLiteral("Total")
+                                      : QStringLiteral("Bill %1").arg(r);
+        rows += QStringLiteral("<tr>%1%2%3%4%5%6</tr>")
+                    .arg(cell(name), cell(QString::number(row.inserted), true),
+                         cell(QString::number(row.stacked), true),
+                         cell(QString::number(row.returned), true),
+                         cell(QString::number(row.rejected), true),
+                         cell(QString::number(row.other), true));
+    }
+    const std::optional<double> median = f.medianCycleMs(), longest = f.maxCycleMs();
+    return table({"", "Inserted", "Stacked", "Returned", "Rejected", "Other"}, rows) +
+           QStringLiteral("<p>Acceptance rate %1; bill time, median %2, maximum %3.</p>")
+               .arg(figure(f.acceptancePercent(), "%"),
+                    figure(median ? std::optional(*median / 1000) : std::nullopt, "s"),
+                    figure(longest ? std::optional(*longest / 1000) : std::nullopt, "s"));
+}
+
+QString linkTable(const LinkStats& l)
+{
+    const QString running = QString::number(l.runningSeconds({}), 'f', 1) + QStringLiteral(" s");
+    const QStringList values = {QString::number(l.polls()),
+                                QString::number(l.good()),
+                                QString::number(l.noReply()),
+                                QString::number(l.checksum()),
+                                QString::number(l.successRate() * 100, 'f', 1) + " %",
+                                figure(l.medianReplyMs(), "ms"),
+                                figure(l.maxReplyMs(), "ms"),
+                                QString::number(l.reconnects()),
+                                running};
+    QString row;
+    for (const QString& v : values)
+        row += cell(v, true);
+    return table({"Polls", "Good replies", "No reply", "Checksum errors", "Success rate",
+                  "Reply time, median", "Reply time, maximum", "Reconnects", "Running for"},
+                 QStringLiteral("<tr>%1</tr>").arg(row));
+}
+
+QString anomaliesHtml(const SessionSummary& s)
+{
+    QString html = QStringLiteral("<h2>Anomalies</h2>");
+    if (s.anomalies.empty())
+        return html + QStringLiteral("<p>None.</p>");
+    QString rows;
+    for (const Anomaly& a : s.anomalies)
+        rows += QStringLiteral("<tr>%1%2</tr>").arg(cell(when(a.time)), cell(text(a.what)));
+    html += table({"Time", "What"}, rows);
+    if (s.anomaliesLeftOut)
+        html += QStringLiteral("<p>%1 more not listed.</p>").arg(s.anomaliesLeftOut);
+    return html;
+}
+
+// A PDF being filled page by page, top to bottom.
+class Pages
+{
+public:
+    explicit Pages(QIODevice& out) : writer(&out)
+    {
+        writer.setResolution(Dpi);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+        writer.setTitle(QStringLiteral("Kora232 session report"));
+        writer.setCreator(QCoreApplication::applicationName());
+        painter.begin(&writer);
+    }
+
+    bool ok() const { return painter.isActive(); }
+    bool end() { return painter.end(); }
+    double width() const { return writer.width(); }
+    double left() const { return writer.height() - y; }
+
+    void newPage()
+    {
+        if (y > 0)
+            writer.newPage();
+        y = 0;
+    }
+
+    // HTML in the report's font, over as many pages as it takes, from here.
+    void flow(const QString& html)
+    {
+        QTextDocument doc;
+        doc.documentLayout()->setPaintDevice(&writer);
+        doc.setDefaultFont(QFont(QStringLiteral("DejaVu Sans"), 9));
+        doc.setHtml(html);
+        doc.setTextWidth(width());
+        if (doc.size().height() > left())
+            newPage();
+        doc.setPageSize(QSizeF(width(), writer.height()));
+        const int pages = doc.pageCount();
+        for (int p = 0; p < pages; ++p) {
+            if (p > 0)
+                newPage();
+            const double top = p * static_cast<double>(writer.height());
+            const double height = std::min<double>(writer.height(), doc.size().height() - top);
+            painter.save();
+            painter.translate(0, y - top);
+            doc.drawContents(&painter, QRectF(0, top, width(), height));
+            painter.restore();
+            y += height;
+        }
+    }
+
+    // A plot under its heading and above its figures in words.
+    template <typename Paint>
+    void plot(const QString& heading, const std::string& words, Paint paint)
+    {
+        const double height = PlotHeightMm / 25.4 * Dpi;
+        if (left() < height * 1.6)
+            newPage();
+        flow(QStringLiteral("<h3>%1</h3>").arg(heading));
+        paint(painter, QRectF(0, y, width(), height));
+        y += height;
+        flow(QStringLiteral("<p>%1</p>").arg(text(words)));
+    }
+
+private:
+    QPdfWriter writer;
+    QPainter painter;
+    double y = 0;
+};
+
+void section(Pages& pages, const SessionSummary& s, const QString& logName, const QString& title)
+{
+    pages.newPage();
+    pages.flow(QStringLiteral("<h1>Kora232 session report</h1><h2>%1</h2>%2"
+                              "<h3>Bills counted</h3>%3<h3>Acceptance</h3>%4<h3>Link</h3>%5")
+                   .arg(title, headerRows(s, logName), countsTable(s), billsTable(s.bills),
+                        linkTable(s.link)));
+    pages.plot(QStringLiteral("Reply times"), s.link.histogram().describe(),
+               [&](QPainter& p, const QRectF& r) { PaintReplyHistogram(p, r, s.link.histogram()); });
+    const Timeline timeline = s.link.timeline().fitted(TimelineColumns);
+    pages.plot(QStringLiteral("Polls over the session"), timeline.describe(),
+               [&](QPainter& p, const QRectF& r) { PaintTimeline(p, r, timeline); });
+    pages.flow(anomaliesHtml(s));
+}
+
+} // namespace
+
+ReportResult WriteSessionReport(const QString& logPath, const QString& pdfPath,
+                                ReportSessions which)
+{
+    std::ifstream in(QFile::encodeName(logPath).toStdString(), std::ios::binary);
+    if (!in)
+        return {2, QStringLiteral("cannot read %1").arg(logPath)};
+    QSaveFile out(pdfPath);
+    if (!out.open(QIODevice::WriteOnly))
+        return {1, QStringLiteral("cannot write %1: %2").arg(pdfPath, out.errorString())};
+    const QString logName = QFileInfo(logPath).fileName();
+    Pages pages(out);
+    int sessions = 0;
+    std::optional<SessionSummary> last;
+    std::size_t outside = 0;
+    const auto refused = AnalyseLog(
+        in,
+        [&](const SessionSummary& s) {
+            ++sessions;
+            if (which == ReportSessions::Last)
+                last = s;
+            else
+                section(pages, s, logName, QStringLiteral("Session %1").arg(s.number));
+        },
+        &outside);
+    if (refused) {
+        out.cancelWriting();
+        return {2, QStringLiteral("%1 is not a session log: %2")
+                       .arg(logPath, QString::fromStdString(*refused))};
+    }
+    if (last)
+        section(pages, *last, logName,
+                QStringLiteral("Session %1, the last in the log").arg(last->number));
+    if (sessions == 0)
+        pages.flow(QStringLiteral("<h1>Kora232 session report</h1><p>%1 holds no session.</p>")
+                       .arg(logName.toHtmlEscaped()));
+    if (outside)
+        pages.flow(QStringLiteral("<p>%1 rows outside any session were skipped.</p>").arg(outside));
+    if (!pages.ok() || !pages.end() || !out.commit())
+        return {1, QStringLiteral("cannot write %1: %2").arg(pdfPath, out.errorString())};
+    return {0, QStringLiteral("%1: a report of %2 session%3")
+                   .arg(pdfPath)
+                   .arg(which == ReportSessions::Last ? std::min(sessions, 1) : sessions)
+                   .arg(sessions == 1 || which == ReportSessions::Last ? "" : "s")};
+}
+
+} // namespace kora

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+namespace kora {
+
+// Which sessions of a log a report covers: all, in file order, or the last
+// one only (the session the window has just logged).
+enum class ReportSessions { All, Last };
+
+// How making a report ended: status 0 when the PDF is written, 1 when it
+// cannot be written, 2 when the log cannot be read or is not a session log;
+// `message` says what happened, in a sentence for the operator.
+struct ReportResult
+{
+    int status = 0;
+    QString message;
+};
+
+// Renders a PDF of a session log: for each session its device, port and
+// settings, the program versions, the counts, the acceptance and link
+// figures, the reply-time histogram, the timeline of the whole session and
+// the anomalies. The log is streamed, so any size takes the memory of one
+// session; the PDF appears whole or not at all. Safe to run off the GUI
+// thread.
+ReportResult WriteSessionReport(const QString& logPath, const QString& pdfPath,
+                                ReportSessions which = ReportSessions::All);
+
+} // namespace kora
