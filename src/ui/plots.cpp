@@ -113,8 +113,9 @@ void timeLabels(QPainter& p, const Frame& f, double start, double end)
     if (end <= start)
         return;
     label(p, f, f.bars.right(), clock(end), Qt::AlignRight);
-    const double room = metrics(p).horizontalAdvance(clock(end)) + 2 * f.line;
-    const double fits = f.bars.width() / room;
+    const double w = metrics(p).horizontalAdvance(clock(end));
+    const double fits = f.bars.width() / (w + 2 * f.line);
+    const double clear = 1.5 * w + f.line; // from the first and last, which stand inside
     static constexpr double Steps[] = {10,   15,   20,   30,   60,    120,   300,   600,  900,
                                        1200, 1800, 3600, 7200, 10800, 21600, 43200, 86400};
     const double* step = std::find_if(std::begin(Steps), std::end(Steps),
@@ -124,7 +125,7 @@ void timeLabels(QPainter& p, const Frame& f, double start, double end)
     const double perSecond = f.bars.width() / (end - start);
     for (double s = std::ceil(start / *step) * *step; s < end; s += *step) {
         const double x = f.bars.left() + (s - start) * perSecond;
-        if (x - f.bars.left() >= room && f.bars.right() - x >= room)
+        if (x - f.bars.left() >= clear && f.bars.right() - x >= clear)
             label(p, f, x, clock(s));
     }
 }
