@@ -93,8 +93,8 @@ void Timeline::add(double at, int outcome)
 
 void Timeline::lost(double at)
 {
+    columnAt(at).lost = true; // the columns before it saw the device
     away_ = true;
-    columnAt(at).lost = true;
 }
 
 void Timeline::back(double at)
@@ -121,7 +121,7 @@ TimelineColumn& Timeline::columnAt(double at)
     if (index < first_) // a time before the columns kept: the oldest one holds it
         return columns_.empty() ? columns_.emplace_back() : columns_.front();
     while (last() < index) {
-        columns_.emplace_back();
+        columns_.emplace_back().lost = away_; // no polls while away, but away all the same
         if (columns_.size() > most_)
             columns_.pop_front(), ++first_;
     }

@@ -1,11 +1,14 @@
 #include "ui/linkstatsview.h"
 
+#include "ui/plotwidgets.h"
+
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace kora {
 
@@ -35,13 +38,17 @@ const char* const BillFigureNames[] = {"Acceptance rate", "Bill time, median",
 
 } // namespace
 
-LinkStatsView::LinkStatsView(const LinkStats& linkStats, const BillFigures& bills,
-                             QWidget* parent)
-    : QWidget(parent, Qt::Window), stats(linkStats), timer(new QTimer(this)), figures(bills)
+LinkStatsView::LinkStatsView(const LinkStats& linkStats, const BillFigures& bills, QWidget* parent)
+    : QWidget(parent, Qt::Window), stats(linkStats), timer(new QTimer(this)), figures(bills),
+      replyTimes(new ReplyTimePlot(linkStats, this)), timeline(new TimelinePlot(linkStats, this))
 {
     setObjectName(QStringLiteral("linkStatistics"));
     setWindowTitle(QStringLiteral("Link statistics - Kora232"));
-    auto* columns = new QHBoxLayout(this);
+    auto* rows = new QVBoxLayout(this);
+    auto* columns = new QHBoxLayout;
+    rows->addLayout(columns);
+    rows->addWidget(replyTimes);
+    rows->addWidget(timeline);
     auto* form = new QFormLayout;
     columns->addLayout(form);
     columns->addWidget(makeBillsTable());
@@ -112,7 +119,8 @@ QString LinkStatsView::bills(const QString& row, const QString& column) const
 {
     for (int r = 0; r < BillRows; ++r)
         for (int c = 0; c < BillColumns; ++c)
-            if (row == QLatin1String(BillRowNames[r]) && column == QLatin1String(BillColumnNames[c]))
+            if (row == QLatin1String(BillRowNames[r]) &&
+                column == QLatin1String(BillColumnNames[c]))
                 return cells[r][c]->text();
     for (int i = 0; i < BillFiguresBelow; ++i)
         if (row == QLatin1String(BillFigureNames[i]))
@@ -123,6 +131,8 @@ QString LinkStatsView::bills(const QString& row, const QString& column) const
 void LinkStatsView::refresh()
 {
     refreshBills();
+    replyTimes->refresh();
+    timeline->refresh();
     const QString texts[Rows] = {
         QString::number(stats.polls()),
         QString::number(stats.good()),

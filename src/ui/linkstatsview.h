@@ -11,9 +11,13 @@ class QTimer;
 
 namespace kora {
 
+class ReplyTimePlot;
+class TimelinePlot;
+
 // A small window of its own that shows how the link has fared since START,
-// and beside it the bills, and keeps itself current while it is shown. It
-// only reads the figures; closing it changes nothing.
+// beside it the bills and below them the reply times and recent polls as
+// plots, and keeps itself current while it is shown. It only reads the
+// figures; closing it changes nothing.
 class LinkStatsView : public QWidget
 {
     Q_OBJECT
@@ -46,6 +50,8 @@ private:
     const BillFigures& figures;
     std::array<std::array<QLabel*, BillColumns>, BillRows> cells{};
     std::array<QLabel*, BillFiguresBelow> below{};
+    ReplyTimePlot* replyTimes = nullptr;
+    TimelinePlot* timeline = nullptr;
 };
 
 } // namespace kora

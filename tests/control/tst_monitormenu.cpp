@@ -181,7 +181,6 @@ private slots:
         QVERIFY(polls >= 5);
         QTRY_VERIFY_WITH_TIMEOUT(view->value("Polls").toInt() > polls, 1000); // live
         QCOMPARE(view->value("Success rate"), QStringLiteral("100.0 %"));
-        saveShot(view, nullptr, "kora232-statistics.png");
     }
 
     void theHistoryWindowFillsWithEveryPollOfTheRun()
