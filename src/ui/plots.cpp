@@ -213,7 +213,7 @@ void PaintTimeline(QPainter& p, const QRectF& area, const Timeline& t)
     std::uint64_t tallest = 0;
     for (const TimelineColumn& c : columns)
         tallest = std::max<std::uint64_t>(tallest, c.polls());
-    const QString caption = QStringLiteral("Polls in %1 columns (m:ss since START)")
+    const QString caption = QStringLiteral("Polls in %1 columns (time since START)")
                                 .arg(columnWidth(t.columnSeconds()));
     const Frame f = frame(p, area, caption, tallest, 2);
     const double slot =
