@@ -81,8 +81,9 @@ int makeReport(const Options& options, int argc, char** argv)
 {
     const QStringList out = options.parser.positionalArguments();
     if (out.size() != 1) {
-        std::fprintf(stderr, "kora232: --report %s needs the PDF file to write, as in "
-                             "kora232 --report LOG.csv OUT.pdf\n",
+        std::fprintf(stderr,
+                     "kora232: --report %s needs the PDF file to write, as in "
+                     "kora232 --report LOG.csv OUT.pdf\n",
                      qPrintable(options.parser.value(options.report)));
         return 2;
     }

@@ -9,9 +9,9 @@
 #include "ui/rownotes.h"
 #include "ui/sessionreport.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
-#include <QActionGroup>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -139,9 +139,10 @@ void MonitorMenu::saveReportTo(const QString& pdf)
     connect(reporting, &QThread::finished, this, [this, result] {
         reporting->deleteLater();
         reporting = nullptr;
-        ShowNotice(w, result->status ? QStringLiteral("reportError") : QStringLiteral("reportSaved"),
-                   result->status ? QStringLiteral("Cannot save the report: %1").arg(result->message)
-                                  : QStringLiteral("Report saved: %1").arg(result->message));
+        ShowNotice(
+            w, result->status ? QStringLiteral("reportError") : QStringLiteral("reportSaved"),
+            result->status ? QStringLiteral("Cannot save the report: %1").arg(result->message)
+                           : QStringLiteral("Report saved: %1").arg(result->message));
         emit reportDone(result->status);
     });
     reporting->start();
@@ -154,9 +155,8 @@ void MonitorMenu::showStatistics()
     // The port the figures are of: the one opened last, or the one chosen.
     SerialPort& port = w.MSComm1();
     const int n = port.isOpen() ? port.portNumber() : w.state().PortSelect;
-    statistics->setWindowTitle(QStringLiteral("Link statistics - port %1 (%2) - Kora232")
-                                   .arg(n)
-                                   .arg(port.describe(n)));
+    statistics->setWindowTitle(
+        QStringLiteral("Link statistics - port %1 (%2) - Kora232").arg(n).arg(port.describe(n)));
     statistics->show();
     statistics->raise();
 }

@@ -47,9 +47,9 @@ public:
     // The program is ending: a run under way ends in the record as STOP
     // would, with nothing for the face to show, and the port closes.
     void Finish();
-    void ChoosePort(int n);       // 1-8, used at the next open
-    void ToggleBill(int n);       // 1-7
-    void SetPollRate(int ms);     // from the next tick on
+    void ChoosePort(int n);   // 1-8, used at the next open
+    void ToggleBill(int n);   // 1-7
+    void SetPollRate(int ms); // from the next tick on
     void SetEscrowMode(bool on);
     bool escrowMode() const { return escrow_; }
     // What an escrowed bill is ordered: stacked (Allow 1) or returned.

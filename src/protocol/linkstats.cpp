@@ -36,13 +36,14 @@ void LinkStats::addReconnect(Clock::time_point at)
     timeline_.back(sinceStart(at));
 }
 
-void LinkStats::addPoll(int outcome, std::optional<Clock::duration> replyTime,
-                        Clock::time_point at)
+void LinkStats::addPoll(int outcome, std::optional<Clock::duration> replyTime, Clock::time_point at)
 {
     timeline_.add(sinceStart(at), outcome);
-    histogram_.add(replyTime ? std::optional(std::chrono::duration<double, std::milli>(*replyTime)
-                                                 .count())
-                             : std::nullopt);
+    // A checksum error has a reply but no time worth plotting.
+    if (outcome == 1)
+        histogram_.add(std::nullopt);
+    else if (replyTime)
+        histogram_.add(std::chrono::duration<double, std::milli>(*replyTime).count());
     if (outcome == 0)
         ++good_;
     else if (outcome == 2)

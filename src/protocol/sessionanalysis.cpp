@@ -143,18 +143,22 @@ SessionAnalysis::SessionAnalysis(std::function<void(const SessionSummary&)> onSe
 
 void SessionAnalysis::add(const LogRow& row)
 {
-    if (row.kind == "start" && session_ && startsWith(row.events, Change))
-        note(row.time, row.events);
-    else if (row.kind == "start")
+    const bool change = row.kind == "start" && startsWith(row.events, Change);
+    if (row.kind == "start" && !(change && session_)) {
         start(row);
-    else if (!session_)
+        return;
+    }
+    if (!session_) {
         ++outside_;
+        return;
+    }
+    session_->last = row.time;
+    if (change)
+        note(row.time, row.events);
     else if (row.kind == "poll")
         poll(row);
     else
         stop(row);
-    if (session_)
-        session_->last = row.time;
 }
 
 void SessionAnalysis::addBad(std::size_t line)

@@ -61,20 +61,20 @@ QString headerRows(const SessionSummary& s, const QString& logName)
             .arg(QLatin1String(name), cell(value));
     };
     const std::string by = s.writtenBy();
-    QString rows = row("Log", logName.toHtmlEscaped()) +
-                   row("Device", s.device().empty() ? QStringLiteral("-") : text(s.device())) +
-                   row("Port", s.port().empty() ? QStringLiteral("-") : text(s.port())) +
-                   row("Settings", text(s.settings())) + row("First row", when(s.first)) +
-                   row("Last row", when(s.last)) +
-                   row("Ended", s.stopped ? QStringLiteral("with its stop row")
-                                          : QStringLiteral("without a stop row: the log ends "
-                                                           "mid-session")) +
-                   row("Written by", by.empty() ? QStringLiteral("a version that did not name "
-                                                                 "itself")
-                                                : text(by)) +
-                   row("Report by", QStringLiteral("%1 %2").arg(
-                                        QCoreApplication::applicationName(),
-                                        QCoreApplication::applicationVersion()));
+    QString rows =
+        row("Log", logName.toHtmlEscaped()) +
+        row("Device", s.device().empty() ? QStringLiteral("-") : text(s.device())) +
+        row("Port", s.port().empty() ? QStringLiteral("-") : text(s.port())) +
+        row("Settings", text(s.settings())) + row("First row", when(s.first)) +
+        row("Last row", when(s.last)) +
+        row("Ended", s.stopped ? QStringLiteral("with its stop row")
+                               : QStringLiteral("without a stop row: the log ends "
+                                                "mid-session")) +
+        row("Written by", by.empty() ? QStringLiteral("a version that did not name "
+                                                      "itself")
+                                     : text(by)) +
+        row("Report by", QStringLiteral("%1 %2").arg(QCoreApplication::applicationName(),
+                                                     QCoreApplication::applicationVersion()));
     if (s.stopped && s.stopped->starts_with("bill 1="))
         rows += row("Counters at STOP", text(s.stopped->substr(0, s.stopped->find(';'))));
     if (s.badRows)
@@ -107,32 +107,37 @@ QString billsTable(const BillFigures& f)
                          cell(QString::number(row.rejected), true),
                          cell(QString::number(row.other), true));
     }
-    const std::optional<double> median = f.medianCycleMs(), longest = f.maxCycleMs();
     return table({"", "Inserted", "Stacked", "Returned", "Rejected", "Other"}, rows) +
            QStringLiteral("<p>Acceptance rate %1; bill time, median %2, maximum %3.</p>")
-               .arg(figure(f.acceptancePercent(), "%"),
-                    figure(median ? std::optional(*median / 1000) : std::nullopt, "s"),
-                    figure(longest ? std::optional(*longest / 1000) : std::nullopt, "s"));
+               .arg(figure(f.acceptancePercent(), "%"), figure(f.medianCycleMs(), "ms"),
+                    figure(f.maxCycleMs(), "ms"));
 }
 
+// Name and value side by side, two pairs a row, as the statistics window
+// lists them.
 QString linkTable(const LinkStats& l)
 {
     const QString running = QString::number(l.runningSeconds({}), 'f', 1) + QStringLiteral(" s");
-    const QStringList values = {QString::number(l.polls()),
-                                QString::number(l.good()),
-                                QString::number(l.noReply()),
-                                QString::number(l.checksum()),
-                                QString::number(l.successRate() * 100, 'f', 1) + " %",
-                                figure(l.medianReplyMs(), "ms"),
-                                figure(l.maxReplyMs(), "ms"),
-                                QString::number(l.reconnects()),
-                                running};
-    QString row;
-    for (const QString& v : values)
-        row += cell(v, true);
-    return table({"Polls", "Good replies", "No reply", "Checksum errors", "Success rate",
-                  "Reply time, median", "Reply time, maximum", "Reconnects", "Running for"},
-                 QStringLiteral("<tr>%1</tr>").arg(row));
+    const std::pair<const char*, QString> figures[] = {
+        {"Polls", QString::number(l.polls())},
+        {"Success rate", QString::number(l.successRate() * 100, 'f', 1) + QStringLiteral(" %")},
+        {"Good replies", QString::number(l.good())},
+        {"Reply time, median", figure(l.medianReplyMs(), "ms")},
+        {"No reply", QString::number(l.noReply())},
+        {"Reply time, maximum", figure(l.maxReplyMs(), "ms")},
+        {"Checksum errors", QString::number(l.checksum())},
+        {"Reconnects", QString::number(l.reconnects())},
+        {"Running for", running},
+    };
+    QString rows;
+    for (std::size_t i = 0; i < std::size(figures); i += 2) {
+        QString row;
+        for (std::size_t k = i; k < std::min(i + 2, std::size(figures)); ++k)
+            row += cell(QLatin1String(figures[k].first)) + cell(figures[k].second, true);
+        rows += QStringLiteral("<tr>%1</tr>").arg(row);
+    }
+    return QStringLiteral("<table border=\"0.5\" cellspacing=\"0\" cellpadding=\"3\">%1</table>")
+        .arg(rows);
 }
 
 QString anomaliesHtml(const SessionSummary& s)
@@ -226,8 +231,9 @@ void section(Pages& pages, const SessionSummary& s, const QString& logName, cons
                               "<h3>Bills counted</h3>%3<h3>Acceptance</h3>%4<h3>Link</h3>%5")
                    .arg(title, headerRows(s, logName), countsTable(s), billsTable(s.bills),
                         linkTable(s.link)));
-    pages.plot(QStringLiteral("Reply times"), s.link.histogram().describe(),
-               [&](QPainter& p, const QRectF& r) { PaintReplyHistogram(p, r, s.link.histogram()); });
+    pages.plot(
+        QStringLiteral("Reply times"), s.link.histogram().describe(),
+        [&](QPainter& p, const QRectF& r) { PaintReplyHistogram(p, r, s.link.histogram()); });
     const Timeline timeline = s.link.timeline().fitted(TimelineColumns);
     pages.plot(QStringLiteral("Polls over the session"), timeline.describe(),
                [&](QPainter& p, const QRectF& r) { PaintTimeline(p, r, timeline); });
