@@ -26,6 +26,7 @@ test=(
     appstream lintian                     # checks of the metainfo and of the .deb
     g++-mingw-w64-x86-64-posix            # the protocol layer compiled for Windows, syntax only
     prometheus systemd                    # promtool on the metrics, systemd-analyze on the unit
+    poppler-utils                         # pdftotext and pdftoppm read the reports back
 )
 
 packages=()

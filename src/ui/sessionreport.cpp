@@ -154,6 +154,14 @@ QString anomaliesHtml(const SessionSummary& s)
     return html;
 }
 
+// The sans-serif the window's packages bring, or whichever the system has.
+QFont font()
+{
+    QFont f(QStringLiteral("Liberation Sans"), 9);
+    f.setStyleHint(QFont::SansSerif);
+    return f;
+}
+
 // A PDF being filled page by page, top to bottom.
 class Pages
 {
@@ -166,6 +174,7 @@ public:
         writer.setTitle(QStringLiteral("Kora232 session report"));
         writer.setCreator(QCoreApplication::applicationName());
         painter.begin(&writer);
+        painter.setFont(font());
     }
 
     bool ok() const { return painter.isActive(); }
@@ -185,7 +194,7 @@ public:
     {
         QTextDocument doc;
         doc.documentLayout()->setPaintDevice(&writer);
-        doc.setDefaultFont(QFont(QStringLiteral("DejaVu Sans"), 9));
+        doc.setDefaultFont(font());
         doc.setHtml(html);
         doc.setTextWidth(width());
         if (doc.size().height() > left())

@@ -1,0 +1,249 @@
+// kora232 --report as a technician runs it, with no display: the committed
+// noisy session's report read back with pdftotext and pdftoppm, and bad input.
+#include "csvreader.h"
+#include "ui/plots.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString NoisyLog = QStringLiteral(KORA_TEST_DATA "/noisy-session.csv");
+
+struct Run
+{
+    int status = -1;
+    QString out, err;
+};
+
+Run run(const QString& program, const QStringList& arguments, bool noDisplay = false)
+{
+    QProcess p;
+    if (noDisplay) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(name));
+        p.setProcessEnvironment(env);
+    }
+    p.start(program, arguments);
+    Run r;
+    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
+        r.status = p.exitCode();
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+Run report(const QString& log, const QString& pdf)
+{
+    return run(QStringLiteral(KORA232), {"--report", log, pdf}, true);
+}
+
+QString pdfText(const QString& pdf)
+{
+    return run(QStringLiteral("pdftotext"), {"-layout", pdf, "-"}).out;
+}
+
+QList<QStringList> logRows(const QString& path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return parseCsv(QString::fromUtf8(file.readAll()));
+}
+
+// A log row's time as the report shows it, in this machine's zone.
+QString shown(const QString& logTime)
+{
+    return QDateTime::fromString(logTime, Qt::ISODateWithMs)
+        .toLocalTime()
+        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+// "polls 232, good 208" and "bills: inserted 15, ..." as name -> value.
+QMap<QString, QString> figuresOf(const QString& text)
+{
+    QMap<QString, QString> figures;
+    const QRegularExpression pair(QStringLiteral("([a-z_]+)[ =]([0-9.]+)"));
+    for (auto m = pair.globalMatch(text); m.hasNext();) {
+        const auto match = m.next();
+        figures[match.captured(1)] = match.captured(2);
+    }
+    return figures;
+}
+
+void expectLine(const QString& text, const QString& pattern)
+{
+    QVERIFY2(QRegularExpression(pattern).match(text).hasMatch(),
+             qPrintable(pattern + QStringLiteral(" not in:\n") + text.left(3000)));
+}
+
+} // namespace
+
+class ReportTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString noisyPdf;
+    QString noisyText;
+
+private slots:
+    void initTestCase()
+    {
+        noisyPdf = dir.filePath(QStringLiteral("noisy.pdf"));
+        const Run r = report(NoisyLog, noisyPdf);
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("a report of 1 session")), qPrintable(r.out));
+        noisyText = pdfText(noisyPdf);
+        QVERIFY(!noisyText.isEmpty());
+    }
+
+    void theReportGivesTheFiguresOfTheLogsStopRow()
+    {
+        const QStringList stop = logRows(NoisyLog).last();
+        QCOMPARE(stop.at(1), QStringLiteral("stop"));
+        const QStringList parts = stop.at(8).split(QStringLiteral("; "));
+        const auto f = figuresOf(parts.at(1) + ", " + parts.at(2));
+        QStringList counts; // bills 1-7 and the total, in that order
+        for (auto m = QRegularExpression(QStringLiteral("=(\\d+)")).globalMatch(parts.at(0));
+             m.hasNext();)
+            counts << m.next().captured(1);
+        QCOMPARE(counts.size(), 8);
+        expectLine(noisyText, "Bill 7 +Total\\n *" + counts.join(QStringLiteral(" +")) + "\\n");
+        expectLine(noisyText,
+                   QStringLiteral("Total +%1 +%2 +%3 +%4 +%5\\n")
+                       .arg(f["inserted"], f["stacked"], f["returned"], f["rejected"], f["other"]));
+        expectLine(noisyText,
+                   QStringLiteral("Acceptance rate %1 %; bill time, median %2 ms, "
+                                  "maximum %3 ms")
+                       .arg(f["acceptance_percent"], f["cycle_median_ms"], f["cycle_max_ms"]));
+        const double success = f["success_rate"].toDouble() * 100;
+        for (const auto& [caption, value] :
+             {std::pair{"Polls", f["polls"]},
+              {"Good replies", f["good"]},
+              {"No reply", f["no_reply"]},
+              {"Checksum errors", f["checksum"]},
+              {"Success rate", QString::number(success, 'f', 1) + " %"},
+              {"Reply time, median", f["reply_median_ms"] + " ms"},
+              {"Reply time, maximum", f["reply_max_ms"] + " ms"},
+              {"Reconnects", f["reconnects"]},
+              {"Running for", f["running_s"] + " s"}})
+            expectLine(noisyText,
+                       QLatin1String(caption) + " +" + QRegularExpression::escape(value));
+        expectLine(noisyText, "Written by +kora232-headless 1\\.4\\.0");
+        expectLine(noisyText, "Report by +kora232 " + QRegularExpression::escape(KORA_VERSION));
+        expectLine(noisyText, "First row +" + shown(logRows(NoisyLog).at(1).at(0)));
+        expectLine(noisyText, "Last row +" + shown(stop.at(0)));
+    }
+
+    // Each device-lost, reconnected, refused, jammed, cheated, returned and
+    // uncounted stacked report the log records is in the table at its time,
+    // and so is the unplug's run of failed polls; nothing else is.
+    void itsAnomaliesAreTheOnesTheLogRecords()
+    {
+        const QRegularExpression event(QStringLiteral(
+            "device lost: [^,]*|reconnected|(a bill|bill \\d) (rejected|jammed|cheated|returned) "
+            "after [0-9.]+ s|bill \\d stacked, not counted: [a-z-]+"));
+        int expected = 1; // the unplug's failed polls
+        for (const QStringList& row : logRows(NoisyLog)) {
+            if (row.size() < 9 || row.at(1) != QLatin1String("poll"))
+                continue;
+            for (auto m = event.globalMatch(row.at(8)); m.hasNext(); ++expected)
+                QVERIFY2(noisyText.contains(shown(row.at(0)) + ' ' + m.next().captured()),
+                         qPrintable(row.join(',')));
+        }
+        expectLine(noisyText, "\\d\\.\\d{3} no good reply for 3\\.\\d s: 1\\d failed polls");
+        const QString table = noisyText.mid(noisyText.indexOf(QStringLiteral("\nAnomalies")));
+        QCOMPARE(table.count(QRegularExpression(QStringLiteral("\\n\\d{4}-\\d\\d-\\d\\d "))),
+                 expected);
+        QVERIFY(expected >= 8);
+    }
+
+    void thePlotsAreOnItsPages()
+    {
+        const QString prefix = dir.filePath(QStringLiteral("page"));
+        QCOMPARE(run(QStringLiteral("pdftoppm"), {"-r", "50", "-png", noisyPdf, prefix}).status, 0);
+        QMap<QRgb, int> found;
+        for (const QString& name : QDir(dir.path()).entryList({"page*.png"})) {
+            const QImage page(dir.filePath(name));
+            for (int y = 0; y < page.height(); ++y)
+                for (int x = 0; x < page.width(); ++x)
+                    ++found[page.pixel(x, y) & 0xFFFFFF];
+        }
+        using namespace kora::PlotColours;
+        for (const QRgb colour : {Good, Slow, NoReply, Checksum, Away})
+            QVERIFY2(found.value(colour & 0xFFFFFF) > 20,
+                     qPrintable(QString::number(colour, 16) + " missing"));
+    }
+
+    void badInputIsRefusedWithAClearMessage_data()
+    {
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("pdf");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("not a session log") << "other.csv"
+                                           << "out.pdf" << 2
+                                           << "is not a session log: its first row has no time "
+                                              "column";
+        QTest::newRow("no such log") << "missing.csv"
+                                     << "out.pdf" << 2 << "cannot read";
+        QTest::newRow("output folder missing")
+            << NoisyLog << "no-such-folder/out.pdf" << 1 << "cannot write";
+        QTest::newRow("no output named") << NoisyLog << "" << 2 << "needs the PDF file to write";
+    }
+
+    void badInputIsRefusedWithAClearMessage()
+    {
+        QFETCH(QString, log);
+        QFETCH(QString, pdf);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QFile other(dir.filePath(QStringLiteral("other.csv")));
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write("name,price\nkora,232\n");
+        other.close();
+        const QString logPath = QDir(dir.path()).absoluteFilePath(log);
+        const QStringList arguments = pdf.isEmpty()
+                                          ? QStringList{"--report", logPath}
+                                          : QStringList{"--report", logPath, dir.filePath(pdf)};
+        const Run r = run(QStringLiteral(KORA232), arguments, true);
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("out.pdf"))));
+    }
+
+    // A log with a bad row in its first session and a second session cut
+    // off mid-row: a section each, and what was skipped, where.
+    void tornRowsAreSkippedAndSaidWhere()
+    {
+        QFile noisy(NoisyLog);
+        QVERIFY(noisy.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = noisy.readAll().split('\n');
+        lines.removeLast(); // after the last line end
+        QByteArray text = lines.mid(0, 21).join('\n') + "\nnot,a,row\n" + lines.mid(21).join('\n') +
+                          '\n' + lines.mid(1, 100).join('\n') + '\n' + lines.at(101).left(40);
+        const QString log = dir.filePath(QStringLiteral("torn.csv"));
+        QFile out(log);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(text);
+        out.close();
+        const Run r = report(log, dir.filePath(QStringLiteral("torn.pdf")));
+        QCOMPARE(r.status, 0);
+        const QString pdf = pdfText(dir.filePath(QStringLiteral("torn.pdf")));
+        expectLine(pdf, "Session 1\\n");
+        expectLine(pdf, "Rows skipped +1 torn or malformed row skipped: line 22\\n");
+        expectLine(pdf, "Session 2\\n");
+        expectLine(pdf, QStringLiteral("Rows skipped +1 torn or malformed row skipped: line %1\\n")
+                            .arg(lines.size() + 1 + 100 + 1));
+        expectLine(pdf, "without a stop row");
+    }
+};
+
+QTEST_GUILESS_MAIN(ReportTest)
+#include "tst_report.moc"
