@@ -13,7 +13,9 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QToolTip>
 
@@ -85,6 +87,24 @@ private slots:
         QVERIFY(checksumErrors >= 2);
         for (int n = 1; n <= 7; ++n)
             QCOMPARE(counted[n], app.sim->tally().of(n));
+
+        // Save report… after STOP: the session just logged, as a PDF.
+        QMenu* menu = menuOf(app).menu();
+        emit menu->aboutToShow();
+        QVERIFY(menu->findChild<QAction*>(QStringLiteral("saveReport"))->isEnabled());
+        QSignalSpy done(&menuOf(app), &MonitorMenu::reportDone);
+        const QString pdf = dir.filePath("session.pdf");
+        menuOf(app).saveReportTo(pdf);
+        QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 20000);
+        QCOMPARE(done.at(0).at(0).toInt(), 0);
+        QProcess pdftotext;
+        pdftotext.start(QStringLiteral("pdftotext"), {"-layout", pdf, "-"});
+        QVERIFY(pdftotext.waitForFinished());
+        const QString report = QString::fromUtf8(pdftotext.readAllStandardOutput());
+        QVERIFY2(report.contains(QLatin1String("Session 1, the last in the log")),
+                 qPrintable(report));
+        QVERIFY2(QRegularExpression("Total\\n *0 +0 +1 +0 +1 +0 +0 +2\\n").match(report).hasMatch(),
+                 qPrintable(report));
     }
 
     void aFullDiskIsToldOnceAndPollingGoesOn()
@@ -127,10 +147,11 @@ private slots:
 
         const QString time("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}, ");
         QLabel* reply = app.window->lbIN(0);
-        QVERIFY2(QRegularExpression(time + replyNote, QRegularExpression::DotMatchesEverythingOption)
-                     .match(reply->toolTip())
-                     .hasMatch(),
-                 qPrintable(reply->toolTip()));
+        QVERIFY2(
+            QRegularExpression(time + replyNote, QRegularExpression::DotMatchesEverythingOption)
+                .match(reply->toolTip())
+                .hasMatch(),
+            qPrintable(reply->toolTip()));
         QCOMPARE(reply->accessibleDescription(), reply->toolTip());
         QVERIFY2(QRegularExpression(time + "PC to acceptor\\nacknowledgement bit [01]\\nbills "
                                            "enabled: 1, 2, 3, 4, 5, 6, 7\\nasks: escrow mode$")
@@ -159,18 +180,19 @@ private slots:
         for (const QAction* a : menu->actions())
             if (!a->isSeparator())
                 texts << a->text() + (a->isEnabled() ? "" : " (off)");
-        QCOMPARE(texts,
-                 QStringList({"Log to file…", "Stop logging (off)", "Save report… (off)",
-                              "Link statistics…", "History…",
-                              "Copy history", "Stack escrowed bills", "Return escrowed bills"}));
+        QCOMPARE(texts, QStringList({"Log to file…", "Stop logging (off)", "Save report… (off)",
+                                     "Link statistics…", "History…", "Copy history",
+                                     "Stack escrowed bills", "Return escrowed bills"}));
         saveShot(app.window.get(), menu, "kora232-menu.png");
         menu->hide();
 
         menuOf(app).copyHistory();
-        const QStringList lines = QGuiApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+        const QStringList lines =
+            QGuiApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 6);
-        const QRegularExpression line("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\t([0-9A-F]{2} ){7}[0-9A-F]{2}\\t"
-                                      "([0-9A-F]{2} ){10}[0-9A-F]{2}$");
+        const QRegularExpression line(
+            "^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\t([0-9A-F]{2} ){7}[0-9A-F]{2}\\t"
+            "([0-9A-F]{2} ){10}[0-9A-F]{2}$");
         for (const QString& l : lines)
             QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
 
