@@ -33,6 +33,13 @@ std::size_t hexByteCount(const std::string& text)
     return count;
 }
 
+// A start row mid-run that changes course ("escrowed bills now returned")
+// goes on with the session; any other begins one.
+bool beginsSession(const LogRow& row)
+{
+    return row.kind == "start" && row.events.rfind("escrowed bills now ", 0) != 0;
+}
+
 bool wellFormed(const LogRow& row)
 {
     if (row.kind == "start" || row.kind == "stop")
@@ -134,6 +141,8 @@ void SessionLogReader::index(int wanted)
                 badLines_.push_back(line.number);
             continue;
         }
+        if (row->kind == "start" && !beginsSession(*row))
+            continue;
         if (row->kind == "start") {
             inSession = true;
             ++sessions_;
@@ -188,6 +197,8 @@ std::optional<LogRow> SessionLogReader::next()
             continue;
         if (row->kind == "poll")
             return row;
+        if (row->kind == "start" && !beginsSession(*row))
+            continue;
         ended_ = true; // its stop row, or the next session's start
     }
     ended_ = true;

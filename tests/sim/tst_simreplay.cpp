@@ -152,6 +152,11 @@ private slots:
             << QList<int>{0, 1, 1, 0}
             << QStringList{"reply " + Idle0, "unplugged 2500ms", "reply " + Idle1,
                            "reply " + Idle0};
+        QTest::newRow("a change of escrow action mid-run goes on with the same session")
+            << QStringList{pollRow(1, "good", 0, Idle0),
+                           "2026-12-07T16:30:01.500+01:00,start,1,,,,,,escrowed bills now returned",
+                           pollRow(2, "good", 1, Idle1)}
+            << QList<int>{0, 1} << QStringList{"reply " + Idle0, "reply " + Idle1};
     }
 
     void eachRowSendsWhatItRecordedForThisMessage()
