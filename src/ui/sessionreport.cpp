@@ -18,7 +18,7 @@ namespace kora {
 namespace {
 
 constexpr int Dpi = 300;
-constexpr double PlotHeightMm = 48;
+constexpr double PlotHeightMm = 45;
 constexpr std::size_t TimelineColumns = 120;
 
 QString when(LogClock::time_point t)
@@ -113,29 +113,24 @@ QString billsTable(const BillFigures& f)
                     figure(f.maxCycleMs(), "ms"));
 }
 
-// Name and value side by side, two pairs a row, as the statistics window
-// lists them.
+// Name and value, a row each, as the statistics window lists them.
 QString linkTable(const LinkStats& l)
 {
     const QString running = QString::number(l.runningSeconds({}), 'f', 1) + QStringLiteral(" s");
     const std::pair<const char*, QString> figures[] = {
         {"Polls", QString::number(l.polls())},
-        {"Success rate", QString::number(l.successRate() * 100, 'f', 1) + QStringLiteral(" %")},
         {"Good replies", QString::number(l.good())},
-        {"Reply time, median", figure(l.medianReplyMs(), "ms")},
         {"No reply", QString::number(l.noReply())},
-        {"Reply time, maximum", figure(l.maxReplyMs(), "ms")},
         {"Checksum errors", QString::number(l.checksum())},
+        {"Success rate", QString::number(l.successRate() * 100, 'f', 1) + QStringLiteral(" %")},
+        {"Reply time, median", figure(l.medianReplyMs(), "ms")},
+        {"Reply time, maximum", figure(l.maxReplyMs(), "ms")},
         {"Reconnects", QString::number(l.reconnects())},
         {"Running for", running},
     };
     QString rows;
-    for (std::size_t i = 0; i < std::size(figures); i += 2) {
-        QString row;
-        for (std::size_t k = i; k < std::min(i + 2, std::size(figures)); ++k)
-            row += cell(QLatin1String(figures[k].first)) + cell(figures[k].second, true);
-        rows += QStringLiteral("<tr>%1</tr>").arg(row);
-    }
+    for (const auto& [name, value] : figures)
+        rows += QStringLiteral("<tr>%1%2</tr>").arg(cell(QLatin1String(name)), cell(value, true));
     return QStringLiteral("<table border=\"0.5\" cellspacing=\"0\" cellpadding=\"3\">%1</table>")
         .arg(rows);
 }
@@ -219,7 +214,7 @@ public:
     void plot(const QString& heading, const std::string& words, Paint paint)
     {
         const double height = PlotHeightMm / 25.4 * Dpi;
-        if (left() < height * 1.6)
+        if (left() < height * 1.5)
             newPage();
         flow(QStringLiteral("<h3>%1</h3>").arg(heading));
         paint(painter, QRectF(0, y, width(), height));
@@ -237,7 +232,10 @@ void section(Pages& pages, const SessionSummary& s, const QString& logName, cons
 {
     pages.newPage();
     pages.flow(QStringLiteral("<h1>Kora232 session report</h1><h2>%1</h2>%2"
-                              "<h3>Bills counted</h3>%3<h3>Acceptance</h3>%4<h3>Link</h3>%5")
+                              "<h3>Bills counted</h3>%3"
+                              "<table cellpadding=\"0\" cellspacing=\"0\"><tr>"
+                              "<td><h3>Acceptance</h3>%4</td><td width=\"24\"></td>"
+                              "<td><h3>Link</h3>%5</td></tr></table>")
                    .arg(title, headerRows(s, logName), countsTable(s), billsTable(s.bills),
                         linkTable(s.link)));
     pages.plot(
