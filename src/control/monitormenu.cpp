@@ -82,14 +82,29 @@ void MonitorMenu::popUp(const QPoint& at)
     contextMenu->popup(w.frmMonitor()->mapToGlobal(at));
 }
 
-void MonitorMenu::askForLogFile()
+namespace {
+
+// A file dialog for a file to write, window-modal so that the poll timer
+// keeps its beat; it goes once closed.
+QFileDialog* saveDialog(QWidget& parent, const QString& title, const QString& name,
+                        const QString& filter, const QString& suffix)
 {
-    auto* dialog = new QFileDialog(&w, QStringLiteral("Log the session to"));
-    dialog->setObjectName(QStringLiteral("logFileDialog"));
+    auto* dialog = new QFileDialog(&parent, title);
+    dialog->setObjectName(name);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setNameFilter(QStringLiteral("CSV files (*.csv);;All files (*)"));
-    dialog->setDefaultSuffix(QStringLiteral("csv"));
+    dialog->setNameFilter(filter);
+    dialog->setDefaultSuffix(suffix);
+    return dialog;
+}
+
+} // namespace
+
+void MonitorMenu::askForLogFile()
+{
+    QFileDialog* dialog =
+        saveDialog(w, QStringLiteral("Log the session to"), QStringLiteral("logFileDialog"),
+                   QStringLiteral("CSV files (*.csv);;All files (*)"), QStringLiteral("csv"));
     // A log is appended to, never overwritten: nothing to confirm.
     dialog->setOption(QFileDialog::DontConfirmOverwrite);
     connect(dialog, &QFileDialog::fileSelected, this, &MonitorMenu::startLogging);
@@ -113,12 +128,9 @@ void MonitorMenu::stopLogging()
 
 void MonitorMenu::askForReportFile()
 {
-    auto* dialog = new QFileDialog(&w, QStringLiteral("Save the session's report as"));
-    dialog->setObjectName(QStringLiteral("reportFileDialog"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setNameFilter(QStringLiteral("PDF files (*.pdf)"));
-    dialog->setDefaultSuffix(QStringLiteral("pdf"));
+    QFileDialog* dialog = saveDialog(w, QStringLiteral("Save the session's report as"),
+                                     QStringLiteral("reportFileDialog"),
+                                     QStringLiteral("PDF files (*.pdf)"), QStringLiteral("pdf"));
     connect(dialog, &QFileDialog::fileSelected, this, &MonitorMenu::saveReportTo);
     dialog->open();
 }

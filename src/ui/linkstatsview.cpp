@@ -40,7 +40,8 @@ const char* const BillFigureNames[] = {"Acceptance rate", "Bill time, median",
 
 LinkStatsView::LinkStatsView(const LinkStats& linkStats, const BillFigures& bills, QWidget* parent)
     : QWidget(parent, Qt::Window), stats(linkStats), timer(new QTimer(this)), figures(bills),
-      replyTimes(new ReplyTimePlot(linkStats, this)), timeline(new TimelinePlot(linkStats, this))
+      replyTimes(new LinkPlot(linkStats, LinkPlot::Kind::ReplyTimes, this)),
+      timeline(new LinkPlot(linkStats, LinkPlot::Kind::Timeline, this))
 {
     setObjectName(QStringLiteral("linkStatistics"));
     setWindowTitle(QStringLiteral("Link statistics - Kora232"));

@@ -11,8 +11,7 @@ class QTimer;
 
 namespace kora {
 
-class ReplyTimePlot;
-class TimelinePlot;
+class LinkPlot;
 
 // A small window of its own that shows how the link has fared since START,
 // beside it the bills and below them the reply times and recent polls as
@@ -50,8 +49,8 @@ private:
     const BillFigures& figures;
     std::array<std::array<QLabel*, BillColumns>, BillRows> cells{};
     std::array<QLabel*, BillFiguresBelow> below{};
-    ReplyTimePlot* replyTimes = nullptr;
-    TimelinePlot* timeline = nullptr;
+    LinkPlot* replyTimes = nullptr;
+    LinkPlot* timeline = nullptr;
 };
 
 } // namespace kora

@@ -6,14 +6,21 @@
 
 namespace kora {
 
-LinkPlot::LinkPlot(const LinkStats& linkStats, const char* objectName, const char* accessibleName,
-                   QWidget* parent)
-    : QWidget(parent), stats(linkStats)
+LinkPlot::LinkPlot(const LinkStats& linkStats, Kind plotKind, QWidget* parent)
+    : QWidget(parent), stats(linkStats), kind(plotKind)
 {
-    setObjectName(QString::fromLatin1(objectName));
-    setAccessibleName(QString::fromLatin1(accessibleName));
+    const bool replies = kind == Kind::ReplyTimes;
+    setObjectName(replies ? QStringLiteral("replyTimePlot") : QStringLiteral("timelinePlot"));
+    setAccessibleName(replies ? QStringLiteral("Reply times")
+                              : QStringLiteral("Polls over the last 10 minutes"));
     setMinimumSize(360, 160);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    refresh();
+}
+
+std::string LinkPlot::describe() const
+{
+    return kind == Kind::ReplyTimes ? stats.histogram().describe() : stats.timeline().describe();
 }
 
 void LinkPlot::refresh()
@@ -27,39 +34,10 @@ void LinkPlot::refresh()
 void LinkPlot::paintEvent(QPaintEvent* /*event*/)
 {
     QPainter p(this);
-    paint(p, QRectF(rect()));
-}
-
-ReplyTimePlot::ReplyTimePlot(const LinkStats& linkStats, QWidget* parent)
-    : LinkPlot(linkStats, "replyTimePlot", "Reply times", parent)
-{
-    refresh();
-}
-
-void ReplyTimePlot::paint(QPainter& p, const QRectF& area) const
-{
-    PaintReplyHistogram(p, area, stats.histogram());
-}
-
-std::string ReplyTimePlot::describe() const
-{
-    return stats.histogram().describe();
-}
-
-TimelinePlot::TimelinePlot(const LinkStats& linkStats, QWidget* parent)
-    : LinkPlot(linkStats, "timelinePlot", "Polls over the last 10 minutes", parent)
-{
-    refresh();
-}
-
-void TimelinePlot::paint(QPainter& p, const QRectF& area) const
-{
-    PaintTimeline(p, area, stats.timeline());
-}
-
-std::string TimelinePlot::describe() const
-{
-    return stats.timeline().describe();
+    if (kind == Kind::ReplyTimes)
+        PaintReplyHistogram(p, QRectF(rect()), stats.histogram());
+    else
+        PaintTimeline(p, QRectF(rect()), stats.timeline());
 }
 
 } // namespace kora
