@@ -135,7 +135,7 @@ private slots:
               {"Running for", f["running_s"] + " s"}})
             expectLine(noisyText,
                        QLatin1String(caption) + " +" + QRegularExpression::escape(value));
-        expectLine(noisyText, "Written by +kora232-headless 1\\.4\\.0");
+        expectLine(noisyText, "Written by +kora232-headless 1\\.4\\n");
         expectLine(noisyText, "Report by +kora232 " + QRegularExpression::escape(KORA_VERSION));
         expectLine(noisyText, "First row +" + shown(logRows(NoisyLog).at(1).at(0)));
         expectLine(noisyText, "Last row +" + shown(stop.at(0)));
@@ -167,7 +167,7 @@ private slots:
     void thePlotsAreOnItsPages()
     {
         const QString prefix = dir.filePath(QStringLiteral("page"));
-        QCOMPARE(run(QStringLiteral("pdftoppm"), {"-r", "50", "-png", noisyPdf, prefix}).status, 0);
+        QCOMPARE(run(QStringLiteral("pdftoppm"), {"-r", "100", "-png", noisyPdf, prefix}).status, 0);
         QMap<QRgb, int> found;
         for (const QString& name : QDir(dir.path()).entryList({"page*.png"})) {
             const QImage page(dir.filePath(name));
