@@ -118,6 +118,11 @@ void HistoryView::makeTable()
     });
 }
 
+HistoryView::~HistoryView()
+{
+    view->verticalScrollBar()->disconnect(this);
+}
+
 // Wide enough for what each column holds at its widest, but for the flags
 // and the changes, which can run long: a row of a counted bill fits, and
 // tooltips give the rest.

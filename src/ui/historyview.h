@@ -23,6 +23,8 @@ public:
     enum Filter { AllPolls, FailedPolls, ChangedPolls };
 
     HistoryView(PollHistory& history, QWidget* parent);
+    // The table goes after this object: its scroll bar must not reach back.
+    ~HistoryView() override;
 
     QTableView* table() const { return view; }
     void setFilter(Filter filter);
