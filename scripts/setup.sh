@@ -22,6 +22,7 @@ rig=(
 )
 test=(
     clang libclang-rt-14-dev              # libFuzzer and the sanitizer runtimes
+    lld                                   # the ci, asan and fuzz presets link with it
     desktop-file-utils dpkg-dev file      # install checks and the .deb package
     appstream lintian                     # checks of the metainfo and of the .deb
     g++-mingw-w64-x86-64-posix            # the protocol layer compiled for Windows, syntax only

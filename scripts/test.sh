@@ -3,43 +3,81 @@
 # in the ci preset (warnings are errors) with the soak, the poll transaction
 # and monitor fuzzed for a bounded time, and the suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer. Ends with the time each
-# stage took.
-set -euo pipefail
-cd "$(dirname "$0")/.."
+# stage took; a stage that fails fails the script, after the others have run.
+set -uo pipefail
+cd "$(dirname "$0")/.." || exit
 
-timings=()
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+begin=$SECONDS
+
+# Runs and times one stage; stages may run side by side, so each notes when it
+# began, and what failed is listed at the end.
 stage() {
-    local name=$1
+    local name=$1 start=$SECONDS status=0
     shift
-    local start=$SECONDS
-    "$@"
-    timings+=("$(printf '%-28s %4d s' "$name" $((SECONDS - start)))")
-}
-
-fuzz() {
-    local seconds=${KORA_FUZZ_SECONDS:-30} work status=0
-    work=$(mktemp -d)
-    echo "Fuzzing the poll transaction and the monitor for ${seconds} s"
-    LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
-        build/fuzz/fuzz/fuzz_poll -max_total_time="$seconds" -print_final_stats=1 \
-        -artifact_prefix="$work/" "$work" >"$work/log" 2>&1 || status=$?
-    grep -E '^stat::(number_of_executed_units|new_units_added)|^SUMMARY|ERROR|invariant' \
-        "$work/log" || true
-    if [ "$status" -ne 0 ]; then
-        tail -n 60 "$work/log"
-        echo "fuzzing found a fault (exit status $status)"
-    fi
-    rm -rf "$work"
+    "$@" || status=$?
+    printf '%-22s %4d s   from %3d s%s\n' "$name" $((SECONDS - start)) $((start - begin)) \
+        "$([ "$status" -eq 0 ] || echo "   FAILED (status $status)")" >>"$work/times"
     return "$status"
 }
 
-stage "set-up" scripts/setup.sh test
-stage "ci: build and test" cmake --workflow --preset ci
-stage "fuzz: build" bash -c 'cmake --preset fuzz >/dev/null && cmake --build --preset fuzz'
-stage "fuzz: run" fuzz
-stage "asan: build and test" cmake --workflow --preset asan
+build() {
+    cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
+}
+
+fuzz() {
+    local seconds=${KORA_FUZZ_SECONDS:-30} status=0
+    mkdir "$work/corpus"
+    echo "Fuzzing the poll transaction and the monitor for ${seconds} s"
+    LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
+        build/fuzz/fuzz/fuzz_poll -max_total_time="$seconds" -print_final_stats=1 \
+        -artifact_prefix="$work/corpus/" "$work/corpus" >"$work/fuzz-log" 2>&1 || status=$?
+    grep -E '^stat::(number_of_executed_units|new_units_added)|^SUMMARY|ERROR|invariant' \
+        "$work/fuzz-log" || true
+    if [ "$status" -ne 0 ]; then
+        tail -n 60 "$work/fuzz-log"
+        echo "fuzzing found a fault (exit status $status)"
+    fi
+    return "$status"
+}
+
+# Prints what a stage run beside another wrote, once it is done.
+show() {
+    echo
+    echo "==== $1"
+    cat "$2"
+}
+
+stage "set-up" scripts/setup.sh test || exit 1
+stage "ci: build" build ci || { cat "$work/times"; exit 1; }
+
+# The ci tests mostly wait on timers and pseudo-terminals: the fuzz and
+# sanitizer builds use the CPU they leave, at low priority so that the tests
+# still get what they ask for.
+(
+    renice -n 10 "$BASHPID" >/dev/null
+    stage "fuzz: build" build fuzz && touch "$work/fuzz-built"
+    stage "asan: build" build asan && touch "$work/asan-built"
+) >"$work/builds-log" 2>&1 &
+builds=$!
+stage "ci: test" ctest --preset ci
+wait "$builds"
+show "The fuzz and sanitizer builds, beside the ci tests" "$work/builds-log"
+
+# The fuzzer keeps one CPU busy for its time, the sanitizer tests hardly one.
+if [ -e "$work/fuzz-built" ]; then
+    stage "fuzz: run" fuzz >"$work/fuzz-out" 2>&1 &
+    fuzzing=$!
+fi
+[ -e "$work/asan-built" ] && stage "asan: test" ctest --preset asan
+if [ -e "$work/fuzz-built" ]; then
+    wait "$fuzzing"
+    show "The fuzz run, beside the sanitizer tests" "$work/fuzz-out"
+fi
 
 echo
-echo "Time per stage:"
-printf '  %s\n' "${timings[@]}"
-echo "  total                        $SECONDS s"
+echo "Time per stage (some side by side):"
+sed 's/^/  /' "$work/times"
+echo "  total                  $((SECONDS - begin)) s"
+! grep -q FAILED "$work/times"

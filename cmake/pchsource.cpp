@@ -1,0 +1,1 @@
+// A precompiled header needs a target with a source of its own; this is it.
