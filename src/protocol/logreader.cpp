@@ -8,9 +8,9 @@ namespace kora {
 namespace {
 
 // The columns a row needs, in the order parse() reads them.
-enum Column { Time, Kind, Poll, Outcome, Host, Reply, ReplyMs, Flags, Events, Columns };
-const char* const ColumnNames[Columns] = {"time",  "kind",     "poll",  "outcome", "host",
-                                          "reply", "reply_ms", "flags", "events"};
+enum Field { Time, Kind, Poll, Outcome, Host, Reply, ReplyMs, Flags, Events, FieldCount };
+const char* const FieldNames[FieldCount] = {"time",  "kind",     "poll",  "outcome", "host",
+                                            "reply", "reply_ms", "flags", "events"};
 
 int hexDigit(char c)
 {
@@ -98,7 +98,7 @@ LogReader::LogReader(std::istream& in) : in_(in)
         notALog_ = "its first row is not the header of a session log";
         return;
     }
-    for (const char* name : ColumnNames) {
+    for (const char* name : FieldNames) {
         const auto at = std::find(header->begin(), header->end(), name);
         if (at == header->end()) {
             notALog_ = std::string("its first row has no ") + name + " column";
@@ -150,7 +150,7 @@ std::optional<LogRow> LogReader::parse(const std::string& text) const
     const auto fields = CsvFields(text);
     if (!fields || fields->size() != fields_)
         return std::nullopt;
-    const auto field = [&](Column c) { return (*fields)[static_cast<std::size_t>(columnOf_[c])]; };
+    const auto field = [&](Field c) { return (*fields)[static_cast<std::size_t>(columnOf_[c])]; };
     const auto time = ReadLogTime(field(Time));
     long poll = 0;
     int used = 0;

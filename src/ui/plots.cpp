@@ -14,7 +14,7 @@ namespace {
 // What both plots share: a caption on top, the bars' box with its count
 // scale on the left, and lines of text below. Lengths follow the font, so
 // a 1200 dpi page gets the proportions of the window.
-struct Frame
+struct PlotFrame
 {
     QRectF bars; // counts grow up from its bottom
     double line = 0;
@@ -28,16 +28,16 @@ QFontMetricsF metrics(const QPainter& p)
 }
 
 // Thin lines, but never so thin that a screen draws them faint.
-QPen ink(const Frame& f, QRgb colour = PlotColours::Ink)
+QPen ink(const PlotFrame& f, QRgb colour = PlotColours::Ink)
 {
     return QPen(QColor(colour), std::max(1.0, f.line / 16));
 }
 
-Frame frame(QPainter& p, const QRectF& area, const QString& caption, std::uint64_t tallest,
-            int linesBelow)
+PlotFrame frame(QPainter& p, const QRectF& area, const QString& caption, std::uint64_t tallest,
+                int linesBelow)
 {
     const QFontMetricsF fm = metrics(p);
-    Frame f;
+    PlotFrame f;
     f.line = fm.height();
     f.pad = f.line / 3;
     f.tallest = tallest;
@@ -61,7 +61,7 @@ Frame frame(QPainter& p, const QRectF& area, const QString& caption, std::uint64
 }
 
 // The bar's height for a count, never so low that a single poll vanishes.
-double height(const Frame& f, std::uint64_t count)
+double height(const PlotFrame& f, std::uint64_t count)
 {
     if (count == 0 || f.tallest == 0)
         return 0;
@@ -69,7 +69,7 @@ double height(const Frame& f, std::uint64_t count)
     return std::max(h, f.line / 6);
 }
 
-void axes(QPainter& p, const Frame& f)
+void axes(QPainter& p, const PlotFrame& f)
 {
     p.setPen(ink(f));
     p.drawLine(f.bars.bottomLeft(), f.bars.bottomRight());
@@ -77,7 +77,7 @@ void axes(QPainter& p, const Frame& f)
 }
 
 // A label below the axis at x, with its tick.
-void label(QPainter& p, const Frame& f, double x, const QString& text,
+void label(QPainter& p, const PlotFrame& f, double x, const QString& text,
            Qt::Alignment align = Qt::AlignHCenter)
 {
     const double w = metrics(p).horizontalAdvance(text);
@@ -107,7 +107,7 @@ QString columnWidth(double seconds)
 }
 
 // Labels between the first and the last, on round times, as many as fit.
-void timeLabels(QPainter& p, const Frame& f, double start, double end)
+void timeLabels(QPainter& p, const PlotFrame& f, double start, double end)
 {
     label(p, f, f.bars.left(), clock(start), Qt::AlignLeft);
     if (end <= start)
@@ -130,7 +130,7 @@ void timeLabels(QPainter& p, const Frame& f, double start, double end)
     }
 }
 
-void legend(QPainter& p, const Frame& f, double x, double y)
+void legend(QPainter& p, const PlotFrame& f, double x, double y)
 {
     const std::pair<QRgb, const char*> items[] = {{PlotColours::Good, "good"},
                                                   {PlotColours::NoReply, "no reply"},
@@ -152,7 +152,7 @@ void legend(QPainter& p, const Frame& f, double x, double y)
 }
 
 // Each column's outcomes stacked from the bottom: good, no reply, checksum.
-void column(QPainter& p, const Frame& f, double x, double w, const TimelineColumn& c)
+void column(QPainter& p, const PlotFrame& f, double x, double w, const TimelineColumn& c)
 {
     const std::pair<std::uint32_t, QRgb> parts[] = {{c.good, PlotColours::Good},
                                                     {c.noReply, PlotColours::NoReply},
@@ -175,7 +175,7 @@ void PaintReplyHistogram(QPainter& p, const QRectF& area, const ReplyHistogram& 
 {
     p.save();
     p.setClipRect(area, Qt::IntersectClip);
-    const Frame f = frame(p, area, QStringLiteral("Reply times (ms)"), h.tallest(), 1);
+    const PlotFrame f = frame(p, area, QStringLiteral("Reply times (ms)"), h.tallest(), 1);
     const QFontMetricsF fm = metrics(p);
     const QString slow = QStringLiteral("40-400"), timeouts = QStringLiteral("time-out");
     const double slot =
@@ -215,7 +215,7 @@ void PaintTimeline(QPainter& p, const QRectF& area, const Timeline& t)
         tallest = std::max<std::uint64_t>(tallest, c.polls());
     const QString caption = QStringLiteral("Polls in %1 columns (time since START)")
                                 .arg(columnWidth(t.columnSeconds()));
-    const Frame f = frame(p, area, caption, tallest, 2);
+    const PlotFrame f = frame(p, area, caption, tallest, 2);
     const double slot =
         f.bars.width() / static_cast<double>(std::max<std::size_t>(columns.size(), 1));
     for (std::size_t i = 0; i < columns.size();) { // the device's absences as bands
