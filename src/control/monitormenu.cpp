@@ -40,9 +40,7 @@ MonitorMenu::MonitorMenu(Kora232& window, SessionRecord& sessionRecord)
     connect(contextMenu, &QMenu::aboutToShow, this, [this] {
         logTo->setEnabled(!record.logging());
         stopLog->setEnabled(record.logging());
-        if (record.logging())
-            lastLog = QString::fromStdString(record.log().path());
-        saveReport->setEnabled(!lastLog.isEmpty() && !reporting);
+        saveReport->setEnabled(!record.log().path().empty() && !reporting);
     });
 
     connect(&w.engine(), &SessionEngine::started, history, &PollHistory::clear);
@@ -121,8 +119,6 @@ void MonitorMenu::startLogging(const QString& path)
 
 void MonitorMenu::stopLogging()
 {
-    if (record.logging())
-        lastLog = QString::fromStdString(record.log().path());
     record.closeLog();
 }
 
@@ -139,14 +135,13 @@ void MonitorMenu::askForReportFile()
 // log must not hold up the polls. Rows still on their way get a moment.
 void MonitorMenu::saveReportTo(const QString& pdf)
 {
-    if (reporting || lastLog.isEmpty())
+    const QString log = QString::fromStdString(record.log().path());
+    if (reporting || log.isEmpty())
         return;
-    if (record.logging())
-        record.log().drain(OutputQueue::Clock::now() + std::chrono::milliseconds(200));
+    record.log().drain(OutputQueue::Clock::now() + std::chrono::milliseconds(200));
     auto result = std::make_shared<ReportResult>();
-    reporting = QThread::create([result, log = lastLog, pdf] {
-        *result = WriteSessionReport(log, pdf, ReportSessions::Last);
-    });
+    reporting = QThread::create(
+        [result, log, pdf] { *result = WriteSessionReport(log, pdf, ReportSessions::Last); });
     reporting->setParent(this);
     connect(reporting, &QThread::finished, this, [this, result] {
         reporting->deleteLater();

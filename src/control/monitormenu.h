@@ -62,7 +62,6 @@ private:
     QAction* logTo = nullptr;
     QAction* stopLog = nullptr;
     QAction* saveReport = nullptr;
-    QString lastLog; // the log a report is made of
     QThread* reporting = nullptr;
     LinkStatsView* statistics = nullptr;
     PollHistory* history = nullptr;

@@ -234,14 +234,13 @@ void SessionEngine::PollTick()
 }
 
 // The face has added this poll's bills by now; their counts come from it.
-void SessionEngine::recordPoll(const PollNotes& notes)
+void SessionEngine::recordPoll(PollNotes& notes)
 {
-    PollNotes counted = notes;
     const auto countsABill = [](const FrameNote& n) { return n.count.counted(); };
     if (std::any_of(notes.frames.begin(), notes.frames.end(), countsABill))
-        NoteCounts(counted.frames, countsNow());
-    record_.poll(s_, counted);
-    emit recorded(counted);
+        NoteCounts(notes.frames, countsNow());
+    record_.poll(s_, notes);
+    emit recorded(notes);
 }
 
 void SessionEngine::followBills(PollNotes& notes)

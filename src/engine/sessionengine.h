@@ -94,7 +94,7 @@ private:
     std::array<long, 7> countsNow() const;
     std::string countsText() const;
     void keepTrying();
-    void recordPoll(const PollNotes& notes);
+    void recordPoll(PollNotes& notes);
     void followBills(PollNotes& notes);
     std::string escrowActionText() const;
     std::string startText() const;

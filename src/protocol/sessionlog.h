@@ -35,6 +35,7 @@ public:
     // OutputQueue::Settle.
     void close();
     bool isOpen() const { return queue_ != nullptr; }
+    // The file being written, or the one written last; empty before any.
     const std::string& path() const { return path_; }
 
     // Queues one row. False when the log has failed, found at this row or
