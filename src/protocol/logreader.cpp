@@ -23,14 +23,19 @@ int hexDigit(char c)
     return -1;
 }
 
-bool wellFormed(const LogRow& row)
+// Checks a row and reads its reply's bytes into it.
+bool wellFormed(LogRow& row)
 {
     if (row.kind == "start" || row.kind == "stop")
         return true;
     if (row.kind != "poll" || !ReadHexBytes(row.host, 8))
         return false;
-    if (row.outcome == "good" || row.outcome == "checksum")
-        return ReadHexBytes(row.reply, 11).has_value();
+    if (row.outcome == "good" || row.outcome == "checksum") {
+        auto bytes = ReadHexBytes(row.reply, 11);
+        if (bytes)
+            row.replyBytes = std::move(*bytes);
+        return bytes.has_value();
+    }
     return row.outcome == "no-reply";
 }
 
@@ -159,7 +164,8 @@ std::optional<LogRow> LogReader::parse(const std::string& text) const
         static_cast<std::size_t>(used) != pollText.size())
         return std::nullopt;
     LogRow row{0,           *time,        field(Kind),    poll,         field(Outcome),
-               field(Host), field(Reply), field(ReplyMs), field(Flags), field(Events)};
+               field(Host), field(Reply), field(ReplyMs), field(Flags), field(Events),
+               {}};
     return wellFormed(row) ? std::optional(std::move(row)) : std::nullopt;
 }
 

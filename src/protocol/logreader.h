@@ -18,6 +18,7 @@ struct LogRow
     long poll = 0;
     std::string outcome; // good, no-reply or checksum; poll rows only
     std::string host, reply, replyMs, flags, events;
+    std::vector<unsigned char> replyBytes; // the reply's 11, read once; good and checksum rows
 };
 
 // Reads a session log one row at a time, so that a log of any size takes

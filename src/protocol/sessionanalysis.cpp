@@ -240,8 +240,8 @@ void SessionAnalysis::poll(const LogRow& row)
         return;
     }
     lineBack(row.time);
-    const auto bytes = ReadHexBytes(row.reply, 11);
-    readFrame(*bytes, answer.value_or(FrameCount{CountReason::NotStacked, 0, *bytes == lastFrame_}),
+    const bool repeat = row.replyBytes == lastFrame_;
+    readFrame(row.replyBytes, answer.value_or(FrameCount{CountReason::NotStacked, 0, repeat}),
               row.time);
 }
 
