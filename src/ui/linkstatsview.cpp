@@ -16,11 +16,6 @@ namespace {
 
 constexpr int RefreshMs = 250;
 
-QString ms(std::optional<double> value)
-{
-    return value ? QStringLiteral("%1 ms").arg(*value, 0, 'f', 1) : QStringLiteral("-");
-}
-
 QString duration(double seconds)
 {
     const auto s = static_cast<long long>(seconds);
@@ -38,6 +33,28 @@ const char* const BillFigureNames[] = {"Acceptance rate", "Bill time, median",
 
 } // namespace
 
+QString MsText(std::optional<double> ms)
+{
+    return ms ? QStringLiteral("%1 ms").arg(*ms, 0, 'f', 1) : QStringLiteral("-");
+}
+
+std::array<std::pair<QString, QString>, 9> LinkFigureTexts(const LinkStats& stats,
+                                                           const QString& running)
+{
+    return {{
+        {QStringLiteral("Polls"), QString::number(stats.polls())},
+        {QStringLiteral("Good replies"), QString::number(stats.good())},
+        {QStringLiteral("No reply"), QString::number(stats.noReply())},
+        {QStringLiteral("Checksum errors"), QString::number(stats.checksum())},
+        {QStringLiteral("Success rate"),
+         QStringLiteral("%1 %").arg(stats.successRate() * 100.0, 0, 'f', 1)},
+        {QStringLiteral("Reply time, median"), MsText(stats.medianReplyMs())},
+        {QStringLiteral("Reply time, maximum"), MsText(stats.maxReplyMs())},
+        {QStringLiteral("Reconnects"), QString::number(stats.reconnects())},
+        {QStringLiteral("Running for"), running},
+    }};
+}
+
 LinkStatsView::LinkStatsView(const LinkStats& linkStats, const BillFigures& bills, QWidget* parent)
     : QWidget(parent, Qt::Window), stats(linkStats), timer(new QTimer(this)), figures(bills),
       replyTimes(new LinkPlot(linkStats, LinkPlot::Kind::ReplyTimes, this)),
@@ -53,17 +70,9 @@ LinkStatsView::LinkStatsView(const LinkStats& linkStats, const BillFigures& bill
     auto* form = new QFormLayout;
     columns->addLayout(form);
     columns->addWidget(makeBillsTable());
-    const char* const names[Rows] = {"Polls",
-                                     "Good replies",
-                                     "No reply",
-                                     "Checksum errors",
-                                     "Success rate",
-                                     "Reply time, median",
-                                     "Reply time, maximum",
-                                     "Reconnects",
-                                     "Running for"};
+    const auto names = LinkFigureTexts(stats, {});
     for (int i = 0; i < Rows; ++i) {
-        captions[i] = new QLabel(QString::fromLatin1(names[i]), this);
+        captions[i] = new QLabel(names[i].first, this);
         values[i] = new QLabel(this);
         values[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         values[i]->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("000000.0 ms")));
@@ -112,8 +121,8 @@ void LinkStatsView::refreshBills()
     }
     const std::optional<double> rate = figures.acceptancePercent();
     below[0]->setText(rate ? QStringLiteral("%1 %").arg(*rate, 0, 'f', 1) : QStringLiteral("-"));
-    below[1]->setText(ms(figures.medianCycleMs()));
-    below[2]->setText(ms(figures.maxCycleMs()));
+    below[1]->setText(MsText(figures.medianCycleMs()));
+    below[2]->setText(MsText(figures.maxCycleMs()));
 }
 
 QString LinkStatsView::bills(const QString& row, const QString& column) const
@@ -134,19 +143,10 @@ void LinkStatsView::refresh()
     refreshBills();
     replyTimes->refresh();
     timeline->refresh();
-    const QString texts[Rows] = {
-        QString::number(stats.polls()),
-        QString::number(stats.good()),
-        QString::number(stats.noReply()),
-        QString::number(stats.checksum()),
-        QStringLiteral("%1 %").arg(stats.successRate() * 100.0, 0, 'f', 1),
-        ms(stats.medianReplyMs()),
-        ms(stats.maxReplyMs()),
-        QString::number(stats.reconnects()),
-        duration(stats.runningSeconds(LinkStats::Clock::now())),
-    };
+    const auto texts =
+        LinkFigureTexts(stats, duration(stats.runningSeconds(LinkStats::Clock::now())));
     for (int i = 0; i < Rows; ++i)
-        values[i]->setText(texts[i]);
+        values[i]->setText(texts[i].second);
 }
 
 QString LinkStatsView::value(const QString& caption) const

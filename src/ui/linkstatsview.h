@@ -3,13 +3,24 @@
 #include "protocol/billcycles.h"
 #include "protocol/linkstats.h"
 
+#include <QString>
 #include <QWidget>
 #include <array>
+#include <optional>
+#include <utility>
 
 class QLabel;
 class QTimer;
 
 namespace kora {
+
+// "12.3 ms", or "-" before there is a value.
+QString MsText(std::optional<double> ms);
+
+// The link's figures in words, caption and text, in the order the window
+// and the report give them; the running time last, given in `running`.
+std::array<std::pair<QString, QString>, 9> LinkFigureTexts(const LinkStats& stats,
+                                                           const QString& running);
 
 class LinkPlot;
 

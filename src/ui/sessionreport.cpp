@@ -1,6 +1,7 @@
 #include "ui/sessionreport.h"
 
 #include "protocol/sessionanalysis.h"
+#include "ui/linkstatsview.h"
 #include "ui/plots.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -109,28 +110,17 @@ QString billsTable(const BillFigures& f)
     }
     return table({"", "Inserted", "Stacked", "Returned", "Rejected", "Other"}, rows) +
            QStringLiteral("<p>Acceptance rate %1; bill time, median %2, maximum %3.</p>")
-               .arg(figure(f.acceptancePercent(), "%"), figure(f.medianCycleMs(), "ms"),
-                    figure(f.maxCycleMs(), "ms"));
+               .arg(figure(f.acceptancePercent(), "%"), MsText(f.medianCycleMs()),
+                    MsText(f.maxCycleMs()));
 }
 
 // Name and value, a row each, as the statistics window lists them.
 QString linkTable(const LinkStats& l)
 {
-    const QString running = QString::number(l.runningSeconds({}), 'f', 1) + QStringLiteral(" s");
-    const std::pair<const char*, QString> figures[] = {
-        {"Polls", QString::number(l.polls())},
-        {"Good replies", QString::number(l.good())},
-        {"No reply", QString::number(l.noReply())},
-        {"Checksum errors", QString::number(l.checksum())},
-        {"Success rate", QString::number(l.successRate() * 100, 'f', 1) + QStringLiteral(" %")},
-        {"Reply time, median", figure(l.medianReplyMs(), "ms")},
-        {"Reply time, maximum", figure(l.maxReplyMs(), "ms")},
-        {"Reconnects", QString::number(l.reconnects())},
-        {"Running for", running},
-    };
     QString rows;
-    for (const auto& [name, value] : figures)
-        rows += QStringLiteral("<tr>%1%2</tr>").arg(cell(QLatin1String(name)), cell(value, true));
+    for (const auto& [name, value] :
+         LinkFigureTexts(l, QString::number(l.runningSeconds({}), 'f', 1) + QStringLiteral(" s")))
+        rows += QStringLiteral("<tr>%1%2</tr>").arg(cell(name), cell(value, true));
     return QStringLiteral("<table border=\"0.5\" cellspacing=\"0\" cellpadding=\"3\">%1</table>")
         .arg(rows);
 }
