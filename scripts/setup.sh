@@ -25,7 +25,7 @@ test=(
     lld                                   # the ci, asan and fuzz presets link with it
     desktop-file-utils dpkg-dev file      # install checks and the .deb package
     appstream lintian                     # checks of the metainfo and of the .deb
-    g++-mingw-w64-x86-64-posix            # the protocol layer compiled for Windows, syntax only
+    g++-mingw-w64-x86-64-posix            # the wire and the record compiled for Windows, syntax only
     prometheus systemd                    # promtool on the metrics, systemd-analyze on the unit
     poppler-utils                         # pdftotext and pdftoppm read the reports back
 )

@@ -2,7 +2,7 @@
 
 #include "app/runoutput.h"
 #include "app/sayline.h"
-#include "protocol/pollreport.h"
+#include "record/pollreport.h"
 
 #include <QCoreApplication>
 #include <chrono>

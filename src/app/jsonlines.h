@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/outputqueue.h"
+#include "record/outputqueue.h"
 
 #include <string>
 #include <string_view>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/jsonlines.h"
-#include "protocol/sessionlog.h"
+#include "record/sessionlog.h"
 
 namespace kora {
 

@@ -1,6 +1,6 @@
 #include "control/monitormenu.h"
 
-#include "protocol/sessionrecord.h"
+#include "record/sessionrecord.h"
 #include "ui/historyview.h"
 #include "ui/kora232.h"
 #include "ui/linkstatsview.h"

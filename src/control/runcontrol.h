@@ -1,7 +1,7 @@
 #pragma once
 
 #include "protocol/pollnotes.h"
-#include "protocol/sessionrecord.h"
+#include "record/sessionrecord.h"
 
 #include <QObject>
 #include <QString>

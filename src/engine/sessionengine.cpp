@@ -2,7 +2,7 @@
 
 #include "protocol/counting.h"
 #include "protocol/poll.h"
-#include "protocol/pollreport.h"
+#include "record/pollreport.h"
 #include "serial/serialerror.h"
 
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 
 #include "protocol/pollnotes.h"
 #include "protocol/runstate.h"
-#include "protocol/sessionrecord.h"
+#include "record/sessionrecord.h"
 #include "serial/linkkeeper.h"
 #include "serial/serialport.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "protocol/billcycles.h"
-#include "protocol/linkstats.h"
+#include "record/linkstats.h"
 
 #include <QString>
 #include <QWidget>

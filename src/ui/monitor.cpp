@@ -1,6 +1,6 @@
 #include "ui/monitor.h"
 
-#include "protocol/pollreport.h"
+#include "record/pollreport.h"
 #include "protocol/statusflags.h"
 #include "ui/appearance.h"
 #include "ui/kora232.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/linkplots.h"
+#include "record/linkplots.h"
 
 #include <QColor>
 

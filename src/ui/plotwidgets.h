@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/linkstats.h"
+#include "record/linkstats.h"
 
 #include <QString>
 #include <QWidget>

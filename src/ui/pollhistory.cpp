@@ -1,6 +1,6 @@
 #include "ui/pollhistory.h"
 
-#include "protocol/pollreport.h"
+#include "record/pollreport.h"
 #include "protocol/statusflags.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "ui/rownotes.h"
 
-#include "protocol/pollreport.h"
+#include "record/pollreport.h"
 #include "protocol/statusflags.h"
 #include "ui/kora232.h"
 

@@ -1,6 +1,6 @@
 #include "ui/sessionreport.h"
 
-#include "protocol/sessionanalysis.h"
+#include "record/sessionanalysis.h"
 #include "ui/linkstatsview.h"
 #include "ui/plots.h"
 

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Fails when a file under SRC includes a header from a folder above its own,
 # or names no folder at all. Folders depend one way, lowest first:
-# protocol <- serial <- engine <- ui <- control <- app.
+# protocol <- record <- serial <- engine <- ui <- control <- app.
 set -euo pipefail
 src=${1:?usage: check-includes.sh SRC_DIR}
 
 rank() {
     case $1 in
-    protocol) echo 0 ;; serial) echo 1 ;; engine) echo 2 ;; ui) echo 3 ;; control) echo 4 ;; app) echo 5 ;;
+    protocol) echo 0 ;; record) echo 1 ;; serial) echo 2 ;; engine) echo 3 ;; ui) echo 4 ;; control) echo 5 ;; app) echo 6 ;;
     *) echo -1 ;;
     esac
 }

@@ -1,6 +1,6 @@
-#include "protocol/pollreport.h"
+#include "record/pollreport.h"
 
-#include "protocol/localtime.h"
+#include "record/localtime.h"
 #include "protocol/statusflags.h"
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 // A session log read back: the committed noisy session gives the figures of
 // its own stop row and the anomalies it records; bad input is named.
-#include "protocol/pollreport.h"
-#include "protocol/sessionanalysis.h"
+#include "record/pollreport.h"
+#include "record/sessionanalysis.h"
 
 #include <QTest>
 #include <fstream>

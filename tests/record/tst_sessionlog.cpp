@@ -1,7 +1,7 @@
 // The session log's file and the link statistics, without a window.
 #include "csvreader.h"
-#include "protocol/linkstats.h"
-#include "protocol/sessionlog.h"
+#include "record/linkstats.h"
+#include "record/sessionlog.h"
 
 #include <QTemporaryDir>
 #include <QTest>

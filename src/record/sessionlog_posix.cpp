@@ -1,5 +1,5 @@
 // The session log's file on POSIX systems.
-#include "protocol/sessionlog.h"
+#include "record/sessionlog.h"
 
 #include <cerrno>
 #include <fcntl.h>

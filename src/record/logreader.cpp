@@ -1,4 +1,4 @@
-#include "protocol/logreader.h"
+#include "record/logreader.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "protocol/sessionanalysis.h"
+#include "record/sessionanalysis.h"
 
-#include "protocol/pollreport.h"
+#include "record/pollreport.h"
 
 #include <algorithm>
 #include <cstdio>

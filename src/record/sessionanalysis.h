@@ -1,8 +1,8 @@
 #pragma once
 
 #include "protocol/billcycles.h"
-#include "protocol/linkstats.h"
-#include "protocol/logreader.h"
+#include "record/linkstats.h"
+#include "record/logreader.h"
 
 #include <array>
 #include <chrono>

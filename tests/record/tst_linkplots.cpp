@@ -1,6 +1,6 @@
 // What the plots are drawn from: reply times in bins, and polls in columns
 // over time with the device's absences.
-#include "protocol/linkplots.h"
+#include "record/linkplots.h"
 
 #include <QStringList>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "protocol/localtime.h"
+#include "record/localtime.h"
 
 #include <time.h>
 

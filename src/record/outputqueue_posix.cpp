@@ -1,5 +1,5 @@
 // The output queue's system calls on POSIX systems.
-#include "protocol/outputqueue.h"
+#include "record/outputqueue.h"
 
 #include <cerrno>
 #include <csignal>

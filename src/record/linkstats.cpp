@@ -1,4 +1,4 @@
-#include "protocol/linkstats.h"
+#include "record/linkstats.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "protocol/linkplots.h"
+#include "record/linkplots.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "protocol/sessionlog.h"
+#include "record/sessionlog.h"
 
-#include "protocol/pollreport.h"
+#include "record/pollreport.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "protocol/sessionrecord.h"
+#include "record/sessionrecord.h"
 
-#include "protocol/pollreport.h"
+#include "record/pollreport.h"
 
 namespace kora {
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "protocol/linkstats.h"
+#include "record/linkstats.h"
 #include "protocol/pollnotes.h"
-#include "protocol/pollreport.h"
-#include "protocol/sessionlog.h"
+#include "record/pollreport.h"
+#include "record/sessionlog.h"
 
 #include <functional>
 #include <string>

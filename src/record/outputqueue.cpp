@@ -1,4 +1,4 @@
-#include "protocol/outputqueue.h"
+#include "record/outputqueue.h"
 
 #include <condition_variable>
 #include <cstdlib>

@@ -2,8 +2,8 @@
 // header, a poll row's columns, the events of every frame read.
 #include "csvreader.h"
 #include "hexbytes.h"
-#include "protocol/pollreport.h"
-#include "protocol/sessionrecord.h"
+#include "record/pollreport.h"
+#include "record/sessionrecord.h"
 #include "replyframes.h"
 #include "startedstate.h"
 
