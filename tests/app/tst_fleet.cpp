@@ -203,6 +203,39 @@ private slots:
         QVERIFY(reads > versions.size());
     }
 
+    // Killed, the poller leaves a file that still says up; the time it was
+    // written, three intervals old, is what tells that it is dead.
+    void aKilledPollerLeavesAFileThatSaysUpAndAgesPastThreeIntervals()
+    {
+        Rig rig;
+        const QString metrics = rig.path("kora232.prom");
+        Poller run(rig.port() + QStringList{"--duration", "30", "--metrics", metrics,
+                                            "--metrics-interval", "1"});
+        QMap<QString, double> m;
+        const auto read = [&] {
+            QFile file(metrics);
+            m = file.open(QIODevice::ReadOnly) ? samples(file.readAll()) : QMap<QString, double>{};
+            return m;
+        };
+        const auto now = [] { return QDateTime::currentMSecsSinceEpoch() / 1000.0; };
+        // The first file after a poll: up, and the link too.
+        QTRY_COMPARE_WITH_TIMEOUT(read().value("kora232_link_up{}"), 1.0, 8000);
+        QCOMPARE(m.value("kora232_up{}"), 1.0);
+        QVERIFY(qAbs(m.value("kora232_metrics_written_timestamp_seconds{}") - now()) < 5);
+        QCOMPARE(m.value("kora232_metrics_interval_seconds{}"), 1.0);
+        ::kill(pid_t(run.process.processId()), SIGKILL);
+        const double killed = now();
+        QCOMPARE(run.finish(), -1);
+        QTest::qWait(3500);
+        read();
+        QCOMPARE(m.value("kora232_up{}"), 1.0);
+        QCOMPARE(m.value("kora232_link_up{}"), 1.0);
+        const double written = m.value("kora232_metrics_written_timestamp_seconds{}");
+        QVERIFY2(written <= killed && written > killed - 5,
+                 qPrintable(QString::number(killed - written)));
+        QVERIFY(now() - written > 3 * m.value("kora232_metrics_interval_seconds{}"));
+    }
+
     void standardErrorCarriesPrioritiesUnderTheJournal_data()
     {
         QTest::addColumn<bool>("journal"); // JOURNAL_STREAM names the stderr file
