@@ -102,6 +102,7 @@ std::optional<int> HeadlessRun::begin()
         return 2;
     }
     const QString device = engine_.port().deviceFor(plan_.portNumber);
+    faults_.emplace(QStringLiteral("port %1 (%2)").arg(plan_.portNumber).arg(device).toStdString());
     if (!plan_.metricsPath.isEmpty() && !openMetrics(device))
         return 2;
     // START, as the button does it; the first open is at once rather than at
@@ -163,6 +164,8 @@ void HeadlessRun::showPoll(const PollNotes& notes)
                            "takes the first good reply as its answer"));
     reportOutcome();
     reportFlags();
+    for (const FaultWatch::Line& line : faults_->poll(s_, notes.timing.ended))
+        Say(line.priority, line.text);
     for (const FrameNote& note : notes.frames) {
         if (note.count.counted())
             countBill(note.count.bill);
@@ -286,6 +289,9 @@ int HeadlessRun::end()
                    .raw("bills", billsJson(engine_.figures())));
     if (metrics_)
         metrics_->finish();
+    if (faults_)
+        for (const FaultWatch::Line& line : faults_->finish(std::chrono::steady_clock::now()))
+            Say(line.priority, line.text);
     return FinishOutput(out_, engine_.record().log());
 }
 

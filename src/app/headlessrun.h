@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/faultwatch.h"
 #include "app/headlessoptions.h"
 #include "app/jsonlines.h"
 #include "app/metricsfile.h"
@@ -62,8 +63,9 @@ private:
     long total_ = 0;
     int outcome_ = -1; // NRFlag of the polls since the last link line; -1 before the first
     long outcomePolls_ = 0;
-    std::vector<const char*> flags_; // set flags as last reported
-    MetricsFile* metrics_ = nullptr; // with --metrics
+    std::vector<const char*> flags_;   // set flags as last reported
+    MetricsFile* metrics_ = nullptr;   // with --metrics
+    std::optional<FaultWatch> faults_; // from begin(), named by the port
     bool running_ = false;
     bool ended_ = false;
 };

@@ -105,6 +105,14 @@ std::string MetricsText(const MetricsSample& s)
 {
     Exposition e(s.port);
     e.family("kora232_up", "gauge", "Whether the poller runs (1) or has stopped (0).").sample(s.up);
+    // A poller killed or hung leaves a file that still says up: its age
+    // against the interval tells that nobody rewrites it any more.
+    e.family("kora232_metrics_written_timestamp_seconds", "gauge",
+             "Unix time at which this file was written.")
+        .sample(s.writtenAt);
+    e.family("kora232_metrics_interval_seconds", "gauge",
+             "How often the poller rewrites this file while it runs.")
+        .sample(s.intervalSeconds);
     e.family("kora232_link_up", "gauge",
              "Whether the acceptor gave a good answer to the last poll (1) or not (0).")
         .sample(s.linkUp);
@@ -149,6 +157,9 @@ bool WriteAtomically(const QString& path, const std::string& text, QString* why)
             error = errno;
         done += std::size_t(std::max<ssize_t>(n, 0));
     }
+    // Else a power cut after the rename may leave the name on an empty file.
+    if (!error && ::fsync(fd) != 0)
+        error = errno;
     if (fd >= 0 && ::close(fd) != 0 && !error)
         error = errno;
     if (!error && ::rename(temporary.constData(), target.constData()) != 0)
@@ -164,7 +175,7 @@ bool WriteAtomically(const QString& path, const std::string& text, QString* why)
 MetricsFile::MetricsFile(SessionEngine& engine, QString path, std::string port,
                          std::chrono::seconds interval, QObject* parent)
     : QObject(parent), engine_(engine), path_(std::move(path)), port_(std::move(port)),
-      timer_(new QTimer(this))
+      interval_(interval), timer_(new QTimer(this))
 {
     timer_->setInterval(interval);
     connect(timer_, &QTimer::timeout, this, &MetricsFile::rewrite);
@@ -193,6 +204,9 @@ MetricsSample MetricsFile::sample(bool up) const
     const RunState& s = engine_.state();
     MetricsSample m;
     m.port = port_;
+    m.writtenAt =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    m.intervalSeconds = double(interval_.count());
     m.up = up;
     m.linkUp = up && linkUp_;
     m.good = stats.good(), m.noReply = stats.noReply(), m.checksum = stats.checksum();

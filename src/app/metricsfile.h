@@ -34,8 +34,10 @@ struct ReplyBuckets
 // Everything one metrics file says, at one moment.
 struct MetricsSample
 {
-    std::string port; // the device, the `port` label of every metric
-    bool up = false;  // the poller runs
+    std::string port;     // the device, the `port` label of every metric
+    double writtenAt = 0; // Unix time in seconds
+    double intervalSeconds = 0;
+    bool up = false; // the poller runs
     bool linkUp = false;
     std::uint64_t good = 0, noReply = 0, checksum = 0;
     std::array<long, 7> counted{};
@@ -50,9 +52,10 @@ struct MetricsSample
 std::string MetricsText(const MetricsSample& sample);
 
 // Writes `text` to a file beside `path` whose name does not end in .prom,
-// then renames it to `path`: a reader (the node exporter's textfile
-// collector) sees the old file or the new one, never part of one. False,
-// and why, when it cannot.
+// flushes it to the disk, then renames it to `path`: a reader (the node
+// exporter's textfile collector) sees the old file or the new one, never
+// part of one, and so does one after a power cut. False, and why, when it
+// cannot.
 bool WriteAtomically(const QString& path, const std::string& text, QString* why);
 
 // The poller's metrics in a file, rewritten every interval while the run
@@ -80,6 +83,7 @@ private:
     SessionEngine& engine_;
     QString path_;
     std::string port_;
+    std::chrono::seconds interval_{};
     QTimer* timer_ = nullptr;
     ReplyBuckets replies_;
     std::uint64_t lost_ = 0;

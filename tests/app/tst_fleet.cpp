@@ -203,6 +203,98 @@ private slots:
         QVERIFY(reads > versions.size());
     }
 
+    // Killed, the poller leaves a file that still says up; the time it was
+    // written, three intervals old, is what tells that it is dead.
+    void aKilledPollerLeavesAFileThatSaysUpAndAgesPastThreeIntervals()
+    {
+        Rig rig;
+        const QString metrics = rig.path("kora232.prom");
+        Poller run(rig.port() + QStringList{"--duration", "30", "--metrics", metrics,
+                                            "--metrics-interval", "1"});
+        QMap<QString, double> m;
+        const auto read = [&] {
+            QFile file(metrics);
+            m = file.open(QIODevice::ReadOnly) ? samples(file.readAll()) : QMap<QString, double>{};
+            return m;
+        };
+        const auto now = [] { return QDateTime::currentMSecsSinceEpoch() / 1000.0; };
+        // The first file after a poll: up, and the link too.
+        QTRY_COMPARE_WITH_TIMEOUT(read().value("kora232_link_up{}"), 1.0, 8000);
+        QCOMPARE(m.value("kora232_up{}"), 1.0);
+        QVERIFY(qAbs(m.value("kora232_metrics_written_timestamp_seconds{}") - now()) < 5);
+        QCOMPARE(m.value("kora232_metrics_interval_seconds{}"), 1.0);
+        ::kill(pid_t(run.process.processId()), SIGKILL);
+        const double killed = now();
+        QCOMPARE(run.finish(), -1);
+        QTest::qWait(3500);
+        read();
+        QCOMPARE(m.value("kora232_up{}"), 1.0);
+        QCOMPARE(m.value("kora232_link_up{}"), 1.0);
+        const double written = m.value("kora232_metrics_written_timestamp_seconds{}");
+        QVERIFY2(written <= killed && written > killed - 5,
+                 qPrintable(QString::number(killed - written)));
+        QVERIFY(now() - written > 3 * m.value("kora232_metrics_interval_seconds{}"));
+    }
+
+    // A jam, a full stacker and the cassette out, then a silence and spoiled
+    // replies, under the journal: each fault said once as a warning, and its
+    // end once as news (the stop says the ends still held back).
+    void eachAcceptorFaultReachesTheJournalOnce()
+    {
+        Rig rig;
+        const QString err = rig.path("stderr");
+        {
+            QFile file(err);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        Poller run(rig.port() + QStringList{"--duration", "60"}, err, deviceAndInode(err));
+        QString said;
+        const auto read = [&] {
+            QFile file(err);
+            said = file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : "";
+            return said;
+        };
+        // The last link event of standard output says the replies are good.
+        const auto linkGood = [&run] {
+            run.out += run.process.readAllStandardOutput();
+            const qsizetype link = run.out.lastIndexOf("\"event\":\"link\"");
+            return link >= 0 && run.out.indexOf("\"status\":\"good\"", link) ==
+                                    run.out.indexOf("\"status\"", link);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sim->messagesServed() >= 3, 8000);
+        for (const char* command : {"jam", "full on", "cassette off"})
+            rig.sim->command(command);
+        QTRY_VERIFY_WITH_TIMEOUT(read().contains("cassette out"), 8000);
+        for (const char* command : {"full off", "clear", "cassette on"})
+            rig.sim->command(command);
+        QTest::qWait(500);
+        rig.sim->command("silent 1s");
+        rig.sim->command("corrupt 5");
+        QTRY_VERIFY_WITH_TIMEOUT(read().contains("no good reply"), 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(linkGood(), 8000);
+        ::kill(pid_t(run.process.processId()), SIGTERM);
+        QCOMPARE(run.finish(), 0);
+        read();
+        const QString ago = QStringLiteral("( \\(\\d+ s ago\\))?$");
+        const QStringList lines = {"<4>bill jammed$",
+                                   "<6>jam cleared" + ago,
+                                   "<4>stacker full$",
+                                   "<6>stacker no longer full" + ago,
+                                   "<4>cassette out$",
+                                   "<6>cassette back in" + ago,
+                                   "<4>no good reply for 2\\.\\d s: \\d+ polls, [1-9]\\d* with no "
+                                   "reply, [1-9]\\d* checksum errors$",
+                                   "<6>replies again after \\d+\\.\\d s" + ago};
+        const QString port = QStringLiteral("kora232-headless: port 1 \\([^)]+\\): ");
+        for (const QString& line : lines) {
+            const QRegularExpression expected("^" + line.left(3) + port + line.mid(3),
+                                              QRegularExpression::MultilineOption);
+            QVERIFY2(said.count(expected) == 1, qPrintable(line + "\n" + said));
+        }
+        QCOMPARE(said.count(QRegularExpression(port, QRegularExpression::MultilineOption)),
+                 lines.size());
+    }
+
     void standardErrorCarriesPrioritiesUnderTheJournal_data()
     {
         QTest::addColumn<bool>("journal"); // JOURNAL_STREAM names the stderr file

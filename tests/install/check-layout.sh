@@ -72,6 +72,11 @@ else
     [[ $kind == "SVG Scalable Vector Graphics image"* ]] || fail "$icon is not an SVG image: $kind"
 fi
 
+# The examples the README tells the integrator to copy.
+for example in kora232-headless.logrotate kora232-alerts.yml; do
+    [ -f "$root/share/doc/kora232/examples/$example" ] || fail "share/doc/kora232/examples/$example is missing"
+done
+
 # Whatever the package puts on PATH has a manual page.
 for program in "$root"/bin/*; do
     name=$(basename "$program")
