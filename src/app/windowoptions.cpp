@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 namespace kora {
 
