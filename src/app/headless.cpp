@@ -34,16 +34,18 @@ int main(int argc, char** argv)
     // here, and each wake-up costs a little less.
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
-    QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kora232-headless"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KORA_VERSION));
-
+    // Read before the application exists, as kora232 reads its own.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     kora::PortMap ports;
     kora::HeadlessPlan plan;
-    if (const std::optional<int> status =
-            kora::ReadHeadlessOptions(QCoreApplication::arguments(), ports, plan))
+    if (const std::optional<int> status = kora::ReadHeadlessOptions(arguments, ports, plan))
         return *status;
 
+    QCoreApplication app(argc, argv);
     new kora::StopSignals(&app);
     kora::HeadlessRun run(std::make_unique<kora::MSComm>(std::move(ports)), std::move(plan),
                           STDOUT_FILENO);

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <cstdio>
+#include <memory>
 
 namespace kora {
 
@@ -113,8 +114,21 @@ struct Options
 
 int refuse(const QString& why)
 {
-    Say(Priority::Error, why);
+    Say(Priority::Error, why + QStringLiteral("\nUsage: kora232-headless [OPTION]...; "
+                                              "kora232-headless --help lists the options"));
     return 2;
+}
+
+// Only Qt lists its own options, and only from an application: one of its
+// own when there is none yet, named as the help names the program.
+void showHelpAll(QCommandLineParser& parser)
+{
+    std::array<char*, 2> argv{const_cast<char*>("kora232-headless"), nullptr};
+    int argc = 1;
+    std::unique_ptr<QCoreApplication> app;
+    if (!QCoreApplication::instance())
+        app = std::make_unique<QCoreApplication>(argc, argv.data());
+    parser.process(QStringList{QStringLiteral("kora232-headless"), QStringLiteral("--help-all")});
 }
 
 // A whole number within [least, most] from option `name`'s value.
@@ -216,10 +230,15 @@ std::optional<int> ReadHeadlessOptions(const QStringList& arguments, PortMap& po
     Options o;
     if (!o.parser.parse(arguments))
         return refuse(o.parser.errorText());
+    if (o.parser.isSet(QStringLiteral("help-all")))
+        showHelpAll(o.parser); // shows the help and ends the program, as Qt does
     if (o.parser.isSet(o.help)) {
-        // The usage line names the program as it was called, path and all.
+        // The usage line names the program as it was called, path and all,
+        // or, with no application yet, not at all.
         QString text = o.parser.helpText();
-        text.replace(QStringLiteral("Usage: %1").arg(arguments.value(0)),
+        const QString called =
+            QCoreApplication::instance() ? arguments.value(0) : QStringLiteral("<executable_name>");
+        text.replace(QStringLiteral("Usage: %1").arg(called),
                      QStringLiteral("Usage: kora232-headless"));
         std::fputs(qPrintable(text), stdout);
         return 0;

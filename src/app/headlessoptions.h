@@ -25,8 +25,10 @@ struct HeadlessPlan
 };
 
 // Reads the command line (program name first) into the port map and the
-// plan. Gives the exit status when the program ends here: 0 after --help or
-// --version, 2 after a bad command line, with its message on stderr.
+// plan, with or without an application. Gives the exit status when the
+// program ends here: 0 after --help or --version (--help-all ends the
+// program itself), 2 after a bad command line, with its message and the
+// usage on stderr.
 std::optional<int> ReadHeadlessOptions(const QStringList& arguments, PortMap& ports,
                                        HeadlessPlan& plan);
 

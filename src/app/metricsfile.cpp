@@ -2,6 +2,7 @@
 
 #include "app/sayline.h"
 #include "engine/sessionengine.h"
+#include "record/outputpath.h"
 
 #include <QFile>
 #include <QTimer>
@@ -141,11 +142,20 @@ std::string MetricsText(const MetricsSample& s)
     return e.str();
 }
 
-bool WriteAtomically(const QString& path, const std::string& text, QString* why)
+bool WriteAtomically(const QString& path, const std::string& text, QString* why,
+                     const std::string& log)
 {
     // The collector reads *.prom only, so the half-written file is never its.
     const QByteArray target = QFile::encodeName(path);
     const QByteArray temporary = target + ".tmp";
+    const auto refused = [&] {
+        const std::string refusal = OutputPathRefusal(target.toStdString(), log);
+        if (!refusal.empty())
+            *why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(refusal.c_str()));
+        return !refusal.empty();
+    };
+    if (refused())
+        return false;
     // One left by a run under another user (systemd's DynamicUser) could not
     // be opened again, but can be replaced.
     ::unlink(temporary.constData());
@@ -162,13 +172,16 @@ bool WriteAtomically(const QString& path, const std::string& text, QString* why)
         error = errno;
     if (fd >= 0 && ::close(fd) != 0 && !error)
         error = errno;
-    if (!error && ::rename(temporary.constData(), target.constData()) != 0)
+    // Asked again: what stands at the path may have changed while writing.
+    const bool refusedNow = !error && refused();
+    if (!error && !refusedNow && ::rename(temporary.constData(), target.constData()) != 0)
         error = errno;
-    if (!error)
+    if (!error && !refusedNow)
         return true;
     if (fd >= 0)
         ::unlink(temporary.constData());
-    *why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
+    if (error)
+        *why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
     return false;
 }
 
@@ -223,7 +236,7 @@ MetricsSample MetricsFile::sample(bool up) const
 
 bool MetricsFile::write(bool up, QString* why)
 {
-    return WriteAtomically(path_, MetricsText(sample(up)), why);
+    return WriteAtomically(path_, MetricsText(sample(up)), why, engine_.record().log().path());
 }
 
 void MetricsFile::rewrite()

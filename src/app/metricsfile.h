@@ -54,9 +54,11 @@ std::string MetricsText(const MetricsSample& sample);
 // Writes `text` to a file beside `path` whose name does not end in .prom,
 // flushes it to the disk, then renames it to `path`: a reader (the node
 // exporter's textfile collector) sees the old file or the new one, never
-// part of one, and so does one after a power cut. False, and why, when it
-// cannot.
-bool WriteAtomically(const QString& path, const std::string& text, QString* why);
+// part of one, and so does one after a power cut. Only a regular file that
+// is not the session log `log` is replaced (see OutputPathRefusal). False,
+// and why, when it cannot.
+bool WriteAtomically(const QString& path, const std::string& text, QString* why,
+                     const std::string& log = {});
 
 // The poller's metrics in a file, rewritten every interval while the run
 // polls and once at its end, when it says the poller has stopped.

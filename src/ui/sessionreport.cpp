@@ -1,5 +1,6 @@
 #include "ui/sessionreport.h"
 
+#include "record/outputpath.h"
 #include "record/sessionanalysis.h"
 #include "ui/linkstatsview.h"
 #include "ui/plots.h"
@@ -237,6 +238,17 @@ void section(Pages& pages, const SessionSummary& s, const QString& logName, cons
     pages.flow(anomaliesHtml(s));
 }
 
+// Refused when the PDF would replace the log or anything not a regular file.
+std::optional<ReportResult> refusal(const QString& pdfPath, const QString& logPath)
+{
+    const std::string why = OutputPathRefusal(QFile::encodeName(pdfPath).toStdString(),
+                                              QFile::encodeName(logPath).toStdString());
+    if (why.empty())
+        return std::nullopt;
+    return ReportResult{
+        2, QStringLiteral("cannot write %1: %2").arg(pdfPath, QString::fromLocal8Bit(why.c_str()))};
+}
+
 } // namespace
 
 ReportResult WriteSessionReport(const QString& logPath, const QString& pdfPath,
@@ -245,6 +257,8 @@ ReportResult WriteSessionReport(const QString& logPath, const QString& pdfPath,
     std::ifstream in(QFile::encodeName(logPath).toStdString(), std::ios::binary);
     if (!in)
         return {2, QStringLiteral("cannot read %1").arg(logPath)};
+    if (auto refused = refusal(pdfPath, logPath))
+        return *refused;
     QSaveFile out(pdfPath);
     if (!out.open(QIODevice::WriteOnly))
         return {1, QStringLiteral("cannot write %1: %2").arg(pdfPath, out.errorString())};
@@ -276,7 +290,14 @@ ReportResult WriteSessionReport(const QString& logPath, const QString& pdfPath,
                        .arg(logName.toHtmlEscaped()));
     if (outside)
         pages.flow(QStringLiteral("<p>%1 rows outside any session were skipped.</p>").arg(outside));
-    if (!pages.ok() || !pages.end() || !out.commit())
+    if (!pages.ok() || !pages.end())
+        return {1, QStringLiteral("cannot write %1: %2").arg(pdfPath, out.errorString())};
+    // The path may have changed while the log was read.
+    if (auto refused = refusal(pdfPath, logPath)) {
+        out.cancelWriting();
+        return *refused;
+    }
+    if (!out.commit())
         return {1, QStringLiteral("cannot write %1: %2").arg(pdfPath, out.errorString())};
     return {0, QStringLiteral("%1: a report of %2 session%3")
                    .arg(pdfPath)

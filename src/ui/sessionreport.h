@@ -9,8 +9,9 @@ namespace kora {
 enum class ReportSessions { All, Last };
 
 // How making a report ended: status 0 when the PDF is written, 1 when it
-// cannot be written, 2 when the log cannot be read or is not a session log;
-// `message` says what happened, in a sentence for the operator.
+// cannot be written, 2 when the log cannot be read or is not a session log,
+// or when the PDF's path is refused (see OutputPathRefusal); `message` says
+// what happened, in a sentence for the operator.
 struct ReportResult
 {
     int status = 0;

@@ -2,6 +2,7 @@
 // Prometheus's own checker and by a reader racing its rewrites, and its
 // messages under the journal.
 #include "acceptorserver.h"
+#include "keptpaths.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -293,6 +294,57 @@ private slots:
         }
         QCOMPARE(said.count(QRegularExpression(port, QRegularExpression::MultilineOption)),
                  lines.size());
+    }
+
+    // The metrics file would replace the file at its path: the run ends
+    // before it polls, and the file and the log are left as they were.
+    void aMetricsPathThatIsNotAFileOfItsOwnIsRefused_data() { keptpaths::AddRows(); }
+    void aMetricsPathThatIsNotAFileOfItsOwnIsRefused()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, words);
+        Rig rig;
+        const QString log = rig.path("log.csv");
+        words.replace(QStringLiteral("LOG"), log);
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("time,kind\n") > 0);
+        file.close();
+        const QString metrics = keptpaths::Make(QDir(rig.dir.path()), log, kind);
+        if (metrics.isEmpty())
+            QSKIP("this row's path cannot be made here (mknod needs the privilege)");
+        const QString before = keptpaths::StateOf(metrics), logBefore = keptpaths::StateOf(log);
+        Poller run(rig.port() + QStringList{"--duration", "5", "--log", log, "--metrics", metrics});
+        QCOMPARE(run.finish(), 2);
+        const QString err = QString::fromLocal8Bit(run.process.readAllStandardError());
+        QVERIFY2(err.startsWith("kora232-headless: cannot write the metrics to " + metrics + ": " +
+                                words),
+                 qPrintable(err));
+        QCOMPARE(rig.sim->messagesServed(), 0u);
+        QCOMPARE(keptpaths::StateOf(metrics), before);
+        QCOMPARE(keptpaths::StateOf(log), logBefore);
+        QVERIFY(!QFile::exists(metrics + ".tmp"));
+    }
+
+    // A FIFO put at the path while the run polls is refused as any later
+    // failure is: said once, and polling goes on to the end.
+    void aMetricsPathThatTurnsIntoAFifoIsSaidOnceAndPollingGoesOn()
+    {
+        Rig rig;
+        const QString metrics = rig.path("kora232.prom");
+        Poller run(rig.port() +
+                   QStringList{"--duration", "4", "--metrics", metrics, "--metrics-interval", "1"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(metrics), 5000);
+        QVERIFY(QFile::remove(metrics));
+        QCOMPARE(::mkfifo(QFile::encodeName(metrics).constData(), 0600), 0);
+        const auto served = rig.sim->messagesServed();
+        QCOMPARE(run.finish(), 0);
+        QVERIFY(rig.sim->messagesServed() >= served + 5);
+        const QString err = QString::fromLocal8Bit(run.process.readAllStandardError());
+        QCOMPARE(err.count("kora232-headless: cannot write the metrics to " + metrics +
+                           ": it is a FIFO, not a regular file; nothing was written\n"),
+                 1);
+        QVERIFY2(keptpaths::StateOf(metrics).contains("type 10000 "),
+                 qPrintable(keptpaths::StateOf(metrics))); // still the FIFO
     }
 
     void standardErrorCarriesPrioritiesUnderTheJournal_data()

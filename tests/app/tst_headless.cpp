@@ -473,6 +473,9 @@ private slots:
         QCOMPARE(run.finish(), status);
         QVERIFY2(run.err.startsWith("kora232-headless: ") && run.err.contains(message),
                  qPrintable(run.err));
+        if (!message.startsWith(QLatin1String("cannot")) && status == 2) // a mistake, not a file
+            QVERIFY2(run.err.contains("\nUsage: kora232-headless [OPTION]..."),
+                     qPrintable(run.err));
         QVERIFY(run.lines.isEmpty());
         QCOMPARE(rig.sim->messagesServed(), 0u);
     }
@@ -481,7 +484,8 @@ private slots:
     {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QStringList>("said");
-        QTest::newRow("--version") << "--version" << QStringList{"kora232-headless " KORA_VERSION "\n"};
+        QTest::newRow("--version")
+            << "--version" << QStringList{"kora232-headless " KORA_VERSION "\n"};
         QTest::newRow("--help") << "--help"
                                 << QStringList{"Usage: kora232-headless [options]",
                                                "--port <N=DEVICE>",
@@ -498,6 +502,9 @@ private slots:
                                                "; 4 when lines or",
                                                "USB adapters"};
         QTest::newRow("--list-ports") << "--list-ports" << QStringList{"port 1  ", "port 8  "};
+        QTest::newRow("--help-all") << "--help-all"
+                                    << QStringList{"Usage: kora232-headless [options]",
+                                                   "--metrics <FILE>", "--qmljsdebugger <value>"};
     }
     void helpAndVersion()
     {
@@ -505,6 +512,7 @@ private slots:
         QFETCH(QStringList, said);
         Headless run({option});
         QCOMPARE(run.finish(), 0);
+        QVERIFY2(run.count("start") == 0 && run.err.isEmpty(), run.out.constData()); // no run began
         for (const QString& text : said)
             QVERIFY2(run.out.contains(text.toUtf8()), qPrintable(text));
     }

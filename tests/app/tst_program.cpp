@@ -29,9 +29,18 @@ struct Run
     QString err;
 };
 
-Run runProgram(const QStringList& arguments, int timeoutMs = 20000)
+// With `noDisplay`, nothing tells the program of a display or a platform,
+// nor of a runtime folder, as for root in a script or a service.
+Run runProgram(const QStringList& arguments, int timeoutMs = 20000, bool noDisplay = false)
 {
     QProcess program;
+    if (noDisplay) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR",
+                                 "XDG_SESSION_TYPE"})
+            env.remove(QLatin1String(name));
+        program.setProcessEnvironment(env);
+    }
     program.start(QStringLiteral(KORA232), arguments);
     Run run;
     if (!program.waitForFinished(timeoutMs)) {
@@ -63,11 +72,13 @@ class ProgramTest : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir scratch;
+
 private slots:
     void aScriptedRunWhosePortCannotBeOpenedSaysWhyAndEndsWithStatusThree()
     {
-        const Run run = runProgram({"--port", "1=/nonexistent/acceptor", "--start",
-                                    "--quit-after", "5000"});
+        const Run run =
+            runProgram({"--port", "1=/nonexistent/acceptor", "--start", "--quit-after", "5000"});
         QCOMPARE(run.exitCode, 3);
         QVERIFY2(run.err.contains(QLatin1String("Port 1 (/nonexistent/acceptor)")),
                  qPrintable(run.err));
@@ -83,8 +94,8 @@ private slots:
         program.start(QStringLiteral(KORA232), {"--list-ports", "--port", "2=/tmp/pinned"});
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitCode(), 0);
-        const QStringList lines =
-            QString::fromLocal8Bit(program.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        const QStringList lines = QString::fromLocal8Bit(program.readAllStandardOutput())
+                                      .split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 8);
         QCOMPARE(lines[1], QStringLiteral("port 2  /tmp/pinned: pinned with --port"));
     }
@@ -235,6 +246,51 @@ private slots:
         const Run run = runProgram({"--version"});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, QStringLiteral("kora232 " KORA_VERSION "\n"));
+    }
+
+    // Without a display every command line gets its answer, and the window
+    // says what to use instead; Qt's own options are passed over.
+    void aCommandLineIsAnsweredWithoutADisplay_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("words"); // on standard output for 0, else on standard error
+        const QString log = QStringLiteral(KORA_TEST_DATA "/noisy-session.csv");
+        const QString pdf = scratch.filePath(QStringLiteral("session.pdf"));
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: kora232 [options]";
+        QTest::newRow("--help-all") << QStringList{"--help-all"} << 0 << "--platform <platformName";
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << "kora232 " KORA_VERSION;
+        QTest::newRow("--list-ports") << QStringList{"--list-ports"} << 0 << "port 8  ";
+        QTest::newRow("--report") << QStringList{"--report", log, pdf} << 0
+                                  << "a report of 1 session";
+        QTest::newRow("an unknown option")
+            << QStringList{"--bogus"} << 2 << "Unknown option 'bogus'";
+        QTest::newRow("a port out of range")
+            << QStringList{"--port", "9=x"} << 2 << "must be 1 to 8";
+        QTest::newRow("--report without its log")
+            << QStringList{"--report"} << 2 << "Missing value after '--report'";
+        QTest::newRow("Qt's options before a mistake")
+            << QStringList{"-platform", "offscreen", "--style=fusion", "-reverse", "--bogus"} << 2
+            << "Unknown option 'bogus'";
+        QTest::newRow("the window")
+            << QStringList{"--quit-after", "0"} << 1
+            << "no display for the window: DISPLAY and WAYLAND_DISPLAY are not set; use "
+               "kora232-headless";
+        QTest::newRow("the window on X11")
+            << QStringList{"-platform", "xcb"} << 1 << "the xcb platform needs DISPLAY";
+    }
+    void aCommandLineIsAnsweredWithoutADisplay()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, words);
+        const Run run = runProgram(arguments, 20000, true);
+        QCOMPARE(run.exitCode, status);
+        QVERIFY2((status == 0 ? run.out : run.err).contains(words), qPrintable(run.out + run.err));
+        if (status == 2)
+            QVERIFY2(run.err.contains("\nUsage: kora232 "), qPrintable(run.err));
+        for (const char* qtAborts : {"Reinstalling", "XDG_RUNTIME_DIR"})
+            QVERIFY2(!run.err.contains(QLatin1String(qtAborts)), qPrintable(run.err));
     }
 
     void aBadCommandLineEndsWithStatusTwo_data()

@@ -1,6 +1,7 @@
 // kora232 --report as a technician runs it, with no display: the committed
 // noisy session's report read back with pdftotext and pdftoppm, and bad input.
 #include "csvreader.h"
+#include "keptpaths.h"
 #include "ui/plots.h"
 
 #include <QDateTime>
@@ -26,7 +27,8 @@ Run run(const QString& program, const QStringList& arguments, bool noDisplay = f
     QProcess p;
     if (noDisplay) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        for (const char* name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"})
             env.remove(QLatin1String(name));
         p.setProcessEnvironment(env);
     }
@@ -99,6 +101,7 @@ private slots:
         const Run r = report(NoisyLog, noisyPdf);
         QCOMPARE(r.status, 0);
         QVERIFY2(r.out.contains(QStringLiteral("a report of 1 session")), qPrintable(r.out));
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err)); // nothing from Qt about what is missing
         noisyText = pdfText(noisyPdf);
         QVERIFY(!noisyText.isEmpty());
     }
@@ -167,7 +170,8 @@ private slots:
     void thePlotsAreOnItsPages()
     {
         const QString prefix = dir.filePath(QStringLiteral("page"));
-        QCOMPARE(run(QStringLiteral("pdftoppm"), {"-r", "100", "-png", noisyPdf, prefix}).status, 0);
+        QCOMPARE(run(QStringLiteral("pdftoppm"), {"-r", "100", "-png", noisyPdf, prefix}).status,
+                 0);
         QMap<QRgb, int> found;
         for (const QString& name : QDir(dir.path()).entryList({"page*.png"})) {
             const QImage page(dir.filePath(name));
@@ -216,6 +220,33 @@ private slots:
         QCOMPARE(r.status, status);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("out.pdf"))));
+    }
+
+    // The report's PDF would replace the file at its path: refused, and the
+    // file and the log are left as they were.
+    void anOutputThatWouldReplaceAFileIsRefused_data() { keptpaths::AddRows(); }
+    void anOutputThatWouldReplaceAFileIsRefused()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, words);
+        QTemporaryDir here;
+        const QString log = here.filePath(QStringLiteral("log.csv"));
+        words.replace(QStringLiteral("LOG"), log);
+        QVERIFY(QFile::copy(NoisyLog, log));
+        const QString out = keptpaths::Make(QDir(here.path()), log, kind);
+        if (out.isEmpty())
+            QSKIP("this row's path cannot be made here (mknod needs the privilege)");
+        const QString outBefore = keptpaths::StateOf(out), logBefore = keptpaths::StateOf(log);
+        const Run r = report(log, out);
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.startsWith("kora232: cannot write " + out + ": " + words),
+                 qPrintable(r.err));
+        QCOMPARE(keptpaths::StateOf(out), outBefore);
+        QCOMPARE(keptpaths::StateOf(log), logBefore);
+        QCOMPARE(QDir(here.path())
+                     .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)
+                     .size(),
+                 kind == keptpaths::LogItself ? 1 : 2); // no temporary file left behind
     }
 
     // A log with a bad row in its first session and a second session cut

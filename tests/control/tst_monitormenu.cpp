@@ -105,6 +105,20 @@ private slots:
                  qPrintable(report));
         QVERIFY2(QRegularExpression("Total\\n *0 +0 +1 +0 +1 +0 +0 +2\\n").match(report).hasMatch(),
                  qPrintable(report));
+
+        // Over the log itself, or a folder, the report is refused, in words.
+        for (const auto& [target, why] :
+             {std::pair{path, QStringLiteral("it is the session log itself")},
+              std::pair{dir.path(), QStringLiteral("it is a folder, not a regular file")}}) {
+            menuOf(app).saveReportTo(target);
+            QTRY_COMPARE_WITH_TIMEOUT(done.size(), target == path ? 2 : 3, 20000);
+            QCOMPARE(done.last().at(0).toInt(), 2);
+            const auto notices = app.window->findChildren<QMessageBox*>("reportError");
+            QVERIFY(!notices.isEmpty());
+            QCOMPARE(notices.last()->text(), "Cannot save the report: cannot write " + target +
+                                                 ": " + why + "; nothing was written");
+        }
+        QCOMPARE(readCsvFile(path), rows);
     }
 
     void aFullDiskIsToldOnceAndPollingGoesOn()

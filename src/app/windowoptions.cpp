@@ -1,0 +1,251 @@
+#include "app/windowoptions.h"
+
+#include "app/portoption.h"
+#include "ui/sessionreport.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+
+namespace kora {
+
+namespace {
+
+constexpr const char* Usage = "Usage: kora232 [OPTION]... or kora232 --report LOG OUT.pdf; "
+                              "kora232 --help lists the options";
+
+struct Options
+{
+    QCommandLineParser parser;
+    QCommandLineOption help = parser.addHelpOption();
+    QCommandLineOption version = parser.addVersionOption();
+    QCommandLineOption port = PortPinOption();
+    QCommandLineOption listPorts = ListPortsOption();
+    QCommandLineOption log{QStringLiteral("log"),
+                           QStringLiteral("Appends a CSV row for every poll, START and STOP to "
+                                          "FILE (created if missing, never truncated)."),
+                           QStringLiteral("FILE")};
+    QCommandLineOption report{
+        QStringLiteral("report"),
+        QStringLiteral("Renders a PDF report of the session log LOG to the file named after it, "
+                       "as in kora232 --report LOG.csv OUT.pdf, and exits; no display needed."),
+        QStringLiteral("LOG")};
+    SessionOptions session;
+
+    Options()
+    {
+        parser.setApplicationDescription(
+            QStringLiteral("Runs and watches a banknote acceptor on a serial port.\n\n") +
+            PortMap::numberingHelp());
+        parser.addOption(port);
+        parser.addOption(listPorts);
+        parser.addOption(log);
+        parser.addOption(report);
+        parser.addPositionalArgument(QStringLiteral("OUT.pdf"),
+                                     QStringLiteral("The report's file, with --report."),
+                                     QStringLiteral("[OUT.pdf]"));
+        session.addTo(parser);
+    }
+};
+
+// The toolkit's own options, as QCoreApplication, QGuiApplication (with its
+// X11 aliases) and QApplication take them, with one dash or two.
+struct ToolkitOption
+{
+    const char* name;
+    bool takesValue;
+};
+constexpr std::array<ToolkitOption, 22> ToolkitOptions{{
+    {"qmljsdebugger", true}, {"platform", true},     {"platformpluginpath", true},
+    {"platformtheme", true}, {"plugin", true},       {"qwindowgeometry", true},
+    {"qwindowicon", true},   {"qwindowtitle", true}, {"reverse", false},
+    {"session", true},       {"testability", false}, {"display", true},
+    {"name", true},          {"nograb", false},      {"dograb", false},
+    {"visual", true},        {"geometry", true},     {"icon", true},
+    {"title", true},         {"style", true},        {"stylesheet", true},
+    {"widgetcount", false},
+}};
+
+const ToolkitOption* toolkitOption(const QString& argument)
+{
+    if (!argument.startsWith(QLatin1Char('-')))
+        return nullptr;
+    const QString name = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1);
+    for (const ToolkitOption& option : ToolkitOptions)
+        if (name == QLatin1String(option.name))
+            return &option;
+    // -style=fusion and the like: the value in the same word.
+    static constexpr ToolkitOption inWord{"", false};
+    for (const char* withValue : {"style=", "stylesheet=", "qmljsdebugger="})
+        if (name.startsWith(QLatin1String(withValue)))
+            return &inWord;
+    return nullptr;
+}
+
+// The command line less the toolkit's options and their values.
+QStringList ownArguments(const QStringList& arguments)
+{
+    QStringList own = arguments.mid(0, 1);
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (const ToolkitOption* option = toolkitOption(arguments[i]))
+            i += option->takesValue ? 1 : 0;
+        else
+            own << arguments[i];
+    }
+    return own;
+}
+
+// Why the window would find no display, or empty: the platform Qt picks
+// (-platform, else QT_QPA_PLATFORM, else X11 or Wayland) is X11 or Wayland
+// and nothing names its display. Qt itself would abort the program.
+QString missingDisplay(const QStringList& arguments)
+{
+    QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
+        const ToolkitOption* option = toolkitOption(arguments[i]);
+        if (option && option->name == std::string_view("platform"))
+            platform = arguments[i + 1];
+        x11 = x11 || (option && option->name == std::string_view("display"));
+    }
+    if (platform.isEmpty())
+        return x11 || wayland ? QString()
+                              : QStringLiteral("DISPLAY and WAYLAND_DISPLAY are not set");
+    QStringList needs;
+    for (const QString& name : platform.split(QLatin1Char(';'))) {
+        const QString base = name.section(QLatin1Char(':'), 0, 0);
+        if (base == QLatin1String("xcb")                ? x11
+            : base.startsWith(QLatin1String("wayland")) ? wayland
+                                                        : true)
+            return {};
+        needs << (base == QLatin1String("xcb") ? "DISPLAY" : "WAYLAND_DISPLAY");
+    }
+    return QStringLiteral("the %1 platform needs %2").arg(platform, needs.join(" or "));
+}
+
+int mistake(const QString& why)
+{
+    std::fprintf(stderr, "kora232: %s\n%s\n", qPrintable(why), Usage);
+    return 2;
+}
+
+// Run as root from a script or a service, XDG_RUNTIME_DIR is often unset,
+// and Qt says so when the offscreen platform looks for the runtime folder,
+// which neither the report nor the help uses: the only line on standard
+// error would be about nothing the user need do. Every other message is
+// written as Qt writes it.
+void writeAllButRuntimeDir(QtMsgType type, const QMessageLogContext& context,
+                           const QString& message)
+{
+    if (!message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+// An application of its own on the offscreen platform, for what needs one
+// but no display: the report's painting, the toolkit's options in the help.
+class OffscreenApplication
+{
+public:
+    OffscreenApplication()
+    {
+        qInstallMessageHandler(writeAllButRuntimeDir);
+        app = std::make_unique<QApplication>(argc, argv.data());
+    }
+    ~OffscreenApplication() { app.reset(), qInstallMessageHandler(nullptr); }
+
+private:
+    // Named kora232 whatever path it was run by, as the help's usage line
+    // names it; -platform rules over QT_QPA_PLATFORM and any -platform given.
+    std::array<char*, 4> argv{const_cast<char*>("kora232"), const_cast<char*>("-platform"),
+                              const_cast<char*>("offscreen"), nullptr};
+    int argc = 3;
+    std::unique_ptr<QApplication> app;
+};
+
+// --report LOG OUT.pdf: the report and nothing else.
+int makeReport(const Options& options)
+{
+    const QStringList out = options.parser.positionalArguments();
+    if (out.size() != 1)
+        return mistake(QStringLiteral("--report %1 needs the PDF file to write, as in "
+                                      "kora232 --report LOG.csv OUT.pdf")
+                           .arg(options.parser.value(options.report)));
+    OffscreenApplication app;
+    const ReportResult result =
+        WriteSessionReport(options.parser.value(options.report), out.constFirst());
+    std::fprintf(result.status ? stderr : stdout, "kora232: %s\n", qPrintable(result.message));
+    return result.status;
+}
+
+// --help, --help-all, --version and --list-ports end the program; gives
+// their exit status.
+std::optional<int> answered(Options& options)
+{
+    const QCommandLineParser& p = options.parser;
+    if (p.isSet(options.listPorts)) {
+        PortMap ports;
+        for (const QString& text : p.values(options.port))
+            ports.pinFromArgument(text);
+        std::fputs(qPrintable(ports.table()), stdout);
+        return 0;
+    }
+    if (p.isSet(QStringLiteral("help-all"))) {
+        // Only Qt lists its own options, and only from an application.
+        OffscreenApplication app;
+        options.parser.process(
+            QStringList{QStringLiteral("kora232"), QStringLiteral("--help-all")});
+        return 0; // process() has shown the help and ended the program
+    }
+    if (p.isSet(options.help)) {
+        QString text = p.helpText();
+        text.replace(QStringLiteral("<executable_name>"), QStringLiteral("kora232"));
+        std::fputs(qPrintable(text), stdout);
+        return 0;
+    }
+    if (p.isSet(options.version)) {
+        std::printf("kora232 %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<int> ReadWindowCommandLine(int argc, char** argv, WindowPlan& plan)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    Options options;
+    const QCommandLineParser& p = options.parser;
+    if (!options.parser.parse(ownArguments(arguments)))
+        return mistake(p.errorText());
+    if (const std::optional<int> status = answered(options))
+        return status;
+    if (p.isSet(options.report))
+        return makeReport(options);
+    if (!p.positionalArguments().isEmpty())
+        return mistake(
+            QStringLiteral("unexpected argument %1").arg(p.positionalArguments().constFirst()));
+    for (const QString& text : p.values(options.port))
+        if (QString why; !plan.ports.pinFromArgument(text, &why))
+            return mistake(why);
+    plan.logFile = p.value(options.log);
+    if (QString why; !options.session.read(p, plan.session, &why))
+        return mistake(why);
+    if (const QString why = missingDisplay(arguments); !why.isEmpty()) {
+        std::fprintf(stderr,
+                     "kora232: no display for the window: %s; use "
+                     "kora232-headless to poll without a window, or QT_QPA_PLATFORM=offscreen "
+                     "for a scripted run\n",
+                     qPrintable(why));
+        return 1;
+    }
+    return std::nullopt;
+}
+
+} // namespace kora
