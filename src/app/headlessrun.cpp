@@ -192,6 +192,7 @@ void HeadlessRun::reportBill(const BillCycle& cycle)
     emitEvent(withBill(event("bill"), cycle.bill)
                   .text("outcome", OutcomeWord(cycle.outcome))
                   .flag("counted", cycle.count.counted())
+                  .flag("after_jam", cycle.jam)
                   .number("ms", cycle.duration.count()));
 }
 

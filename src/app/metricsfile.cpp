@@ -90,6 +90,12 @@ void addBills(Exposition& e, const MetricsSample& s)
         .sample(double(s.bills.returned), label("outcome", "returned"))
         .sample(double(s.bills.rejected), label("outcome", "rejected"))
         .sample(double(s.bills.other), label("outcome", "other"));
+    e.family("kora232_acceptor_events_total", "counter",
+             "Times the acceptor raised a flag, a jam caught a bill or not.");
+    e.sample(double(s.events.jams), label("event", "jam"))
+        .sample(double(s.events.stackerFull), label("event", "stacker_full"))
+        .sample(double(s.events.failures), label("event", "failure"))
+        .sample(double(s.events.powerUps), label("event", "power_up"));
 }
 
 } // namespace
@@ -225,6 +231,7 @@ MetricsSample MetricsFile::sample(bool up) const
     m.good = stats.good(), m.noReply = stats.noReply(), m.checksum = stats.checksum();
     m.counted = engine_.counts ? engine_.counts() : std::array<long, 7>{};
     m.bills = engine_.figures().total();
+    m.events = engine_.figures().events();
     m.replies = replies_;
     m.lost = lost_, m.reconnects = stats.reconnects();
     m.lastGoodReply = lastGoodReply_;

@@ -42,6 +42,7 @@ struct MetricsSample
     std::uint64_t good = 0, noReply = 0, checksum = 0;
     std::array<long, 7> counted{};
     BillFigures::Row bills;
+    AcceptorEvents events;
     ReplyBuckets replies;
     std::uint64_t lost = 0, reconnects = 0;
     std::optional<double> lastGoodReply; // Unix time in seconds

@@ -252,6 +252,7 @@ void SessionEngine::followBills(PollNotes& notes)
             notes.cycles.push_back(*ended);
             emit billEnded(*ended);
         }
+    figures_.setEvents(cycles_.events());
 }
 
 void SessionEngine::DelayTick()

@@ -28,15 +28,32 @@ struct BillCycle
     FrameCount count; // for a stacked end: counted, or why not
     BillClock::time_point start{};
     std::chrono::milliseconds duration{0};
+    bool jam = false; // the Jammed flag stood up while the bill was on its way
 
-    // "bill 3 returned after 3.2 s", "bill 5 stacked and counted after 2.1 s".
+    // "bill 3 returned after 3.2 s", "bill 5 stacked and counted after 4.2 s,
+    // after a jam", "a bill rejected after 0.0 s, under one poll".
     std::string text() const;
+};
+
+// Whether an event's words are a cycle's text(), of this version or an
+// earlier one: "<bill> <how> after 3.2 s", then notes after ", ".
+bool IsCycleText(const std::string& text);
+
+// What the acceptor raised on its own, each time a flag rose: a flag that
+// stays up over many frames is one event. A jam that catches a bill counts
+// here too, and is noted on the bill.
+struct AcceptorEvents
+{
+    long jams = 0, stackerFull = 0, failures = 0, powerUps = 0;
 };
 
 // Follows bills through the good frames of a session in their order of
 // arrival, with the time each was read and what it did to the counts. It
 // reads nothing else, so that a recorded log, which keeps the bytes of every
-// frame and the time of every poll, gives what the live session gave.
+// frame and the time of every poll, gives what the live session gave. A
+// bill's cycle begins when a bill shows on its way and ends by what became
+// of it; the flags beside it (a jam, the stacker full) are the acceptor's
+// events, not bills.
 class BillCycles
 {
 public:
@@ -45,14 +62,27 @@ public:
                                   BillClock::time_point at);
     // STOP: the cycle still open, if one is.
     std::optional<BillCycle> stop(BillClock::time_point at);
+    // The events of the frames read so far.
+    const AcceptorEvents& events() const { return events_; }
 
 private:
+    struct Report
+    {
+        BillOutcome outcome;
+        bool news; // not the same report staying up over fresh frames
+    };
+    std::optional<Report> reportOf(const ReplyFrame& f, const FrameCount& count) const;
+    std::optional<BillOutcome> endOf(const ReplyFrame& f, const std::optional<Report>& report,
+                                     bool onItsWay) const;
+    void countEvents(const ReplyFrame& f);
     std::optional<BillCycle> end(BillOutcome outcome, const FrameCount& count,
                                  BillClock::time_point at);
 
     std::optional<BillCycle> open_;
-    Byte lastState_ = 0;     // byte 4 of the frame before
-    bool lastJammed_ = false; // a jam lasts over many frames and ends one cycle
+    AcceptorEvents events_;
+    // Bytes 4, 5 and 6 of the fresh frame before: a flag rising, a report
+    // staying up and a jam clearing are read against them.
+    Byte lastState_ = 0, lastEvents_ = 0, lastHealth_ = 0;
 };
 
 // Acceptance figures since START, per denomination (0: none reported) and in
@@ -66,6 +96,9 @@ public:
     };
 
     void add(const BillCycle& cycle);
+    // The acceptor's events so far, as BillCycles::events() gives them.
+    void setEvents(const AcceptorEvents& events) { events_ = events; }
+    const AcceptorEvents& events() const { return events_; }
     const Row& of(int bill) const { return rows_.at(static_cast<std::size_t>(bill)); }
     Row total() const;
     // Stacked out of inserted, 0-100; unset before the first bill.
@@ -73,16 +106,19 @@ public:
     std::optional<double> medianCycleMs() const;
     std::optional<double> maxCycleMs() const;
 
-    // "inserted 20, stacked 15, returned 2, rejected 2, other 1, acceptance
-    // 75.0 %, cycle median 2.1 s, max 3.4 s".
+    // "bills: inserted 20, stacked 15, returned 2, rejected 2, other 1,
+    // acceptance_percent 75.0, cycle_median_ms 2100.0, cycle_max_ms 3400.0,
+    // jams 1, stacker_full 0, failures 0, power_ups 1".
     std::string text() const;
     // Names and JSON values, in order, for lines and tables: "inserted",
-    // "stacked", ..., "acceptance_percent", "cycle_median_ms", "cycle_max_ms".
+    // "stacked", ..., "acceptance_percent", "cycle_median_ms", "cycle_max_ms",
+    // then the events: "jams", "stacker_full", "failures", "power_ups".
     std::vector<std::pair<std::string, std::string>> fields() const;
 
 private:
     std::array<Row, 8> rows_{};
     std::vector<double> cycleMs_;
+    AcceptorEvents events_;
 };
 
 } // namespace kora

@@ -57,11 +57,10 @@ std::vector<std::string> eventParts(const std::string& events)
     return parts;
 }
 
-// A bill's cycle in words ends "after 3.2 s"; a verdict never does.
+// A bill's cycle in words says "after 3.2 s"; a verdict never does.
 bool isCycleText(const std::string& part)
 {
-    return part.find(" after ") != std::string::npos && part.size() > 2 &&
-           part.compare(part.size() - 2, 2, " s") == 0;
+    return IsCycleText(part);
 }
 
 LinkStats::Clock::time_point linkTime(LogClock::time_point t)
@@ -203,6 +202,7 @@ void SessionAnalysis::end(LogClock::time_point at)
                      [](const Anomaly& a, const Anomaly& b) { return a.time < b.time; });
     if (const std::optional<BillCycle> open = cycles_.stop(at))
         session_->bills.add(*open);
+    session_->bills.setEvents(cycles_.events());
     session_->link.stop(linkTime(at));
     if (onSession_)
         onSession_(*session_);

@@ -28,8 +28,9 @@ QString duration(double seconds)
 const char* const BillRowNames[] = {"Unknown", "Bill 1", "Bill 2", "Bill 3", "Bill 4",
                                     "Bill 5",  "Bill 6", "Bill 7", "Total"};
 const char* const BillColumnNames[] = {"Inserted", "Stacked", "Returned", "Rejected", "Other"};
-const char* const BillFigureNames[] = {"Acceptance rate", "Bill time, median",
-                                       "Bill time, maximum"};
+const char* const BillFigureNames[] = {
+    "Acceptance rate", "Bill time, median", "Bill time, maximum", "Jams",
+    "Stacker full",    "Failures",          "Power-ups"};
 
 } // namespace
 
@@ -84,7 +85,7 @@ LinkStatsView::LinkStatsView(const LinkStats& linkStats, const BillFigures& bill
 }
 
 // Rows for each denomination, one for bills that named none, and the total;
-// the acceptance rate and the bill times below.
+// the acceptance rate, the bill times and the acceptor's events below.
 QWidget* LinkStatsView::makeBillsTable()
 {
     auto* box = new QGroupBox(QStringLiteral("Bills"), this);
@@ -123,6 +124,10 @@ void LinkStatsView::refreshBills()
     below[0]->setText(rate ? QStringLiteral("%1 %").arg(*rate, 0, 'f', 1) : QStringLiteral("-"));
     below[1]->setText(MsText(figures.medianCycleMs()));
     below[2]->setText(MsText(figures.maxCycleMs()));
+    const AcceptorEvents& events = figures.events();
+    const long counts[] = {events.jams, events.stackerFull, events.failures, events.powerUps};
+    for (int i = 0; i < 4; ++i)
+        below[3 + i]->setText(QString::number(counts[i]));
 }
 
 QString LinkStatsView::bills(const QString& row, const QString& column) const

@@ -39,7 +39,8 @@ public:
     // The shown value of a row, by its caption; for tests and screen readers.
     QString value(const QString& caption) const;
     // The Bills table's cell, by row ("Bill 1" ... "Bill 7", "Unknown",
-    // "Total") and column ("Inserted", "Stacked", ...), or a figure below it.
+    // "Total") and column ("Inserted", "Stacked", ...), or a figure below it
+    // ("Acceptance rate", ..., "Jams", "Stacker full", "Failures", "Power-ups").
     QString bills(const QString& row, const QString& column) const;
 
 protected:
@@ -48,7 +49,7 @@ protected:
 
 private:
     static constexpr int Rows = 9;
-    static constexpr int BillRows = 9, BillColumns = 5, BillFiguresBelow = 3;
+    static constexpr int BillRows = 9, BillColumns = 5, BillFiguresBelow = 7;
 
     QWidget* makeBillsTable();
     void refreshBills();

@@ -109,10 +109,17 @@ QString billsTable(const BillFigures& f)
                          cell(QString::number(row.rejected), true),
                          cell(QString::number(row.other), true));
     }
+    const AcceptorEvents& e = f.events();
     return table({"", "Inserted", "Stacked", "Returned", "Rejected", "Other"}, rows) +
            QStringLiteral("<p>Acceptance rate %1; bill time, median %2, maximum %3.</p>")
                .arg(figure(f.acceptancePercent(), "%"), MsText(f.medianCycleMs()),
-                    MsText(f.maxCycleMs()));
+                    MsText(f.maxCycleMs())) +
+           QStringLiteral("<p>Acceptor events: jams %1, stacker full %2, failures %3, "
+                          "power-ups %4.</p>")
+               .arg(e.jams)
+               .arg(e.stackerFull)
+               .arg(e.failures)
+               .arg(e.powerUps);
 }
 
 // Name and value, a row each, as the statistics window lists them.

@@ -159,6 +159,15 @@ private slots:
                                  .arg(QLatin1String(outcome)),
                              -1),
                      bills.value(QLatin1String(outcome)).toDouble());
+        for (const auto& [event, figure] : {std::pair{"jam", "jams"},
+                                            {"stacker_full", "stacker_full"},
+                                            {"failure", "failures"},
+                                            {"power_up", "power_ups"}})
+            QCOMPARE(m.value(QStringLiteral("kora232_acceptor_events_total{event=\"%1\"}")
+                                 .arg(QLatin1String(event)),
+                             -1),
+                     bills.value(QLatin1String(figure)).toDouble());
+        QCOMPARE(bills.value("stacker_full").toInt(), 1);
         QCOMPARE(m.value("kora232_reconnects_total{}"), link.value("reconnects").toDouble());
         QCOMPARE(m.value("kora232_device_lost_total{}"), double(run.count("lost")));
         QCOMPARE(stop.value("total").toInt(), 2);

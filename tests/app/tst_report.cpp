@@ -125,6 +125,10 @@ private slots:
                    QStringLiteral("Acceptance rate %1 %; bill time, median %2 ms, "
                                   "maximum %3 ms")
                        .arg(f["acceptance_percent"], f["cycle_median_ms"], f["cycle_max_ms"]));
+        expectLine(noisyText,
+                   QStringLiteral("Acceptor events: jams %1, stacker full %2, failures "
+                                  "%3, power-ups %4")
+                       .arg(f["jams"], f["stacker_full"], f["failures"], f["power_ups"]));
         const double success = f["success_rate"].toDouble() * 100;
         for (const auto& [caption, value] :
              {std::pair{"Polls", f["polls"]},
