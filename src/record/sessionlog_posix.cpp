@@ -172,7 +172,7 @@ private:
     off_t end_ = 0;    // the file's size once this writer's last row is in
     std::string lead_; // what the file needs before the next batch
     bool syncable_ = true;
-    std::chrono::steady_clock::time_point lastSync_{};
+    std::chrono::steady_clock::time_point lastSync_ = std::chrono::steady_clock::now();
 };
 
 } // namespace
