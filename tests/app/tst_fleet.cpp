@@ -258,9 +258,12 @@ private slots:
     {
         QTest::addColumn<QString>("rotation"); // a shell command in the log's folder
         QTest::addColumn<QString>("rotated");  // the old rows' file, if they are kept
-        QTest::newRow("logrotate with the shipped example") << "logrotate" << "kiosk.csv.1";
-        QTest::newRow("renamed by hand") << "mv kiosk.csv kiosk.csv.old" << "kiosk.csv.old";
-        QTest::newRow("truncated") << ": > kiosk.csv" << "";
+        QTest::newRow("logrotate with the shipped example") << "logrotate"
+                                                            << "kiosk.csv.1";
+        QTest::newRow("renamed by hand") << "mv kiosk.csv kiosk.csv.old"
+                                         << "kiosk.csv.old";
+        QTest::newRow("truncated") << ": > kiosk.csv"
+                                   << "";
     }
     void aRotatedLogGoesOnInANewFileThatContinuesTheRun()
     {

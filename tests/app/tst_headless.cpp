@@ -456,7 +456,8 @@ private slots:
         const QString trace = rig.dir.filePath(QStringLiteral("trace"));
         QElapsedTimer running;
         running.start();
-        Headless run(rig.port() + QStringList{"--until-bills", "2", "--duration", "30", "--log", log},
+        Headless run(rig.port() +
+                         QStringList{"--until-bills", "2", "--duration", "30", "--log", log},
                      strace,
                      {"-ff", "-o", trace, "-e", "trace=write,fdatasync", "-e", "signal=none", "-s",
                       "100000", KORA232_HEADLESS});
@@ -483,8 +484,8 @@ private slots:
         QVERIFY(!calls.isEmpty());
         static const QRegularExpression mattering(",(start|stop),|, counted,");
         static const QRegularExpression pollRow(",poll,\\d");
-        int synced = 0; // rows that matter, each in a write followed by a sync
-        int floor = 0;  // syncs after writes of other rows alone
+        int synced = 0;  // rows that matter, each in a write followed by a sync
+        int floor = 0;   // syncs after writes of other rows alone
         int written = 0; // poll rows
         for (int i = 0; i < calls.size(); ++i) {
             if (!calls[i].startsWith(QLatin1String("write(")))
@@ -585,7 +586,8 @@ private slots:
     {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QStringList>("said");
-        QTest::newRow("--version") << "--version" << QStringList{"kora232-headless " KORA_VERSION "\n"};
+        QTest::newRow("--version")
+            << "--version" << QStringList{"kora232-headless " KORA_VERSION "\n"};
         QTest::newRow("--help") << "--help"
                                 << QStringList{"Usage: kora232-headless [options]",
                                                "--port <N=DEVICE>",

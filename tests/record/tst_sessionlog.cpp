@@ -196,10 +196,10 @@ private slots:
         QVERIFY(log.write(row({"t3", "poll", "3"}), {false, "t3,start,2,c3\r\n"}));
         QVERIFY(log.finish(soon()));
         QCOMPARE(readCsvFile(old), rotated);
-        QCOMPARE(readCsvFile(path), (QList<QStringList>{Header,
-                                                        {"t2", "start", "1", "c2"},
-                                                        {"t2", "poll", "2"},
-                                                        {"t3", "poll", "3"}}));
+        QCOMPARE(
+            readCsvFile(path),
+            (QList<QStringList>{
+                Header, {"t2", "start", "1", "c2"}, {"t2", "poll", "2"}, {"t3", "poll", "3"}}));
     }
 
     void aFailedWriteClosesTheLogAndSaysWhyOnce_data()
