@@ -186,7 +186,7 @@ std::unique_ptr<OutputQueue::Sink> open(const std::string& path, const std::stri
             *error = o.error;
         return nullptr;
     }
-    // A file just made: a sync that fails here fails at the first row too.
+    // A file just made: its name reaches the disk with its first rows.
     if (S_ISREG(o.st.st_mode) && o.st.st_size == 0)
         syncFolderOf(path);
     return std::make_unique<FollowedFile>(path, header, o);
