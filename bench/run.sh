@@ -5,7 +5,8 @@
 # shown, its peak resident memory, and the poll-transaction figures, each
 # next to its target. kora232 runs once with the offscreen platform and, if
 # xvfb-run is there, once more on an X server (Xvfb). kora232-headless follows,
-# with no display at all: its share of a core and its peak memory.
+# with no display at all: its share of a core and its peak memory. Last, what
+# syncing a session log row costs, on the disk under the build folder.
 #
 #   bench/run.sh [LAUNCHES]    (launches timed to the window; default 10)
 set -euo pipefail
@@ -18,7 +19,7 @@ work=$(mktemp -d -t kora232-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 log="$work/build.log"
 if ! { cmake --preset default && cmake --build --preset default \
-    --target kora232 kora232-headless bench_program bench_poll; } >"$log" 2>&1; then
+    --target kora232 kora232-headless bench_program bench_poll bench_sessionlog; } >"$log" 2>&1; then
     cat "$log" >&2
     exit 1
 fi
@@ -52,3 +53,7 @@ echo
 
 echo "== (e) poll transaction against the simulated acceptor, paced at 9600 baud (bench_poll)"
 "$bin/bench/bench_poll"
+echo
+
+echo "== session log rows with and without a sync, on the disk under build/ (bench_sessionlog)"
+"$bin/bench/bench_sessionlog" "$bin"

@@ -28,6 +28,7 @@ test=(
     g++-mingw-w64-x86-64-posix            # the wire and the record compiled for Windows, syntax only
     prometheus systemd                    # promtool on the metrics, systemd-analyze on the unit
     poppler-utils                         # pdftotext and pdftoppm read the reports back
+    logrotate strace                      # the shipped rotation on a live log; its syncs seen
 )
 
 packages=()

@@ -40,6 +40,7 @@ SessionEngine::SessionEngine(std::unique_ptr<SerialPort> port, QObject* parent)
     delayTimer_->setInterval(DelayTickPeriod);
     connect(pollTimer_, &QTimer::timeout, this, &SessionEngine::PollTick);
     connect(delayTimer_, &QTimer::timeout, this, &SessionEngine::DelayTick);
+    record_.counts = [this] { return countsNow(); };
     keeper_.onLost = [this](const QString& reason) {
         record_.deviceLost(reason.toStdString());
         heldSaid_.clear();

@@ -4,13 +4,15 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace kora {
 
 namespace {
 
-// The queues destroyed with text still to write, so that the program's end
-// can wait for them and know whether all of it got out.
+// The queues destroyed before their writer ended, so that the program's end
+// can wait for them and know whether all of their text got out, and a file
+// one of them held can be opened again once it is let go.
 struct Tally
 {
     std::mutex m;
@@ -26,6 +28,25 @@ Tally& tally()
     return *t;
 }
 
+// The queue's text straight to a descriptor.
+class FdSink final : public OutputQueue::Sink
+{
+public:
+    FdSink(int fd, bool ownsFd) : fd_(fd), ownsFd_(ownsFd) {}
+    ~FdSink() override
+    {
+        if (ownsFd_)
+            outputfd::close(fd_);
+    }
+    FdSink(const FdSink&) = delete;
+    FdSink& operator=(const FdSink&) = delete;
+    int write(OutputQueue::Batch& batch) override { return outputfd::writeAll(fd_, batch.text); }
+
+private:
+    int fd_ = -1;
+    bool ownsFd_ = false;
+};
+
 } // namespace
 
 struct OutputQueue::Shared
@@ -33,17 +54,18 @@ struct OutputQueue::Shared
     std::mutex m;
     std::condition_variable wake;    // text queued, or the owner gone
     std::condition_variable written; // the queue emptied, or a write failed
-    std::string queued;              // not yet taken by the writer
+    Batch queued;                    // not yet taken by the writer
+    bool pushed = false;             // something queued since the writer last took
     std::size_t inFlight = 0;        // taken, not yet written
-    int fd = -1;
-    bool ownsFd = false;
+    bool writing = false;
+    std::unique_ptr<Sink> sink;
     int error = 0;
     bool overflowed = false;
     bool letGo = false;   // the owner is gone
-    bool tallied = false; // let go with text left: counted in the tally
+    bool tallied = false; // let go before the writer ended: counted in the tally
     bool done = false;    // the writer has ended
 
-    bool empty() const { return queued.empty() && inFlight == 0; }
+    bool empty() const { return !pushed && !writing; }
     void writeOut();
     void finish(std::unique_lock<std::mutex>& lock);
 };
@@ -53,21 +75,24 @@ void OutputQueue::Shared::writeOut()
     outputfd::blockSignalsInThisThread();
     std::unique_lock lock(m);
     for (;;) {
-        wake.wait(lock, [this] { return !queued.empty() || letGo; });
-        if (queued.empty())
+        wake.wait(lock, [this] { return pushed || letGo; });
+        if (!pushed)
             break;
         // All that is waiting leaves in one write: a stalled reader that
         // comes back takes it in as few wake-ups as its pipe allows.
-        std::string chunk;
-        chunk.swap(queued);
-        inFlight = chunk.size();
+        Batch batch = std::exchange(queued, Batch{});
+        pushed = false;
+        inFlight = batch.text.size();
+        writing = true;
         lock.unlock();
-        const int failed = outputfd::writeAll(fd, chunk);
+        const int failed = sink->write(batch);
         lock.lock();
         inFlight = 0;
+        writing = false;
         if (failed) {
             error = failed;
-            queued.clear();
+            queued = {};
+            pushed = false;
         }
         written.notify_all();
         if (failed)
@@ -83,8 +108,8 @@ void OutputQueue::Shared::finish(std::unique_lock<std::mutex>& lock)
     const bool wasTallied = tallied;
     const bool lostText = error != 0;
     lock.unlock();
-    if (ownsFd)
-        outputfd::close(fd);
+    // Closes the file: only now may another writer have it.
+    sink.reset();
     if (!wasTallied)
         return;
     Tally& t = tally();
@@ -106,10 +131,13 @@ std::size_t OutputQueue::DefaultBound()
 }
 
 OutputQueue::OutputQueue(int fd, bool ownsFd, std::size_t bound)
+    : OutputQueue(std::make_unique<FdSink>(fd, ownsFd), bound)
+{}
+
+OutputQueue::OutputQueue(std::unique_ptr<Sink> sink, std::size_t bound)
     : shared_(std::make_shared<Shared>()), bound_(bound)
 {
-    shared_->fd = fd;
-    shared_->ownsFd = ownsFd;
+    shared_->sink = std::move(sink);
     // Detached from the start: a writer stuck on a reader that never reads
     // must not hold up the program's end.
     std::thread([shared = shared_] { shared->writeOut(); }).detach();
@@ -120,7 +148,8 @@ OutputQueue::~OutputQueue()
     Shared& s = *shared_;
     const std::lock_guard lock(s.m);
     s.letGo = true;
-    if (!s.done && !s.empty()) {
+    // Also a writer with nothing left to write: it still holds its file.
+    if (!s.done) {
         s.tallied = true;
         Tally& t = tally();
         const std::lock_guard guard(t.m);
@@ -129,17 +158,22 @@ OutputQueue::~OutputQueue()
     s.wake.notify_one();
 }
 
-bool OutputQueue::push(std::string_view text)
+bool OutputQueue::push(std::string_view text, RowMeta meta)
 {
     Shared& s = *shared_;
     const std::lock_guard lock(s.m);
     if (s.error || s.overflowed)
         return false;
-    if (s.queued.size() + s.inFlight + text.size() > bound_) {
+    if (s.queued.text.size() + s.inFlight + text.size() > bound_) {
         s.overflowed = true;
         return false;
     }
-    s.queued.append(text);
+    Batch& b = s.queued;
+    b.sync = b.sync || meta.sync;
+    if (!s.pushed)
+        b.first = std::move(meta);
+    b.text.append(text);
+    s.pushed = true;
     s.wake.notify_one();
     return true;
 }

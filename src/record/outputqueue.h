@@ -8,6 +8,16 @@
 
 namespace kora {
 
+// What a row asks of the writer beyond its text: that it reach the disk once
+// written, and what a new file must begin with, after its header, should the
+// writer have to open the file again before this row. Lines that ask nothing
+// (standard output's) leave both empty.
+struct RowMeta
+{
+    bool sync = false;
+    std::string continuation;
+};
+
 // Text bound for a file descriptor, written out by a thread of its own as the
 // descriptor takes it, so that whoever makes the text never waits on a slow
 // or stalled reader: a pipe nobody empties, a terminal paused with Ctrl-S.
@@ -25,8 +35,28 @@ public:
     // 8 MiB, or KORA_OUTPUT_QUEUE_BYTES when it is set to a number of bytes.
     static std::size_t DefaultBound();
 
+    // What the writer takes at once: the text of every push since it last
+    // took, the meta of the first of them, and whether any asked for sync.
+    struct Batch
+    {
+        std::string text;
+        RowMeta first;
+        bool sync = false;
+    };
+    // Where the writer puts each batch, on its thread: a descriptor, or a
+    // file that the writer keeps track of. Destroyed on that thread once
+    // everything queued is out.
+    class Sink
+    {
+    public:
+        virtual ~Sink() = default;
+        // 0, or the errno that ends the writing. The batch is the sink's.
+        virtual int write(Batch& batch) = 0;
+    };
+
     // `ownsFd`: the descriptor is closed once everything queued is out.
     OutputQueue(int fd, bool ownsFd, std::size_t bound = DefaultBound());
+    OutputQueue(std::unique_ptr<Sink> sink, std::size_t bound = DefaultBound());
     // What is still queued goes on being written in the background, and
     // Settle() waits for it.
     ~OutputQueue();
@@ -35,8 +65,9 @@ public:
 
     // Queues the text; never waits. False when it cannot go out: a write has
     // failed, or the queue would pass its bound (it refuses all text from
-    // then on, and what it holds still goes out).
-    bool push(std::string_view text);
+    // then on, and what it holds still goes out). Empty text still wakes the
+    // writer, for a sink that has something of its own to write.
+    bool push(std::string_view text, RowMeta meta = {});
 
     // The errno of the write that failed, 0 while none has.
     int error() const;

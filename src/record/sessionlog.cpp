@@ -2,6 +2,7 @@
 
 #include "record/pollreport.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace kora {
@@ -16,6 +17,16 @@ std::string quoted(const std::string& value)
         out += c == '"' ? std::string("\"\"") : std::string(1, c);
     return out + '"';
 }
+
+// Start, stop and adjust rows are what a report is made of; a power cut must
+// not take one that was written.
+bool mustReachTheDisk(const std::vector<std::string>& row)
+{
+    if (row.size() < 2)
+        return false;
+    const std::string& kind = row[1];
+    return kind == "start" || kind == "stop" || kind == "adjust";
+}
 } // namespace
 
 const std::vector<std::string>& SessionLog::Columns()
@@ -28,22 +39,33 @@ SessionLog::~SessionLog()
     finish(OutputQueue::Clock::now() + OutputQueue::Grace);
 }
 
+std::string SessionLog::Describe(int error)
+{
+    if (error == EWOULDBLOCK)
+        return "in use by another program (only one program may write a log)";
+    return std::strerror(error);
+}
+
 bool SessionLog::open(const std::string& path, std::string* why)
 {
     close();
     failure_.clear();
-    const logfile::Opened file = logfile::openForAppending(path);
-    if (file.fd < 0) {
+    int error = 0;
+    std::unique_ptr<OutputQueue::Sink> file = logfile::open(path, CsvLine(Columns()), &error);
+    // This program's own writer of the file, let go a moment ago, may still
+    // hold it while its last rows leave.
+    if (!file && error == EWOULDBLOCK) {
+        OutputQueue::Settle(OutputQueue::Clock::now() + OutputQueue::Grace);
+        file = logfile::open(path, CsvLine(Columns()), &error);
+    }
+    if (!file) {
         if (why)
-            *why = path + ": " + std::strerror(file.error);
+            *why = path + ": " + Describe(error);
         return false;
     }
     path_ = path;
-    queue_ = std::make_unique<OutputQueue>(file.fd, true);
-    if (file.endsMidRow)
-        queue_->push("\r\n");
-    if (file.wantsHeader)
-        queue_->push(CsvLine(Columns()));
+    queue_ = std::make_unique<OutputQueue>(std::move(file));
+    queue_->push(""); // the header of a new file now, not with the first row
     return true;
 }
 
@@ -53,11 +75,12 @@ void SessionLog::close()
         queue_.reset();
 }
 
-bool SessionLog::write(const std::vector<std::string>& row)
+bool SessionLog::write(const std::vector<std::string>& row, RowMeta meta)
 {
     if (!queue_ || failed())
         return false;
-    if (queue_->push(CsvLine(row)))
+    meta.sync = meta.sync || mustReachTheDisk(row);
+    if (queue_->push(CsvLine(row), std::move(meta)))
         return true;
     failed();
     return false;
@@ -80,7 +103,7 @@ bool SessionLog::finish(OutputQueue::Clock::time_point deadline)
 bool SessionLog::failed()
 {
     if (const int error = queue_->error())
-        lose(path_ + ": " + std::strerror(error));
+        lose(path_ + ": " + Describe(error));
     else if (queue_->overflowed())
         lose(path_ + ": nobody took the last " + std::to_string(queue_->bound()) +
              " bytes; later rows would have been lost");

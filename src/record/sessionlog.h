@@ -2,6 +2,7 @@
 
 #include "record/outputqueue.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,11 +17,24 @@ namespace kora {
 // a torn last row gets its next row on a line of its own. A write that fails
 // (a full disk, a device error, a pipe whose reader went away) closes the
 // log, which says why once.
+//
+// A regular file is held against every other program for as long as it is
+// written (one log, one writer). Before each write the writer makes sure
+// that the file at the path is still its own: one renamed, removed or
+// truncated (rotated) is followed by a new file at the path, which begins
+// with the header and the continuation of the row about to be written. Rows
+// that a power cut must not take (start, stop and adjust rows, those that
+// ask for it, and at least one row every SyncFloor) are synced to the disk
+// once written.
 class SessionLog
 {
 public:
     // The columns, in order; the header row names them.
     static const std::vector<std::string>& Columns();
+    // The longest that written rows wait for the disk while none asks to.
+    static constexpr std::chrono::seconds SyncFloor{5};
+    // Why a log cannot be had from `error`, the errno of the refusal.
+    static std::string Describe(int error);
 
     SessionLog() = default;
     // The rows still queued get OutputQueue::Grace to get out.
@@ -29,7 +43,8 @@ public:
     SessionLog& operator=(const SessionLog&) = delete;
 
     // Opens `path` for appending, never truncating; writes the header when
-    // the file is empty. False, with the reason in `why`, when it cannot.
+    // the file is empty. False, with the reason in `why`, when it cannot,
+    // also when another program writes it.
     bool open(const std::string& path, std::string* why);
     // Rows already written still go out, in the background; see
     // OutputQueue::Settle.
@@ -39,8 +54,10 @@ public:
     const std::string& path() const { return path_; }
 
     // Queues one row. False when the log has failed, found at this row or
-    // before it: the log is then closed, and failure() says why.
-    bool write(const std::vector<std::string>& row);
+    // before it: the log is then closed, and failure() says why. The row's
+    // kind adds its own wish for sync to the meta's; the continuation is a
+    // row, as CsvLine gives it.
+    bool write(const std::vector<std::string>& row, RowMeta meta = {});
     const std::string& failure() const { return failure_; }
 
     // Waits until every row written so far is out, or the deadline; true
@@ -65,18 +82,14 @@ private:
     bool lost_ = false; // some row never got out
 };
 
-// Opening the log's file, one file per system.
 namespace logfile {
-struct Opened
-{
-    int fd = -1;
-    int error = 0;            // errno when fd is -1
-    bool wantsHeader = false; // empty, or no file with a size (a pipe, a device)
-    bool endsMidRow = false;  // a regular file whose last byte ends no row
-};
-// For appending, never truncating, and for writes that wait for a slow
-// reader; a FIFO that nobody reads fails rather than waiting for one.
-Opened openForAppending(const std::string& path);
+// The log's file, one implementation per system: opened for appending,
+// never truncating, and for writes that wait for a slow reader; a FIFO that
+// nobody reads fails rather than waiting for one. `header` is what a new or
+// empty file begins with. Null, with the errno in `error`, when it cannot be
+// had.
+std::unique_ptr<OutputQueue::Sink> open(const std::string& path, const std::string& header,
+                                        int* error);
 } // namespace logfile
 
 } // namespace kora

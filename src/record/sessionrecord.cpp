@@ -11,7 +11,7 @@ void SessionRecord::start(const std::string& what)
     pending_.clear();
     running_ = true;
     what_ = what;
-    write(MarkRow("start", 0, what));
+    write(MarkRow("start", 0, what), {}); // it begins the run: nothing to continue
 }
 
 void SessionRecord::poll(const RunState& s, const PollNotes& notes)
@@ -28,7 +28,9 @@ void SessionRecord::poll(const RunState& s, const PollNotes& notes)
     if (!own.empty())
         events += (events.empty() ? "" : ", ") + own;
     pending_.clear();
-    write(PollRow(s, t, polls_, events, notes.at));
+    const std::vector<int> counted = notes.countedBills();
+    const std::vector<std::string> row = PollRow(s, t, polls_, events, notes.at);
+    write(row, {!counted.empty(), continuation(row, polls_ - 1, countsBefore(counted))});
 }
 
 void SessionRecord::deviceLost(const std::string& reason)
@@ -75,9 +77,49 @@ void SessionRecord::closeLog()
     log_.close();
 }
 
+std::array<long, 7> SessionRecord::countsNow() const
+{
+    return counts ? counts() : std::array<long, 7>{};
+}
+
+// The face has added this poll's bills by now.
+std::array<long, 7> SessionRecord::countsBefore(const std::vector<int>& counted) const
+{
+    std::array<long, 7> before = countsNow();
+    for (const int bill : counted)
+        if (bill >= 1 && bill <= 7 && before[std::size_t(bill - 1)] > 0)
+            --before[std::size_t(bill - 1)];
+    return before;
+}
+
+std::string SessionRecord::runSoFar() const
+{
+    return runSoFar(countsNow());
+}
+
+std::string SessionRecord::runSoFar(const std::array<long, 7>& counts) const
+{
+    return what_ + "; counts so far " + CountsText(counts);
+}
+
+std::string SessionRecord::continuation(const std::vector<std::string>& row, long pollsBefore,
+                                        const std::array<long, 7>& countsBefore) const
+{
+    std::vector<std::string> continues =
+        MarkRow("start", pollsBefore, "log continues after rotation: " + runSoFar(countsBefore));
+    continues.front() = row.front(); // the moment of the row it stands before
+    return SessionLog::CsvLine(continues);
+}
+
 void SessionRecord::write(const std::vector<std::string>& row)
 {
-    if (log_.isOpen() && !log_.write(row) && onLogFailure)
+    if (log_.isOpen())
+        write(row, {false, continuation(row, polls_, countsNow())});
+}
+
+void SessionRecord::write(const std::vector<std::string>& row, RowMeta meta)
+{
+    if (log_.isOpen() && !log_.write(row, std::move(meta)) && onLogFailure)
         onLogFailure(log_.failure());
 }
 

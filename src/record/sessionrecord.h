@@ -1,10 +1,11 @@
 #pragma once
 
-#include "record/linkstats.h"
 #include "protocol/pollnotes.h"
+#include "record/linkstats.h"
 #include "record/pollreport.h"
 #include "record/sessionlog.h"
 
+#include <array>
 #include <functional>
 #include <string>
 
@@ -36,15 +37,31 @@ public:
     void closeLog();
     bool logging() const { return log_.isOpen(); }
 
+    // What the run is as of now, for a start row that continues it: "<start
+    // text>; counts so far bill 1=0 ... total=0".
+    std::string runSoFar() const;
+
     long polls() const { return polls_; }
     const LinkStats& stats() const { return stats_; }
     SessionLog& log() { return log_; }
 
     // Told once when a log write fails; the log is closed by then.
     std::function<void(const std::string& why)> onLogFailure;
+    // The counts per bill as the run has them now.
+    std::function<std::array<long, 7>()> counts;
 
 private:
+    std::array<long, 7> countsNow() const;
+    // The counts before this poll's `counted` bills.
+    std::array<long, 7> countsBefore(const std::vector<int>& counted) const;
+    std::string runSoFar(const std::array<long, 7>& counts) const;
+    // The start row a new file at the log's path begins with should the log
+    // be rotated before `row`: the run so far, before that row.
+    std::string continuation(const std::vector<std::string>& row, long pollsBefore,
+                             const std::array<long, 7>& countsBefore) const;
+    // A row within the run, continued as it stands now.
     void write(const std::vector<std::string>& row);
+    void write(const std::vector<std::string>& row, RowMeta meta);
 
     LinkStats stats_;
     SessionLog log_;

@@ -1,8 +1,9 @@
 // kora232-headless as a kiosk runs it under systemd: its metrics file read by
-// Prometheus's own checker and by a reader racing its rewrites, and its
-// messages under the journal.
+// Prometheus's own checker and by a reader racing its rewrites, its messages
+// under the journal, and its log rotated under it.
 #include "acceptorserver.h"
 #include "keptpaths.h"
+#include "csvreader.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -100,6 +101,52 @@ QString deviceAndInode(const QString& path)
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return {};
     return QStringLiteral("%1:%2").arg(qulonglong(st.st_dev)).arg(qulonglong(st.st_ino));
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The bills a log's rows counted, 1-7 at 0-6.
+QList<int> countedIn(const QList<QStringList>& rows)
+{
+    static const QRegularExpression verdict(QStringLiteral("bill (\\d) stacked, counted"));
+    QList<int> counts(7, 0);
+    for (const QStringList& row : rows)
+        for (auto m = verdict.globalMatch(row.value(8)); m.hasNext();)
+            ++counts[m.next().captured(1).toInt() - 1];
+    return counts;
+}
+
+// The counts of a start row that continues a run: "...; counts so far bill
+// 1=0 ... bill 7=0 total=1".
+QList<int> countsSoFar(const QString& events)
+{
+    const QString text = events.mid(events.lastIndexOf(QLatin1String("; counts so far ")));
+    QList<int> counts(7, -1);
+    for (int n = 1; n <= 7; ++n) {
+        const QString part = QStringLiteral("bill %1=").arg(n);
+        const qsizetype at = text.indexOf(part);
+        if (at >= 0)
+            counts[n - 1] = text.mid(at + part.size()).section(' ', 0, 0).toInt();
+    }
+    return counts;
+}
+
+// Debian's logrotate with the shipped example, its folder made `folder`.
+QString logrotateFor(const QString& folder)
+{
+    const QString logrotate = QStandardPaths::findExecutable(
+        QStringLiteral("logrotate"), {"/usr/sbin", "/sbin", "/usr/bin", "/bin"});
+    QString conf = QString::fromUtf8(readAll(QStringLiteral(KORA_LOGROTATE)));
+    conf.replace(QLatin1String("/var/log/kora232/"), folder + '/');
+    QFile file(QDir(folder).filePath(QStringLiteral("kora232.conf")));
+    if (logrotate.isEmpty() || !conf.contains(folder) || !file.open(QIODevice::WriteOnly))
+        return {};
+    file.write(conf.toUtf8());
+    return logrotate + " -f -s state kora232.conf";
 }
 
 } // namespace
@@ -354,6 +401,66 @@ private slots:
                  1);
         QVERIFY2(keptpaths::StateOf(metrics).contains("type 10000 "),
                  qPrintable(keptpaths::StateOf(metrics))); // still the FIFO
+    }
+
+    // Rotated while it polls: the log goes on in a new file at its path,
+    // which begins with the header and a start row that continues the run;
+    // its counts so far are the bills the rows before it counted, and with
+    // the rows after it they make the acceptor's tally.
+    void aRotatedLogGoesOnInANewFileThatContinuesTheRun_data()
+    {
+        QTest::addColumn<QString>("rotation"); // a shell command in the log's folder
+        QTest::addColumn<QString>("rotated");  // the old rows' file, if they are kept
+        QTest::newRow("logrotate with the shipped example") << "logrotate"
+                                                            << "kiosk.csv.1";
+        QTest::newRow("renamed by hand") << "mv kiosk.csv kiosk.csv.old"
+                                         << "kiosk.csv.old";
+        QTest::newRow("truncated") << ": > kiosk.csv"
+                                   << "";
+    }
+    void aRotatedLogGoesOnInANewFileThatContinuesTheRun()
+    {
+        QFETCH(QString, rotation);
+        QFETCH(QString, rotated);
+        Rig rig;
+        if (rotation == "logrotate")
+            rotation = logrotateFor(rig.dir.path());
+        QVERIFY2(!rotation.isEmpty(), "logrotate is missing (scripts/setup.sh installs it)");
+        const QString log = rig.path("kiosk.csv");
+        Poller run(rig.port() + QStringList{"--duration", "30", "--log", log});
+        QTRY_VERIFY_WITH_TIMEOUT(run.process.state() == QProcess::Running, 5000);
+        QTest::qWait(1000); // the first frame of a process counts nothing
+        rig.sim->command("insert 3");
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(log).contains(", counted,"), 8000);
+        QProcess rotate;
+        rotate.setWorkingDirectory(rig.dir.path());
+        rotate.start(QStringLiteral("bash"), {"-c", rotation});
+        QVERIFY(rotate.waitForFinished(10000));
+        QVERIFY2(rotate.exitCode() == 0, rotate.readAllStandardError().constData());
+        rig.sim->command("insert 5");
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(log).contains(", counted,"), 8000);
+        ::kill(pid_t(run.process.processId()), SIGTERM);
+        QCOMPARE(run.finish(), 0);
+
+        const QList<QStringList> rows = parseCsv(QString::fromUtf8(readAll(log)));
+        QCOMPARE(rows.value(0).value(0), QStringLiteral("time"));
+        QCOMPARE(rows.value(1).value(1), QStringLiteral("start"));
+        const QString events = rows.value(1).value(8);
+        QVERIFY2(events.startsWith("log continues after rotation: port 1 ("), qPrintable(events));
+        const QList<int> before = countsSoFar(events);
+        QCOMPARE(before, QList<int>({0, 0, 1, 0, 0, 0, 0}));
+        QCOMPARE(rows.last().value(1), QStringLiteral("stop"));
+        const QList<int> after = countedIn(rows);
+        for (int n = 1; n <= 7; ++n)
+            QCOMPARE(before[n - 1] + after[n - 1], rig.sim->tally().of(n));
+        if (rotated.isEmpty())
+            return;
+        const QByteArray old = readAll(rig.path(qPrintable(rotated)));
+        QVERIFY(old.endsWith("\r\n"));
+        const QList<QStringList> oldRows = parseCsv(QString::fromUtf8(old));
+        QCOMPARE(oldRows.last().size(), 9);
+        QCOMPARE(oldRows.last().value(1), QStringLiteral("poll"));
+        QCOMPARE(countedIn(oldRows), before);
     }
 
     void standardErrorCarriesPrioritiesUnderTheJournal_data()

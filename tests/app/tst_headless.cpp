@@ -8,12 +8,14 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -396,6 +398,109 @@ private slots:
         QCOMPARE(rows.size(), polls + 3);
         for (int i = 1; i <= polls; ++i)
             QCOMPARE(rows[i + 1].value(2).toInt(), i);
+    }
+
+    // One log, one writer: a second program on the log in use ends with
+    // status 2 before it opens a port, and the first writes on unharmed;
+    // once it has ended, the log is free.
+    void aLogInUseByAnotherProgramIsRefused_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("programArguments");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("kora232-headless --log")
+            << KORA232_HEADLESS << QStringList{"--duration", "5"} << "kora232-headless: ";
+        QTest::newRow("kora232 --log")
+            << "env" << QStringList{"QT_QPA_PLATFORM=offscreen", KORA232} << "kora232: ";
+    }
+    void aLogInUseByAnotherProgramIsRefused()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, programArguments);
+        QFETCH(QString, said);
+        Rig rig;
+        const QString log = rig.dir.filePath(QStringLiteral("same.csv"));
+        Headless first(rig.port() + QStringList{"--duration", "30", "--log", log});
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sim->messagesServed() >= 3, 8000);
+        // A port that is no serial port would end it with status 3.
+        Headless second({"--port", "1=/dev/null", "--log", log}, program, programArguments);
+        QCOMPARE(second.finish(), 2);
+        const QString refusal = said + "cannot log to " + log +
+                                ": in use by another program (only one program may write a log)";
+        QVERIFY2(second.err.split('\n').contains(refusal), qPrintable(second.err));
+        ::kill(pid_t(first.process.processId()), SIGTERM);
+        QCOMPARE(first.finish(), 0);
+        const QList<QStringList> rows = readCsvFile(log);
+        const int polls = first.lines.last().value("link").toObject().value("polls").toInt();
+        QCOMPARE(rows.size(), polls + 3);
+        QCOMPARE(rows.value(1).value(1), QStringLiteral("start"));
+        for (int i = 1; i <= polls; ++i)
+            QCOMPARE(rows[i + 1].value(2).toInt(), i);
+        QCOMPARE(rows.last().value(1), QStringLiteral("stop"));
+
+        Headless after(rig.port() + QStringList{"--duration", "0.5", "--log", log});
+        QCOMPARE(after.finish(), 0);
+        QCOMPARE(readCsvFile(log).mid(0, rows.size()), rows);
+        QCOMPARE(readCsvFile(log).last().value(1), QStringLiteral("stop"));
+    }
+
+    // What a power cut must not take reaches the disk as it is written: the
+    // start row, each counted bill's row and the stop row are each followed
+    // by a sync of the log, other polls' rows only every few seconds.
+    void theRowsThatMatterAreSyncedAndNotEveryPoll()
+    {
+        const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+        QVERIFY2(!strace.isEmpty(), "strace is missing (scripts/setup.sh test installs it)");
+        Rig rig;
+        const QString log = rig.dir.filePath(QStringLiteral("session.csv"));
+        const QString trace = rig.dir.filePath(QStringLiteral("trace"));
+        QElapsedTimer running;
+        running.start();
+        Headless run(rig.port() +
+                         QStringList{"--until-bills", "2", "--duration", "30", "--log", log},
+                     strace,
+                     {"-ff", "-o", trace, "-e", "trace=write,fdatasync", "-e", "signal=none", "-s",
+                      "100000", KORA232_HEADLESS});
+        QTRY_VERIFY_WITH_TIMEOUT(run.count("start") == 1, 8000);
+        QTest::qWait(600);
+        for (const int bill : {3, 5}) {
+            const qsizetype stacked = run.count("stacked");
+            rig.sim->command("insert " + std::to_string(bill));
+            QTRY_VERIFY_WITH_TIMEOUT(run.count("stacked") == stacked + 1, 8000);
+        }
+        QCOMPARE(run.finish(), 0);
+        const qint64 seconds = running.elapsed() / 1000;
+        const int polls = run.lines.last().value("link").toObject().value("polls").toInt();
+
+        // The log's writer is the thread that writes CSV lines.
+        QStringList calls;
+        for (const QFileInfo& f : QDir(rig.dir.path()).entryInfoList({"trace.*"})) {
+            QFile file(f.filePath());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QString text = QString::fromUtf8(file.readAll());
+            if (text.contains(QLatin1String(",stop,")))
+                calls = text.split('\n', Qt::SkipEmptyParts);
+        }
+        QVERIFY(!calls.isEmpty());
+        static const QRegularExpression mattering(",(start|stop),|, counted,");
+        static const QRegularExpression pollRow(",poll,\\d");
+        int synced = 0;  // rows that matter, each in a write followed by a sync
+        int floor = 0;   // syncs after writes of other rows alone
+        int written = 0; // poll rows
+        for (int i = 0; i < calls.size(); ++i) {
+            if (!calls[i].startsWith(QLatin1String("write(")))
+                continue;
+            const bool sync = calls.value(i + 1).startsWith(QLatin1String("fdatasync("));
+            const int matters = int(calls[i].count(mattering));
+            QVERIFY2(sync || !matters, qPrintable(calls[i]));
+            synced += sync ? matters : 0;
+            floor += sync && !matters;
+            written += int(calls[i].count(pollRow));
+        }
+        QCOMPARE(synced, 4); // start, two bills, stop
+        QVERIFY2(floor <= seconds / 5 + 1, qPrintable(QString::number(floor)));
+        QCOMPARE(written, polls);
+        QVERIFY2(polls >= 10, qPrintable(QString::number(polls)));
     }
 
     void standardOutputClosingEndsTheRunWithStatusZero_data()

@@ -18,6 +18,9 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QToolTip>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace kora;
 using namespace std::chrono_literals;
@@ -136,6 +139,23 @@ private slots:
         const auto served = app.sim->messagesServed();
         QTRY_VERIFY_WITH_TIMEOUT(app.sim->messagesServed() >= served + 3, 2000);
         QCOMPARE(app.state().NRFlag, 0);
+    }
+
+    // Held as another program holds it: flock on a descriptor of its own.
+    void aLogInUseByAnotherProgramIsRefusedWithANotice()
+    {
+        App app;
+        const QString path = app.dir.filePath("held.csv");
+        const int held = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT, 0644);
+        QCOMPARE(::flock(held, LOCK_EX | LOCK_NB), 0);
+        menuOf(app).startLogging(path);
+        ::close(held);
+        const QList<QMessageBox*> boxes = app.window->findChildren<QMessageBox*>("logError");
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0]->text(), "Cannot log to " + path +
+                                       ": in use by another program (only one program may "
+                                       "write a log)");
+        QVERIFY(!app.control->record().logging());
     }
 
     void eachKindOfHistoryRowExplainsItself_data()

@@ -143,6 +143,65 @@ private slots:
         QVERIFY(!log.isOpen());
     }
 
+    // One log, one writer: the file is free again once its writer has let
+    // it go, also at once within the same program.
+    void aSecondWriterIsRefusedUntilTheFirstLetsGo()
+    {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("log.csv").toStdString();
+        SessionLog first;
+        SessionLog second;
+        std::string why;
+        QVERIFY(first.open(path, nullptr));
+        QVERIFY(!second.open(path, &why));
+        QCOMPARE(why, path + ": in use by another program (only one program may write a log)");
+        QVERIFY(first.write(row({"first"})));
+        first.close();
+        QVERIFY2(second.open(path, &why), why.c_str());
+        QVERIFY(second.write(row({"second"})));
+        QVERIFY(second.finish(soon()));
+        QCOMPARE(readCsvFile(QString::fromStdString(path)),
+                 (QList<QStringList>{Header, {"first"}, {"second"}}));
+    }
+
+    // The row after the rotation carries the start row of the new file.
+    void aRotatedLogGoesOnInANewFileThatBeginsWithTheContinuation_data()
+    {
+        QTest::addColumn<QString>("rotation");
+        QTest::addColumn<QList<QStringList>>("rotated"); // what the old file keeps
+        const QList<QStringList> whole{Header, {"t1", "poll", "1"}};
+        QTest::newRow("renamed") << "rename" << whole;
+        QTest::newRow("removed") << "unlink" << QList<QStringList>{};
+        QTest::newRow("truncated") << "truncate" << QList<QStringList>{};
+    }
+    void aRotatedLogGoesOnInANewFileThatBeginsWithTheContinuation()
+    {
+        QFETCH(QString, rotation);
+        QFETCH(QList<QStringList>, rotated);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("log.csv");
+        const QByteArray file = QFile::encodeName(path);
+        const QString old = path + ".1";
+        SessionLog log;
+        QVERIFY(log.open(path.toStdString(), nullptr));
+        QVERIFY(log.write(row({"t1", "poll", "1"}), {false, "t1,start,0,c1\r\n"}));
+        QVERIFY(log.drain(soon()));
+        if (rotation == "rename")
+            QCOMPARE(::rename(file.constData(), QFile::encodeName(old).constData()), 0);
+        else if (rotation == "unlink")
+            QCOMPARE(::unlink(file.constData()), 0);
+        else
+            QCOMPARE(::truncate(file.constData(), 0), 0);
+        QVERIFY(log.write(row({"t2", "poll", "2"}), {false, "t2,start,1,c2\r\n"}));
+        QVERIFY(log.write(row({"t3", "poll", "3"}), {false, "t3,start,2,c3\r\n"}));
+        QVERIFY(log.finish(soon()));
+        QCOMPARE(readCsvFile(old), rotated);
+        QCOMPARE(
+            readCsvFile(path),
+            (QList<QStringList>{
+                Header, {"t2", "start", "1", "c2"}, {"t2", "poll", "2"}, {"t3", "poll", "3"}}));
+    }
+
     void aFailedWriteClosesTheLogAndSaysWhyOnce_data()
     {
         QTest::addColumn<bool>("full"); // else a pipe whose reader went away
