@@ -278,6 +278,7 @@ void SessionEngine::PollTick()
     if (s_.StartStop == 1 && (port_->isOpen() || EnsureOpen())) {
         PollNotes notes;
         const Byte ignoredBefore = s_.IgnoreBit;
+        s_.HoldBit = logBehind() ? 1 : 0;
         PollAcceptor(s_, *port_, escrow_ ? 1 : 0, &notes.timing);
         notes.bitEchoMissing = s_.IgnoreBit == 1 && ignoredBefore != 1;
         notes.frames = CountFramesRead(s_, escrow_ ? 1 : 0);
@@ -301,6 +302,17 @@ void SessionEngine::countBills(std::vector<FrameNote>& frames)
         }
     if (any)
         NoteCounts(frames, counts_);
+}
+
+// The log may fall behind the wire only by the poll under way: while rows
+// queued before this poll are still unwritten (a stalled disk, a FIFO nobody
+// reads), the poll is held (see PollAcceptor), so that what the acceptor does
+// next is never further ahead of the record than one exchange. A poll needs
+// a host message before it to hold on to; a log that has failed holds
+// nothing, having said so.
+bool SessionEngine::logBehind()
+{
+    return record_.polls() > 0 && !record_.log().caughtUp();
 }
 
 void SessionEngine::recordPoll(PollNotes& notes)

@@ -106,6 +106,7 @@ private:
     void endRun(const std::string& why);
     std::string countsText() const;
     void countBills(std::vector<FrameNote>& frames);
+    bool logBehind();
     std::string settingText(Setting which) const;
     void recordSetting(Setting which);
     void recordSettledPeriod();

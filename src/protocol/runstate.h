@@ -77,6 +77,11 @@ struct RunState
     // IgnoreBit makes the first good frame of each wait its answer.
     int OtherBitPolls = 0;
     Byte IgnoreBit = 0;
+    // Set by the session engine before a poll while the session log is behind
+    // the wire: the poll sends the last host message's bit again, so that the
+    // acceptor repeats its last reply and nothing moves on until the log has
+    // caught up.
+    Byte HoldBit = 0;
 
     // Returns the decoded status to its cleared state. The link fields, the
     // enables and both buffers stay as they are.
