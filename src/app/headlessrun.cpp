@@ -58,7 +58,6 @@ HeadlessRun::HeadlessRun(std::unique_ptr<SerialPort> port, HeadlessPlan plan, in
             engine_.ToggleBill(n);
     engine_.SetEscrowMode(plan_.escrow);
     engine_.SetEscrowAction(plan_.stackEscrowed);
-    engine_.counts = [this] { return counts_; };
     engine_.pollTimer()->setInterval(plan_.pollRateMs);
 
     durationTimer_.setSingleShot(true);
@@ -168,22 +167,20 @@ void HeadlessRun::showPoll(const PollNotes& notes)
         Say(line.priority, line.text);
     for (const FrameNote& note : notes.frames) {
         if (note.count.counted())
-            countBill(note.count.bill);
+            reportCounted(note);
         else
             reportFrame(note);
     }
 }
 
-// Each counted bill is told with its count and the total right after it.
-void HeadlessRun::countBill(int bill)
+// Each counted bill is told with the engine's count and total right after it.
+void HeadlessRun::reportCounted(const FrameNote& note)
 {
-    ++counts_[static_cast<std::size_t>(bill - 1)];
-    ++total_;
     emitEvent(event("stacked")
-                  .number("bill", bill)
-                  .number("count", counts_[static_cast<std::size_t>(bill - 1)])
-                  .number("total", total_));
-    if (plan_.untilBills && total_ >= *plan_.untilBills)
+                  .number("bill", note.count.bill)
+                  .number("count", note.billCount)
+                  .number("total", note.total));
+    if (plan_.untilBills && note.total >= *plan_.untilBills)
         stopPolling();
 }
 
@@ -278,14 +275,18 @@ int HeadlessRun::end()
     engine_.Finish();
 
     JsonObject counts;
-    for (int n = 1; n <= 7; ++n)
-        counts.number(std::to_string(n), counts_[static_cast<std::size_t>(n - 1)]);
+    long total = 0;
+    for (int n = 1; n <= 7; ++n) {
+        const long count = engine_.counts()[static_cast<std::size_t>(n - 1)];
+        counts.number(std::to_string(n), count);
+        total += count;
+    }
     JsonObject link;
     for (const auto& [name, value] : engine_.record().stats().fields(LinkStats::Clock::now()))
         link.raw(name, value.empty() ? "null" : value);
     out_.write(event("stop")
                    .raw("counts", counts.str())
-                   .number("total", total_)
+                   .number("total", total)
                    .raw("link", link.str())
                    .raw("bills", billsJson(engine_.figures())));
     if (metrics_)

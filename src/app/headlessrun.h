@@ -8,7 +8,6 @@
 
 #include <QObject>
 #include <QTimer>
-#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,7 +43,7 @@ private:
     void connectEngine();
     bool openMetrics(const QString& device);
     void showPoll(const PollNotes& notes);
-    void countBill(int bill);
+    void reportCounted(const FrameNote& note);
     void reportFrame(const FrameNote& note);
     void reportBill(const BillCycle& cycle);
     void reportOutcome();
@@ -59,8 +58,6 @@ private:
     RunState& s_;
     JsonLines out_;
     QTimer durationTimer_;
-    std::array<long, 7> counts_{};
-    long total_ = 0;
     int outcome_ = -1; // NRFlag of the polls since the last link line; -1 before the first
     long outcomePolls_ = 0;
     std::vector<const char*> flags_;   // set flags as last reported

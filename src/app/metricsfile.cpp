@@ -229,7 +229,7 @@ MetricsSample MetricsFile::sample(bool up) const
     m.up = up;
     m.linkUp = up && linkUp_;
     m.good = stats.good(), m.noReply = stats.noReply(), m.checksum = stats.checksum();
-    m.counted = engine_.counts ? engine_.counts() : std::array<long, 7>{};
+    m.counted = engine_.counts();
     m.bills = engine_.figures().total();
     m.events = engine_.figures().events();
     m.replies = replies_;

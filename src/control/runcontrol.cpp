@@ -41,6 +41,9 @@ void RunControl::connectControls()
     for (int k = 0; k <= 6; ++k)
         connect(w.chkBill(k), &QCheckBox::clicked, this, [this, k] { BillEnableClick(k); });
     connect(w.hsPoll(), &QScrollBar::valueChanged, this, &RunControl::PollRateChange);
+    for (int n = 1; n <= 7; ++n)
+        connect(w.txBillCount(n), &QLineEdit::editingFinished, this,
+                [this, n] { CounterEdited(n); });
     // Which device a number reaches changes as adapters come and go: each
     // button says it again as its tooltip is about to show, and at START.
     showPortDevices();
@@ -55,7 +58,6 @@ void RunControl::connectEngine()
 {
     SessionEngine& e = w.engine();
     e.SetEscrowMode(w.EscrowModeChecked());
-    e.counts = [this] { return countsOnScreen(); };
     connect(&e, &SessionEngine::ticked, this, [this] {
         const RunState& s = w.state();
         w.ShowFrames(s.SetControls == 1, s.SetDisplay == 1);
@@ -81,7 +83,7 @@ void RunControl::showPoll(const PollNotes& notes)
     const RunState& s = w.state();
     if (s.SetDisplay != 1)
         return;
-    UpdateMonitor(s, w, notes.countedBills());
+    UpdateMonitor(s, w, notes.countedBills(), w.engine().counts());
     NoteNewestRows(s, notes.timing, w);
     if (notes.bitEchoMissing)
         ShowNotice(w, QStringLiteral("bitEcho"),
@@ -109,13 +111,20 @@ bool RunControl::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
-std::array<long, 7> RunControl::countsOnScreen() const
+// A count typed while polling and confirmed is the operator's adjustment:
+// the engine takes it, on record, and the box shows what the engine holds.
+// Typed while stopped it changes nothing; the next START blanks the boxes.
+void RunControl::CounterEdited(int bill)
 {
-    std::array<long, 7> counts{};
-    for (int n = 1; n <= 7; ++n)
-        counts[static_cast<std::size_t>(n - 1)] =
-            static_cast<long>(ReadCount(w.txBillCount(n)->text()));
-    return counts;
+    if (w.state().StartStop != 1)
+        return;
+    QLineEdit* counter = w.txBillCount(bill);
+    SessionEngine& e = w.engine();
+    e.AdjustCount(bill, TypedCount(counter->text()));
+    const long count = e.counts()[static_cast<std::size_t>(bill - 1)];
+    // A blank box that reads as a count of 0 stays blank, as at START.
+    if (!counter->text().isEmpty() || count != 0)
+        ShowCount(w, bill, count);
 }
 
 void RunControl::StartStopClick()

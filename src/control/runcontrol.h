@@ -5,7 +5,6 @@
 
 #include <QObject>
 #include <QString>
-#include <array>
 
 namespace kora {
 
@@ -27,6 +26,7 @@ public:
     void PortChoice(int n);
     void BillEnableClick(int index);
     void PollRateChange();
+    void CounterEdited(int bill); // 1-7
 
     // The run's statistics and log, for the monitor's context menu.
     SessionRecord& record();
@@ -38,7 +38,6 @@ private:
     void showPortDevices();
     void showPortDevice(int n);
     bool eventFilter(QObject* watched, QEvent* event) override;
-    std::array<long, 7> countsOnScreen() const;
 
     Kora232& w;
 };

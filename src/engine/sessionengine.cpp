@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QTimer>
-#include <algorithm>
 
 namespace kora {
 
@@ -35,12 +34,16 @@ bool heldByAnother(const SerialError& e)
 
 SessionEngine::SessionEngine(std::unique_ptr<SerialPort> port, QObject* parent)
     : QObject(parent), port_(std::move(port)), keeper_(*port_),
-      pollTimer_(makeTimer("Timer1", this)), delayTimer_(makeTimer("Timer2", this))
+      pollTimer_(makeTimer("Timer1", this)), delayTimer_(makeTimer("Timer2", this)),
+      periodSettle_(new QTimer(this))
 {
     delayTimer_->setInterval(DelayTickPeriod);
+    periodSettle_->setSingleShot(true);
+    periodSettle_->setInterval(PeriodSettles);
     connect(pollTimer_, &QTimer::timeout, this, &SessionEngine::PollTick);
     connect(delayTimer_, &QTimer::timeout, this, &SessionEngine::DelayTick);
-    record_.counts = [this] { return countsNow(); };
+    connect(periodSettle_, &QTimer::timeout, this, [this] { recordSetting(Setting::PollPeriod); });
+    record_.countsSoFar = [this] { return counts_; };
     keeper_.onLost = [this](const QString& reason) {
         record_.deviceLost(reason.toStdString());
         heldSaid_.clear();
@@ -68,6 +71,10 @@ void SessionEngine::Start()
     keeper_.beginRun();
     cycles_ = {};
     figures_ = {};
+    counts_ = {};
+    periodSettle_->stop();
+    for (int i = 0; i < static_cast<int>(Setting::Count); ++i)
+        onRecord_[static_cast<std::size_t>(i)] = settingText(static_cast<Setting>(i));
     record_.start(startText());
     s_.StartStop = 1;
     s_.ClearStatus();
@@ -87,14 +94,19 @@ void SessionEngine::Finish()
     port_->close();
 }
 
-std::array<long, 7> SessionEngine::countsNow() const
-{
-    return counts ? counts() : std::array<long, 7>{};
-}
-
 std::string SessionEngine::countsText() const
 {
-    return CountsText(countsNow());
+    return CountsText(counts_);
+}
+
+void SessionEngine::AdjustCount(int bill, long count)
+{
+    long& now = counts_.at(static_cast<std::size_t>(bill - 1));
+    if (s_.StartStop != 1 || count == now)
+        return;
+    const long was = now;
+    now = count;
+    record_.adjust(bill, count, was);
 }
 
 // STOP's actions, also when a port refused to open: the run ends in the
@@ -103,6 +115,7 @@ std::string SessionEngine::countsText() const
 void SessionEngine::endRun(const std::string& why)
 {
     keeper_.endRun();
+    recordSettledPeriod();
     const BillClock::time_point at = RowNow();
     std::string stopped = why;
     if (const std::optional<BillCycle> open = cycles_.stop(at)) {
@@ -126,25 +139,68 @@ void SessionEngine::ToggleBill(int n)
         enable = 1;
     else if (enable == 1)
         enable = 0;
+    recordSetting(Setting::Bills);
 }
 
 void SessionEngine::SetPollRate(int ms)
 {
     s_.PollRate = static_cast<std::int16_t>(ms);
+    if (s_.StartStop == 1)
+        periodSettle_->start();
 }
 
 void SessionEngine::SetEscrowMode(bool on)
 {
     escrow_ = on;
+    recordSetting(Setting::EscrowMode);
 }
 
 void SessionEngine::SetEscrowAction(bool stack)
 {
-    if (s_.Allow == (stack ? 1 : 0))
-        return;
     s_.Allow = stack ? 1 : 0;
-    if (s_.StartStop == 1)
-        record_.change(stack ? "escrowed bills now stacked" : "escrowed bills now returned");
+    recordSetting(Setting::EscrowAction);
+}
+
+// A setting's row, in the words readers know it by.
+std::string SessionEngine::settingText(Setting which) const
+{
+    switch (which) {
+    case Setting::EscrowAction:
+        return s_.Allow == 1 ? "escrowed bills now stacked" : "escrowed bills now returned";
+    case Setting::EscrowMode:
+        return escrow_ ? "escrow mode now on" : "escrow mode now off";
+    case Setting::Bills: {
+        std::string bills;
+        for (int n = 1; n <= 7; ++n)
+            if (s_.BillEnable(n) == 1)
+                bills += ' ' + std::to_string(n);
+        return "bills enabled now" + (bills.empty() ? std::string(" none") : bills);
+    }
+    default:
+        return "poll period now " + std::to_string(s_.PollRate) + " ms";
+    }
+}
+
+// While polling, a setting that differs from what the record last said of
+// it gets its row, and the record's start text follows it, so that a row
+// which restates the run later says it as it is.
+void SessionEngine::recordSetting(Setting which)
+{
+    const std::string now = settingText(which);
+    std::string& said = onRecord_[static_cast<std::size_t>(which)];
+    if (s_.StartStop != 1 || now == said)
+        return;
+    said = now;
+    record_.change(now, startText());
+}
+
+// A period still settling when the run ends is its last change.
+void SessionEngine::recordSettledPeriod()
+{
+    if (!periodSettle_->isActive())
+        return;
+    periodSettle_->stop();
+    recordSetting(Setting::PollPeriod);
 }
 
 // What a run polls, with what and how, for its start row: "port 1
@@ -222,9 +278,11 @@ void SessionEngine::PollTick()
     if (s_.StartStop == 1 && (port_->isOpen() || EnsureOpen())) {
         PollNotes notes;
         const Byte ignoredBefore = s_.IgnoreBit;
+        s_.HoldBit = logBehind() ? 1 : 0;
         PollAcceptor(s_, *port_, escrow_ ? 1 : 0, &notes.timing);
         notes.bitEchoMissing = s_.IgnoreBit == 1 && ignoredBefore != 1;
         notes.frames = CountFramesRead(s_, escrow_ ? 1 : 0);
+        countBills(notes.frames);
         notes.at = RowNow();
         followBills(notes);
         emit polled(notes);
@@ -234,12 +292,31 @@ void SessionEngine::PollTick()
         port_->close();
 }
 
-// The face has added this poll's bills by now; their counts come from it.
+void SessionEngine::countBills(std::vector<FrameNote>& frames)
+{
+    bool any = false;
+    for (const FrameNote& note : frames)
+        if (note.count.counted()) {
+            ++counts_[static_cast<std::size_t>(note.count.bill - 1)];
+            any = true;
+        }
+    if (any)
+        NoteCounts(frames, counts_);
+}
+
+// The log may fall behind the wire only by the poll under way: while rows
+// queued before this poll are still unwritten (a stalled disk, a FIFO nobody
+// reads), the poll is held (see PollAcceptor), so that what the acceptor does
+// next is never further ahead of the record than one exchange. A poll needs
+// a host message before it to hold on to; a log that has failed holds
+// nothing, having said so.
+bool SessionEngine::logBehind()
+{
+    return record_.polls() > 0 && !record_.log().caughtUp();
+}
+
 void SessionEngine::recordPoll(PollNotes& notes)
 {
-    const auto countsABill = [](const FrameNote& n) { return n.count.counted(); };
-    if (std::any_of(notes.frames.begin(), notes.frames.end(), countsABill))
-        NoteCounts(notes.frames, countsNow());
     record_.poll(s_, notes);
     emit recorded(notes);
 }

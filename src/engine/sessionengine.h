@@ -9,7 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <array>
-#include <functional>
+#include <chrono>
 #include <memory>
 
 class QTimer;
@@ -47,6 +47,9 @@ public:
     // The program is ending: a run under way ends in the record as STOP
     // would, with nothing for the face to show, and the port closes.
     void Finish();
+    // A bill enable, the poll period, escrow mode or the escrow action
+    // changed while polling is a row of its own in the record: at once, or
+    // for the poll period once it has settled.
     void ChoosePort(int n);   // 1-8, used at the next open
     void ToggleBill(int n);   // 1-7
     void SetPollRate(int ms); // from the next tick on
@@ -54,6 +57,17 @@ public:
     bool escrowMode() const { return escrow_; }
     // What an escrowed bill is ordered: stacked (Allow 1) or returned.
     void SetEscrowAction(bool stack);
+    // How long the poll period must stay unchanged before its change is
+    // recorded: a scroll bar moved in steps makes one row, not one a step.
+    static constexpr std::chrono::milliseconds PeriodSettles{1000};
+
+    // The bills counted since START, per bill 1-7, with the operator's
+    // adjustments: the one source of every count the record and the faces
+    // give.
+    const std::array<long, 7>& counts() const { return counts_; }
+    // The operator sets bill n's count while polling; a count that differs
+    // is taken, with a row saying so. Changes nothing while stopped.
+    void AdjustCount(int bill, long count);
 
     // Acceptance figures since START.
     const BillFigures& figures() const { return figures_; }
@@ -66,16 +80,13 @@ public:
     void PollTick();
     void DelayTick();
 
-    // The face's counts per bill, for the record: the window keeps them in
-    // its counter boxes, the headless poller in memory.
-    std::function<std::array<long, 7>()> counts;
-
 signals:
     // START has begun a run; its first poll comes at the next tick.
     void started();
     // Each tick of the poll timer, before it polls.
     void ticked();
-    // A poll just ended; the face shows it and adds its counted bills.
+    // A poll just ended; the face shows it, each counted bill with its
+    // count.
     void polled(const kora::PollNotes& notes);
     // The same poll once recorded, each counted bill with its count.
     void recorded(const kora::PollNotes& notes);
@@ -90,9 +101,16 @@ signals:
     void billEnded(const kora::BillCycle& cycle);
 
 private:
+    // What the operator may change mid-run, each with a row of its own.
+    enum class Setting { EscrowAction, EscrowMode, Bills, PollPeriod, Count };
+
     void endRun(const std::string& why);
-    std::array<long, 7> countsNow() const;
     std::string countsText() const;
+    void countBills(std::vector<FrameNote>& frames);
+    bool logBehind();
+    std::string settingText(Setting which) const;
+    void recordSetting(Setting which);
+    void recordSettledPeriod();
     void keepTrying();
     void recordPoll(PollNotes& notes);
     void followBills(PollNotes& notes);
@@ -105,7 +123,11 @@ private:
     SessionRecord record_;
     QTimer* pollTimer_ = nullptr;
     QTimer* delayTimer_ = nullptr;
+    QTimer* periodSettle_ = nullptr;
     bool escrow_ = true;
+    std::array<long, 7> counts_{};
+    // Each setting as the record last stated it, in the words of its row.
+    std::array<std::string, static_cast<std::size_t>(Setting::Count)> onRecord_{};
     BillCycles cycles_;
     BillFigures figures_;
     QString heldSaid_; // the refusal last said while the device is lost

@@ -13,7 +13,7 @@ bool stacked(const ReplyFrame& f)
     return (f(4) & StackedBit) != 0;
 }
 
-CountReason judge(const RunState& s, const ReplyFrame& f, int escrowRequest)
+CountReason judge(const RunState& s, const ReplyFrame& f)
 {
     if (!stacked(f))
         return CountReason::NotStacked;
@@ -27,7 +27,7 @@ CountReason judge(const RunState& s, const ReplyFrame& f, int escrowRequest)
     const ReplyFrame& before = s.LastFrame;
     if (before == f)
         return CountReason::Repeat;
-    if (stacked(before) && FrameCredit(before) == FrameCredit(f) && escrowRequest == 1)
+    if (stacked(before) && FrameCredit(before) == FrameCredit(f) && s.LastReportEscrow == 1)
         return CountReason::SameReport;
     return CountReason::Counted;
 }
@@ -36,8 +36,13 @@ CountReason judge(const RunState& s, const ReplyFrame& f, int escrowRequest)
 
 FrameCount CountFrame(RunState& s, const ReplyFrame& f, int escrowRequest)
 {
-    const FrameCount verdict{judge(s, f, escrowRequest), stacked(f) ? FrameCredit(f) : 0,
+    const FrameCount verdict{judge(s, f), stacked(f) ? FrameCredit(f) : 0,
                              s.HaveLastFrame == 1 && s.LastFrame == f};
+    // A stacked report read for the first time begins under the mode asked
+    // for now; its copies keep that mode whatever the box says later.
+    if (stacked(f) && verdict.reason != CountReason::Repeat &&
+        verdict.reason != CountReason::SameReport)
+        s.LastReportEscrow = escrowRequest == 1 ? 1 : 0;
     s.LastFrame = f;
     s.HaveLastFrame = 1;
     if (verdict.counted())

@@ -31,7 +31,10 @@ struct FrameCount
 // again, and not the same bill's stacked report staying up. With escrow mode
 // requested a second bill cannot be stacked unseen, so stacked after stacked
 // of one bill is the same report; without it the acceptor stacks on its own,
-// and a fresh report is a new bill. Counting sets Delay back to 0.
+// and a fresh report is a new bill. The mode that decides is the one asked
+// for when the report was first read (LastReportEscrow), so that changing
+// the box while a report stays up neither counts it again nor hides a new
+// bill. Counting sets Delay back to 0.
 FrameCount CountFrame(RunState& s, const ReplyFrame& f, int escrowRequest);
 
 // "repeat", "same-report", "before-run", "no-credit", "stacked-and-returned";

@@ -127,6 +127,12 @@ void ToggleAck(RunState& s)
 
 void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest, PollTiming* timing)
 {
+    // A held poll sends the bit of the last host message again. The acceptor
+    // takes it for a message whose reply was lost: it repeats that reply and
+    // acts on nothing, so no bill moves on while the session log is behind,
+    // and the link stays watched all the same.
+    if (s.HoldBit == 1)
+        s.Toggle = s.HostMsg(3) & 1;
     s.FramesRead.clear();
     readEarlyFrames(s, link);
     BuildHostMessage(s, escrowRequest);

@@ -35,7 +35,8 @@ void ToggleAck(RunState& s);
 // frame read in order of arrival, advance the acknowledgement bit. The frames
 // read are left in FramesRead. NRFlag tells how this poll was answered: 0 by
 // a good frame, 1 not at all, 2 by eleven or more bytes that held no good
-// frame. Link trouble shows only there; no failure escapes.
+// frame. Link trouble shows only there; no failure escapes. With HoldBit
+// set, the message repeats the last one's acknowledgement bit.
 void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest, PollTiming* timing = nullptr);
 
 } // namespace kora

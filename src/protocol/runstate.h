@@ -68,11 +68,20 @@ struct RunState
     // its first frame; START, STOP and a reconnect keep it.
     ReplyFrame LastFrame;
     Byte HaveLastFrame = 0;
+    // Escrow mode as it was when the stacked report in LastFrame was first
+    // read: whether that report staying up is still the same bill depends on
+    // the mode it began under, not on the box as it is now.
+    Byte LastReportEscrow = 0;
     // Polls in a row whose wait brought good frames, all with the other bit;
     // at BitEchoLimit the acceptor is taken not to echo the bit, and
     // IgnoreBit makes the first good frame of each wait its answer.
     int OtherBitPolls = 0;
     Byte IgnoreBit = 0;
+    // Set by the session engine before a poll while the session log is behind
+    // the wire: the poll sends the last host message's bit again, so that the
+    // acceptor repeats its last reply and nothing moves on until the log has
+    // caught up.
+    Byte HoldBit = 0;
 
     // Returns the decoded status to its cleared state. The link fields, the
     // enables and both buffers stay as they are.

@@ -91,6 +91,11 @@ bool SessionLog::drain(OutputQueue::Clock::time_point deadline)
     return !queue_ || queue_->drain(deadline);
 }
 
+bool SessionLog::caughtUp()
+{
+    return !queue_ || queue_->error() != 0 || queue_->drain(OutputQueue::Clock::now());
+}
+
 bool SessionLog::finish(OutputQueue::Clock::time_point deadline)
 {
     if (queue_ && !queue_->drain(deadline) && !failed())

@@ -64,6 +64,10 @@ public:
     // when they are.
     bool drain(OutputQueue::Clock::time_point deadline);
 
+    // Whether every row written so far is out, asked without waiting. A log
+    // that is closed or has failed holds nothing back: true.
+    bool caughtUp();
+
     // Waits until every row written so far is out, or the deadline, and
     // closes the log. False when some row of this log never got out, now
     // or before; failure() says why.

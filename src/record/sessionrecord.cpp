@@ -45,9 +45,17 @@ void SessionRecord::reconnected()
     pending_ += (pending_.empty() ? "" : ", ") + std::string("reconnected");
 }
 
-void SessionRecord::change(const std::string& what)
+void SessionRecord::change(const std::string& what, const std::string& startTextNow)
 {
+    what_ = startTextNow;
     write(MarkRow("start", polls_, what));
+}
+
+void SessionRecord::adjust(int bill, long count, long was)
+{
+    write(MarkRow("adjust", polls_,
+                  "counter bill " + std::to_string(bill) + " set to " + std::to_string(count) +
+                      " by the operator (was " + std::to_string(was) + ")"));
 }
 
 void SessionRecord::stop(const std::string& counts, RowStamp at)
@@ -62,7 +70,8 @@ bool SessionRecord::openLog(const std::string& path, std::string* why)
     if (!log_.open(path, why))
         return false;
     // A log that fails its first row is refused here, not told of twice.
-    if (running_ && !log_.write(MarkRow("start", polls_, "logging begins mid-run: " + what_))) {
+    if (running_ &&
+        !log_.write(MarkRow("start", polls_, "logging begins mid-run: " + runSoFar()))) {
         if (why)
             *why = log_.failure();
         return false;
@@ -73,13 +82,15 @@ bool SessionRecord::openLog(const std::string& path, std::string* why)
 void SessionRecord::closeLog()
 {
     if (running_)
-        write(MarkRow("stop", polls_, "logging ends; " + stats_.text(LinkStats::Clock::now())));
+        write(
+            MarkRow("stop", polls_,
+                    "logging ends; " + CountsText(countsNow()) + "; " + stats_.text(LinkStats::Clock::now())));
     log_.close();
 }
 
 std::array<long, 7> SessionRecord::countsNow() const
 {
-    return counts ? counts() : std::array<long, 7>{};
+    return countsSoFar ? countsSoFar() : std::array<long, 7>{};
 }
 
 // The face has added this poll's bills by now.

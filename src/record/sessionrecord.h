@@ -25,21 +25,25 @@ public:
     // The device went away, or came back; said in the next poll's row.
     void deviceLost(const std::string& reason);
     void reconnected();
-    // A change of course mid-run, in a row of kind start: "escrowed bills now
-    // returned".
-    void change(const std::string& what);
+    // A setting changed mid-run, in a row of kind start: "escrowed bills now
+    // returned", "poll period now 800 ms"; `startTextNow` is the run's start
+    // text with the change, for rows that must state the run as it is now.
+    void change(const std::string& what, const std::string& startTextNow);
+    // The operator set a counter to `count` from `was`, in a row of kind
+    // adjust.
+    void adjust(int bill, long count, long was);
+    // The run as it is now, for a row that carries on a run under way:
+    // "<start text as of now>; counts so far bill 1=0 ... total=N".
+    std::string runSoFar() const;
     // STOP: a stop row with the counts and the statistics.
     void stop(const std::string& counts, RowStamp at = std::nullopt);
 
     // Logging begun or ended by the operator; a run under way gets a start
-    // or stop row so that the file says where its rows begin and end.
+    // or stop row so that the file says where its rows begin and end, and
+    // with what: the settings as they are now and the counts so far.
     bool openLog(const std::string& path, std::string* why);
     void closeLog();
     bool logging() const { return log_.isOpen(); }
-
-    // What the run is as of now, for a start row that continues it: "<start
-    // text>; counts so far bill 1=0 ... total=0".
-    std::string runSoFar() const;
 
     long polls() const { return polls_; }
     const LinkStats& stats() const { return stats_; }
@@ -47,8 +51,8 @@ public:
 
     // Told once when a log write fails; the log is closed by then.
     std::function<void(const std::string& why)> onLogFailure;
-    // The counts per bill as the run has them now.
-    std::function<std::array<long, 7>()> counts;
+    // The run's counts per bill, from whoever counts (the session engine).
+    std::function<std::array<long, 7>()> countsSoFar;
 
 private:
     std::array<long, 7> countsNow() const;
@@ -67,7 +71,7 @@ private:
     SessionLog log_;
     long polls_ = 0;
     bool running_ = false;
-    std::string what_;    // what the run polls, from its start
+    std::string what_;    // what the run polls, as of its last change
     std::string pending_; // link events for the next poll's row
 };
 

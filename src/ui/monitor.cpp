@@ -8,6 +8,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <algorithm>
 #include <limits>
 
 namespace kora {
@@ -59,14 +60,14 @@ void showLastCredit(const RunState& s, Kora232& w)
         SetForeColor(w.lbD(s.LastCredit), QColor(colour::LastCredit));
 }
 
-void countStackedBills(const RunState& s, Kora232& w, std::span<const int> counted)
+void showCountedBills(const RunState& s, Kora232& w, std::span<const int> counted,
+                      const std::array<long, 7>& counts)
 {
     if (s.Stacked == 1 && s.Credit != 0)
         SetForeColor(w.lbD(s.Credit), QColor(colour::PalePink));
     for (const int bill : counted) {
         SetForeColor(w.lbD(bill), QColor(colour::PalePink));
-        QLineEdit* counter = w.txBillCount(bill);
-        counter->setText(CountOneMore(counter->text()));
+        ShowCount(w, bill, counts[static_cast<std::size_t>(bill - 1)]);
     }
 }
 
@@ -109,20 +110,26 @@ std::int64_t ReadCount(const QString& text)
     return value;
 }
 
-QString CountOneMore(const QString& text)
+long TypedCount(const QString& text)
 {
-    const std::int64_t count = ReadCount(text);
-    const std::int64_t next = count == std::numeric_limits<std::int64_t>::max() ? count : count + 1;
-    return QString::number(next);
+    return static_cast<long>(std::clamp<std::int64_t>(ReadCount(text), 0, MostTypedCount));
 }
 
-void UpdateMonitor(const RunState& s, Kora232& w, std::span<const int> counted)
+// Typing under way in the box is replaced: the count shown is the one on
+// record.
+void ShowCount(Kora232& w, int bill, long count)
+{
+    w.txBillCount(bill)->setText(QString::number(count));
+}
+
+void UpdateMonitor(const RunState& s, Kora232& w, std::span<const int> counted,
+                   const std::array<long, 7>& counts)
 {
     ageHistories(w);
     w.lbOUT(0)->setText(HexRow(s.HostMsg.raw()));
     showReply(s, w);
     showLastCredit(s, w);
-    countStackedBills(s, w, counted);
+    showCountedBills(s, w, counted, counts);
     showIndicators(s, w);
 }
 

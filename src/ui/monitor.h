@@ -3,6 +3,7 @@
 #include "protocol/runstate.h"
 
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -20,16 +21,25 @@ QString HexRow(std::span<const Byte> bytes);
 // reads as the nearest end of that range instead of wrapping.
 std::int64_t ReadCount(const QString& text);
 
-// The counter's text after one more bill: plain decimal, no leading blank.
-// A count already at the top of the range stays there.
-QString CountOneMore(const QString& text);
+// The highest count an operator may type into a counter. No kiosk stacks a
+// billion bills of one kind; a longer number is a slip of the keyboard, and
+// seven counts this high still add up far within a count's range.
+inline constexpr long MostTypedCount = 1'000'000'000;
+
+// A count typed into a counter, read as ReadCount reads it and held within
+// 0 to MostTypedCount: there is no negative count of bills.
+long TypedCount(const QString& text);
+
+// Bill n's counter shows `count`, plain decimal.
+void ShowCount(Kora232& w, int bill, long count);
 
 // Shows the poll just made: ages both histories by a row, writes the host
 // and reply rows (or the link message of a failed poll), shows the last
-// credited bill, adds one to the counter of each bill the poll counted (in
-// the stacking colour), and sets the fifteen indicators. Writes nothing in
-// the run state.
-void UpdateMonitor(const RunState& s, Kora232& w, std::span<const int> counted = {});
+// credited bill, shows each bill the poll counted in the stacking colour
+// with its count from `counts` (the engine's, whatever the counter held),
+// and sets the fifteen indicators. Writes nothing in the run state.
+void UpdateMonitor(const RunState& s, Kora232& w, std::span<const int> counted = {},
+                   const std::array<long, 7>& counts = {});
 
 // Blanks every row of both histories; nothing else changes.
 void ClearTraffic(Kora232& w);

@@ -503,6 +503,60 @@ private slots:
         QVERIFY2(polls >= 10, qPrintable(QString::number(polls)));
     }
 
+    // While the log's reader takes nothing, every poll after the first
+    // repeats the bit of the one before: the acceptor answers each with its
+    // last reply and a bill inserted meanwhile waits in escrow. Once the
+    // reader reads again, every row arrives and the bill is counted once.
+    void aLogBehindTheWireHoldsTheAcceptorUntilItCatchesUp()
+    {
+        Rig rig;
+        const QString log = rig.dir.filePath(QStringLiteral("log"));
+        const QByteArray fifo = QFile::encodeName(log);
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const int filler = ::open(fifo.constData(), O_WRONLY | O_CLOEXEC);
+        fillPipe(filler, "\r\n");
+        ::close(filler);
+        Headless run(rig.port() + QStringList{"--duration", "30", "--log", log});
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sim->messagesServed() >= 5, 8000);
+        QVERIFY(rig.sim->command("insert 3").ok);
+        QTest::qWait(2000); // four times the bill's way to escrow
+        QCOMPARE(rig.sim->tally().total(), 0);
+        QVERIFY(rig.sim->counters().repeats >= 10);
+        QCOMPARE(run.count("stacked"), 0);
+
+        QByteArray got;
+        for (QDeadlineTimer deadline(10000); run.count("stacked") == 0 && !deadline.hasExpired();) {
+            QCoreApplication::processEvents();
+            char buf[65536];
+            const ssize_t n = ::read(reader, buf, sizeof buf);
+            got.append(buf, std::max<ssize_t>(n, 0));
+            QTest::qWait(10);
+        }
+        ::kill(pid_t(run.process.processId()), SIGTERM);
+        const int flags = ::fcntl(reader, F_GETFL);
+        ::fcntl(reader, F_SETFL, flags & ~O_NONBLOCK);
+        got += readToEnd(reader);
+        ::close(reader);
+        QCOMPARE(run.finish(5000), 0);
+        QCOMPARE(run.count("stacked"), 1);
+        QCOMPARE(rig.sim->tally().of(3), 1);
+
+        QList<QStringList> rows = parseCsv(QString::fromUtf8(got));
+        rows.removeAll(QStringList{QString()}); // the filler
+        const int polls = run.lines.last().value("link").toObject().value("polls").toInt();
+        QCOMPARE(rows.size(), polls + 3);
+        int held = 0, counted = 0;
+        for (int i = 2; i < rows.size() - 1; ++i) {
+            QCOMPARE(rows[i].value(2).toInt(), i - 1);
+            held += i > 2 && rows[i].value(4) == rows[i - 1].value(4) &&
+                    rows[i].value(5) == rows[i - 1].value(5);
+            counted += rows[i].value(8).count(QLatin1String("bill 3 stacked, counted"));
+        }
+        QVERIFY2(held >= 10, qPrintable(QString::number(held)));
+        QCOMPARE(counted, 1);
+    }
+
     void standardOutputClosingEndsTheRunWithStatusZero_data()
     {
         QTest::addColumn<QString>("shell"); // runs the program as "$0" "$@"

@@ -56,12 +56,16 @@ QList<QStringList> timeless(const QString& path)
     return rows;
 }
 
+// Polls a period apart find the log caught up; polls ticked back to back
+// let it catch up first, else one is held and sends the other bit.
 void tickUntilDone(SessionEngine& engine, const ScriptedPort& port)
 {
     engine.pollTimer()->stop();
     engine.delayTimer()->stop();
-    while (!port.done())
+    while (!port.done()) {
+        engine.record().log().drain(OutputQueue::Clock::now() + std::chrono::seconds(5));
         engine.PollTick();
+    }
 }
 
 } // namespace

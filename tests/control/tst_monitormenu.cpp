@@ -124,6 +124,33 @@ private slots:
         QCOMPARE(readCsvFile(path), rows);
     }
 
+    void loggingBegunAfterABillWasCountedCarriesTheCountsSoFar()
+    {
+        App app;
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 3000);
+        QVERIFY(app.sim->command("insert 3").ok);
+        QTRY_COMPARE_WITH_TIMEOUT(app.counter(3), QStringLiteral("1"), 5000);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("session.csv");
+        menuOf(app).startLogging(path);
+        QTest::qWait(300);
+        menuOf(app).stopLogging();
+        app.clickStartStop();
+
+        const QString counts(
+            "bill 1=0 bill 2=0 bill 3=1 bill 4=0 bill 5=0 bill 6=0 bill 7=0 total=1");
+        QTRY_VERIFY(readCsvFile(path).last().value(1) == QLatin1String("stop"));
+        const QList<QStringList> rows = readCsvFile(path);
+        QCOMPARE(rows[1][1], QStringLiteral("start"));
+        QVERIFY(rows[1][2].toInt() > 0);
+        QVERIFY2(rows[1][8].startsWith(QLatin1String("logging begins mid-run: port 1 (")) &&
+                     rows[1][8].endsWith("; counts so far " + counts),
+                 qPrintable(rows[1][8]));
+        QVERIFY2(rows.last()[8].startsWith("logging ends; " + counts + "; polls "),
+                 qPrintable(rows.last()[8]));
+    }
+
     void aFullDiskIsToldOnceAndPollingGoesOn()
     {
         App app;

@@ -1,14 +1,17 @@
 // The complete program end to end: timers, operator controls, the port and
 // the monitor, against the simulated acceptor.
 #include "appfixture.h"
+#include "csvreader.h"
 #include "fakeport.h"
 #include "ui/appearance.h"
 
 #include <QCheckBox>
+#include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTimer>
@@ -58,6 +61,52 @@ struct SecondAcceptor
         return map;
     }();
 };
+
+// A log's rows once it ends with its `stops`th stop row, or as they are
+// after a generous while.
+QList<QStringList> rowsOnceStopped(const QString& path, int stops = 1)
+{
+    QList<QStringList> rows;
+    for (QDeadlineTimer deadline(5000); !deadline.hasExpired(); QTest::qWait(20)) {
+        rows = readCsvFile(path);
+        const auto isStop = [](const QStringList& row) { return row.value(1) == "stop"; };
+        if (!rows.isEmpty() && isStop(rows.last()) &&
+            std::count_if(rows.begin(), rows.end(), isStop) >= stops)
+            break;
+    }
+    return rows;
+}
+
+// The events of the rows of one kind, in order.
+QStringList eventsOf(const QList<QStringList>& rows, const QString& kind)
+{
+    QStringList events;
+    for (const QStringList& row : rows)
+        if (row.value(1) == kind)
+            events << row.value(8);
+    return events;
+}
+
+// Every part of the events that matches `pattern`, in order.
+QStringList matching(const QStringList& events, const QString& pattern)
+{
+    QStringList found;
+    for (const QString& e : events)
+        for (const QRegularExpressionMatch& m : QRegularExpression(pattern).globalMatch(e))
+            found << m.captured();
+    return found;
+}
+
+// The window's run logged from START to a file in `dir`.
+QString startLogged(App& app, const QTemporaryDir& dir)
+{
+    const QString path = dir.filePath(QStringLiteral("session.csv"));
+    std::string why;
+    if (!app.control->record().openLog(path.toStdString(), &why))
+        qWarning("%s", why.c_str());
+    app.clickStartStop();
+    return path;
+}
 
 } // namespace
 
@@ -126,6 +175,127 @@ private slots:
             const int tally = app.sim->tally().of(n);
             QCOMPARE(app.counter(n), tally ? QString::number(tally) : QString());
         }
+    }
+
+    void escrowModeUncheckedWhileAStackedReportStaysUpCountsTheBillOnce()
+    {
+        App app;
+        QTemporaryDir dir;
+        const QString path = startLogged(app, dir);
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 2000);
+        app.sim->setSticky(8);
+        QVERIFY(app.sim->command("insert 3").ok);
+        QTRY_COMPARE_WITH_TIMEOUT(app.counter(3), QStringLiteral("1"), 5000);
+        app.window->Check1()->click();
+        QVERIFY(!app.window->EscrowModeChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 5000);
+        QCOMPARE(app.counter(3), QStringLiteral("1"));
+        app.clickStartStop();
+
+        const QList<QStringList> rows = rowsOnceStopped(path);
+        QCOMPARE(matching(eventsOf(rows, QStringLiteral("poll")),
+                          QStringLiteral("bill 3 stacked, counted"))
+                     .size(),
+                 1);
+        QCOMPARE(eventsOf(rows, QStringLiteral("start")).mid(1),
+                 QStringList({"escrow mode now off"}));
+        // The report was still up after the change, and judged the same.
+        const auto change = std::find_if(rows.begin(), rows.end(), [](const QStringList& row) {
+            return row.value(8) == QLatin1String("escrow mode now off");
+        });
+        QVERIFY(std::any_of(change, rows.end(), [](const QStringList& row) {
+            return row.value(8).contains(QLatin1String("bill 3 stacked, not counted: same-report"));
+        }));
+        QVERIFY(eventsOf(rows, QStringLiteral("stop"))
+                    .value(0)
+                    .startsWith(QLatin1String("bill 1=0 bill 2=0 bill 3=1 bill 4=0")));
+    }
+
+    // The counters are the engine's; a count typed and confirmed while
+    // polling becomes its count, on record, and typing never reaches the log.
+    void aCountTypedWhilePollingIsAnAdjustmentOnRecord()
+    {
+        App app;
+        QTemporaryDir dir;
+        const QString path = startLogged(app, dir);
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 2000);
+        QLineEdit* three = app.window->txBillCount(3);
+        QVERIFY(app.sim->command("insert 3").ok);
+        QTRY_COMPARE_WITH_TIMEOUT(app.counter(3), QStringLiteral("1"), 5000);
+        three->selectAll();
+        QTest::keyClicks(three, QStringLiteral("25"));
+        QTest::keyClick(three, Qt::Key_Return);
+        QCOMPARE(app.window->engine().counts()[2], 25L);
+
+        QTest::keyClicks(three, QStringLiteral("9")); // not confirmed when the bill comes
+        QTest::keyClicks(app.window->txBillCount(5), QStringLiteral("5"));
+        QVERIFY(app.sim->command("insert 3").ok);
+        QTRY_COMPARE_WITH_TIMEOUT(app.counter(3), QStringLiteral("26"), 5000);
+        QTest::keyClick(three, Qt::Key_Return);
+        app.clickStartStop();
+
+        QList<QStringList> rows = rowsOnceStopped(path);
+        QCOMPARE(eventsOf(rows, QStringLiteral("adjust")),
+                 QStringList({"counter bill 3 set to 25 by the operator (was 1)"}));
+        QCOMPARE(matching(eventsOf(rows, QStringLiteral("poll")),
+                          QStringLiteral("bill \\d stacked, counted, count \\d+, total \\d+")),
+                 QStringList({"bill 3 stacked, counted, count 1, total 1",
+                              "bill 3 stacked, counted, count 26, total 26"}));
+        QVERIFY(
+            eventsOf(rows, QStringLiteral("stop"))
+                .value(0)
+                .startsWith(QLatin1String(
+                    "bill 1=0 bill 2=0 bill 3=26 bill 4=0 bill 5=0 bill 6=0 bill 7=0 total=26")));
+
+        // Typed while stopped: nothing changes on record.
+        QLineEdit* four = app.window->txBillCount(4);
+        QTest::keyClicks(four, QStringLiteral("7"));
+        QTest::keyClick(four, Qt::Key_Return);
+        QCOMPARE(app.window->engine().counts()[3], 0L);
+        QTest::qWait(100);
+        QCOMPARE(readCsvFile(path).size(), rows.size());
+    }
+
+    // The scroll bar moved in steps is one row once it settles, and none
+    // when it comes back to the period on record; a period still settling
+    // at STOP is recorded before the stop row.
+    void eachSettingChangedWhilePollingIsOneRowAndLaterRowsStateIt()
+    {
+        App app;
+        QTemporaryDir dir;
+        const QString path = startLogged(app, dir);
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 2000);
+        app.window->chkBill(1)->click();
+        app.window->Check1()->click();
+        app.window->engine().SetEscrowAction(false);
+        for (int ms = 200; ms <= 800; ms += 100) {
+            app.window->hsPoll()->setValue(ms);
+            QTest::qWait(30);
+        }
+        QTest::qWait(1300);
+        app.window->hsPoll()->setValue(900);
+        app.window->hsPoll()->setValue(800);
+        QTest::qWait(1300);
+        SessionRecord& record = app.control->record();
+        record.closeLog();
+        std::string why;
+        QVERIFY(record.openLog(path.toStdString(), &why));
+        app.window->hsPoll()->setValue(300);
+        app.clickStartStop();
+
+        const QStringList starts = eventsOf(rowsOnceStopped(path, 2), QStringLiteral("start"));
+        QVERIFY(starts.value(0).contains(
+            QLatin1String("poll every 100 ms, escrow mode on, bills 1 2 3 4 5 6 7 enabled, "
+                          "escrowed bills stacked")));
+        QCOMPARE(starts.mid(1, 4),
+                 QStringList({"bills enabled now 1 3 4 5 6 7", "escrow mode now off",
+                              "escrowed bills now returned", "poll period now 800 ms"}));
+        QVERIFY2(starts.value(5).startsWith(QLatin1String("logging begins mid-run: port 1 (")) &&
+                     starts.value(5).contains(QLatin1String(
+                         "poll every 800 ms, escrow mode off, bills 1 3 4 5 6 7 enabled, "
+                         "escrowed bills returned")),
+                 qPrintable(starts.value(5)));
+        QCOMPARE(starts.mid(6), QStringList({"poll period now 300 ms"}));
     }
 
     void stopClosesThePortAtTheNextTickAndClearsNothing()

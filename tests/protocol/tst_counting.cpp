@@ -22,29 +22,34 @@ private slots:
     {
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("frame");
-        QTest::addColumn<int>("escrow");
+        QTest::addColumn<int>("escrow"); // the box now
+        QTest::addColumn<int>("began");  // the box when the report before was first read
         QTest::addColumn<int>("reason");
         QTest::addColumn<int>("bill");
         const auto r = [](CountReason c) { return int(c); };
         const QString stacked3 = replyHex(1, Stacked, 3);
         QTest::newRow("stacked after escrowed")
-            << replyHex(0, Escrowed, 3) << stacked3 << 1 << r(CountReason::Counted) << 3;
+            << replyHex(0, Escrowed, 3) << stacked3 << 1 << 1 << r(CountReason::Counted) << 3;
         QTest::newRow("the first frame a process reads")
-            << None << stacked3 << 1 << r(CountReason::BeforeRun) << 3;
+            << None << stacked3 << 1 << 1 << r(CountReason::BeforeRun) << 3;
         QTest::newRow("the frame before again, byte for byte")
-            << stacked3 << stacked3 << 0 << r(CountReason::Repeat) << 3;
+            << stacked3 << stacked3 << 0 << 0 << r(CountReason::Repeat) << 3;
         QTest::newRow("a report staying up, escrow mode")
-            << replyHex(0, Stacked, 3) << stacked3 << 1 << r(CountReason::SameReport) << 3;
+            << replyHex(0, Stacked, 3) << stacked3 << 1 << 1 << r(CountReason::SameReport) << 3;
         QTest::newRow("a fresh report of the same bill, no escrow mode")
-            << replyHex(0, Stacked, 3) << stacked3 << 0 << r(CountReason::Counted) << 3;
+            << replyHex(0, Stacked, 3) << stacked3 << 0 << 0 << r(CountReason::Counted) << 3;
+        QTest::newRow("the box unchecked while a report stays up")
+            << replyHex(0, Stacked, 3) << stacked3 << 0 << 1 << r(CountReason::SameReport) << 3;
+        QTest::newRow("the box checked while a report begun without it stays up")
+            << replyHex(0, Stacked, 3) << stacked3 << 1 << 0 << r(CountReason::Counted) << 3;
         QTest::newRow("another bill right after")
-            << replyHex(0, Stacked, 5) << stacked3 << 1 << r(CountReason::Counted) << 3;
+            << replyHex(0, Stacked, 5) << stacked3 << 1 << 1 << r(CountReason::Counted) << 3;
         QTest::newRow("the same bill after idling")
-            << replyHex(0, Idling) << stacked3 << 1 << r(CountReason::Counted) << 3;
+            << replyHex(0, Idling) << stacked3 << 1 << 1 << r(CountReason::Counted) << 3;
         QTest::newRow("stacked with no credit")
-            << replyHex(0, Escrowed, 3) << replyHex(1, Stacked, 0) << 1
+            << replyHex(0, Escrowed, 3) << replyHex(1, Stacked, 0) << 1 << 1
             << r(CountReason::NoCredit) << 0;
-        QTest::newRow("idling") << stacked3 << replyHex(0, Idling, 3) << 1
+        QTest::newRow("idling") << stacked3 << replyHex(0, Idling, 3) << 1 << 1
                                 << r(CountReason::NotStacked) << 0;
     }
     void aStackedReportCountsOnlyWhenItIsNews()
@@ -52,12 +57,14 @@ private slots:
         QFETCH(QString, before);
         QFETCH(QString, frame);
         QFETCH(int, escrow);
+        QFETCH(int, began);
         QFETCH(int, reason);
         QFETCH(int, bill);
         RunState s;
         if (!before.isEmpty()) {
             setBytes(s.LastFrame, before);
             s.HaveLastFrame = 1;
+            s.LastReportEscrow = Byte(began);
         }
         s.Delay = 7;
         ReplyFrame f;
@@ -68,6 +75,26 @@ private slots:
         QCOMPARE(c.repeat, before == frame);
         QVERIFY(s.LastFrame == f); // the frame before the next one
         QCOMPARE(int(s.Delay), c.counted() ? 0 : 7);
+    }
+
+    // A report keeps the mode it began under through every copy of it; the
+    // next report takes the mode as it is then.
+    void aReportIsJudgedByTheModeItBeganUnder()
+    {
+        RunState s;
+        s.HaveLastFrame = 1;
+        setBytes(s.LastFrame, replyHex(1, Escrowed, 3));
+        const auto count = [&s](int ack, int state, int credit, int escrow) {
+            ReplyFrame f;
+            setBytes(f, replyHex(ack, state, credit));
+            return int(CountFrame(s, f, escrow).reason);
+        };
+        QCOMPARE(count(0, Stacked, 3, 1), int(CountReason::Counted));
+        QCOMPARE(count(1, Stacked, 3, 0), int(CountReason::SameReport)); // unchecked meanwhile
+        QCOMPARE(count(0, Stacked, 3, 0), int(CountReason::SameReport));
+        QCOMPARE(count(1, Idling, 0, 0), int(CountReason::NotStacked));
+        QCOMPARE(count(0, Stacked, 3, 0), int(CountReason::Counted));
+        QCOMPARE(count(1, Stacked, 3, 1), int(CountReason::Counted)); // no escrow when it began
     }
 
     void theDelayTimerCountsUpAndWrapsPastFiftyToTen_data()

@@ -130,6 +130,46 @@ private slots:
         QCOMPARE(rows[3].mid(1, 2), QStringList({"stop", "1"}));
         QVERIFY(rows[3].last().startsWith(QLatin1String("bill 1=0 total=0; polls 1,")));
     }
+
+    // Logging begun and ended mid-run says the run as it is by then, with
+    // its counts; a counter set by the operator has a row of its own.
+    void loggingMidRunStatesTheRunAsItIsAndItsCounts()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("log.csv"));
+        RunState s = startedState();
+        std::array<long, 7> counts{0, 0, 1, 0, 0, 0, 0};
+        SessionRecord record;
+        record.countsSoFar = [&counts] { return counts; };
+        record.start("port 1 (fake), escrow mode on");
+        s.NRFlag = 1;
+        record.poll(s, {});
+        record.change("escrow mode now off", "port 1 (fake), escrow mode off");
+        std::string why;
+        QVERIFY(record.openLog(path.toStdString(), &why));
+        record.adjust(3, 25, 1);
+        counts[2] = 25;
+        record.poll(s, {});
+        record.closeLog();
+        QVERIFY(OutputQueue::Settle(OutputQueue::Clock::now() + std::chrono::seconds(5)));
+
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QStringList> rows = parseCsv(QString::fromUtf8(file.readAll()));
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows[1].mid(1), QStringList({"start", "1", "", "", "", "", "",
+                                              "logging begins mid-run: port 1 (fake), escrow mode "
+                                              "off; counts so far bill 1=0 bill 2=0 bill 3=1 bill "
+                                              "4=0 bill 5=0 bill 6=0 bill 7=0 total=1"}));
+        QCOMPARE(rows[2].mid(1), QStringList({"adjust", "1", "", "", "", "", "",
+                                              "counter bill 3 set to 25 by the operator (was 1)"}));
+        QCOMPARE(rows[3].mid(1, 2), QStringList({"poll", "2"}));
+        QCOMPARE(rows[4].mid(1, 2), QStringList({"stop", "2"}));
+        QVERIFY2(rows[4].last().startsWith(
+                     "logging ends; bill 1=0 bill 2=0 bill 3=25 bill 4=0 bill 5=0 bill 6=0 bill "
+                     "7=0 total=25; polls 2,"),
+                 qPrintable(rows[4].last()));
+    }
 };
 
 QTEST_APPLESS_MAIN(PollReportTest)

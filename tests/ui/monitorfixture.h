@@ -94,6 +94,7 @@ struct MonitorFixture
 {
     Kora232* w = nullptr;
     RunState* s = nullptr;
+    std::array<long, 7> counts{}; // as the session engine keeps them
 
     void openWindow()
     {
@@ -109,17 +110,19 @@ struct MonitorFixture
         ClearTraffic(*w);
         s->ClearStatus();
         ResetMonitor(*w);
+        counts = {};
     }
 
-    // A good reply reporting bill `credit` stacked.
     // An update for a poll that counted `bill`, as the session engine
-    // decides it.
+    // decides and counts it.
     void updateCounting(int bill)
     {
         const int bills[] = {bill};
-        UpdateMonitor(*s, *w, bills);
+        ++counts[std::size_t(bill - 1)];
+        UpdateMonitor(*s, *w, bills, counts);
     }
 
+    // A good reply reporting bill `credit` stacked.
     void stackedReply(Byte credit, Byte delay)
     {
         s->NRFlag = 0;
