@@ -195,7 +195,8 @@ void SessionAnalysis::poll(const LogRow& row)
 
 // A repeat is judged by the bytes, against the frame read before, as the
 // live session judged it: the words of a verdict that counts nothing (no
-// credit, stacked and returned) do not say whether it came again.
+// credit, stacked and returned) do not say whether it came again. A repeat
+// is a lost reply sent again, no anomaly.
 void SessionAnalysis::readFrame(const ReplyFrame& bytes, FrameCount count, LogClock::time_point at)
 {
     count.repeat = lastFrame_ == bytes;
@@ -203,7 +204,7 @@ void SessionAnalysis::readFrame(const ReplyFrame& bytes, FrameCount count, LogCl
     if (count.counted()) {
         long& counted = session_->counted[static_cast<std::size_t>(count.bill - 1)];
         counted = boundedSum(counted, 1);
-    } else if (count.reason != CountReason::NotStacked && count.reason != CountReason::Repeat) {
+    } else if (count.reason != CountReason::NotStacked && !count.repeat) {
         note(at, (count.bill ? "bill " + std::to_string(count.bill) : std::string("a bill")) +
                      " stacked, not counted: " + ReasonName(count.reason));
     }
