@@ -84,7 +84,7 @@ void SessionAnalysis::add(const LogRow& row)
         return;
     }
     if (place.begins)
-        begin(row, place.startRow);
+        begin(row, place);
     session_->last = row.time;
     if (place.startRow)
         return;
@@ -115,16 +115,16 @@ void SessionAnalysis::finish()
         end(session_->last);
 }
 
-void SessionAnalysis::begin(const LogRow& row, bool startRow)
+void SessionAnalysis::begin(const LogRow& row, const LogSessions::Place& place)
 {
     finish();
     session_.emplace();
-    session_->number = sessions_.open();
-    session_->hasStartRow = startRow;
+    session_->number = place.session;
+    session_->hasStartRow = place.startRow;
     session_->first = session_->last = row.time;
     session_->link.start(linkTime(row.time));
     cycles_ = {};
-    if (!startRow)
+    if (!place.startRow)
         return;
     session_->started = row.events;
     session_->start = row.start.value_or(StartText{});

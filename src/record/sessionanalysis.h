@@ -84,7 +84,7 @@ public:
     std::size_t outside() const { return outside_; }
 
 private:
-    void begin(const LogRow& row, bool startRow);
+    void begin(const LogRow& row, const LogSessions::Place& place);
     void poll(const LogRow& row);
     void adjust(const Adjustment& a);
     void stop(const LogRow& row);

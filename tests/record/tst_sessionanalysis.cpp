@@ -392,6 +392,9 @@ private slots:
         QTest::newRow("a file that begins with a row, not the header")
             << QString::fromStdString(poll + poll + stop + start + poll) << QList<int>{2, 1}
             << "-+";
+        QTest::newRow("a log that begins with a stop row")
+            << QString::fromStdString(Header + stop + poll + start + poll) << QList<int>{0, 1}
+            << "-+";
         QTest::newRow("rows after a stop row stand outside")
             << QString::fromStdString(Header + start + poll + stop + poll + poll + start + poll)
             << QList<int>{1, 1} << "++";
@@ -406,6 +409,7 @@ private slots:
         QString started;
         for (const SessionSummary& s : analyseText(text.toStdString())) {
             analysed << int(s.link.polls());
+            QCOMPARE(s.number, int(analysed.size()));
             started += s.hasStartRow ? '+' : '-';
         }
         QTemporaryDir dir;
