@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Set-up, build and every test, from nothing or from a warm build: the suite
-# in the ci preset (warnings are errors) with the soak, the poll transaction
-# and monitor fuzzed for a bounded time, and the suite again under
-# AddressSanitizer and UndefinedBehaviorSanitizer. Ends with the time each
+# in the ci preset (warnings are errors) with the soak, the poll transaction,
+# the monitor and the log readers fuzzed for a bounded time, and the suite
+# again under AddressSanitizer and UndefinedBehaviorSanitizer. Ends with the time each
 # stage took; a stage that fails fails the script, after the others have run.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit
@@ -26,19 +26,37 @@ build() {
     cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
 }
 
-fuzz() {
-    local seconds=${KORA_FUZZ_SECONDS:-30} status=0
-    mkdir "$work/corpus"
-    echo "Fuzzing the poll transaction and the monitor for ${seconds} s"
-    LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
-        build/fuzz/fuzz/fuzz_poll -max_total_time="$seconds" -print_final_stats=1 \
-        -artifact_prefix="$work/corpus/" "$work/corpus" >"$work/fuzz-log" 2>&1 || status=$?
+# One libFuzzer target for its share of the budget. The log readers start
+# from the committed logs, cut to 8 KiB so that a few seconds run thousands.
+fuzz_target() {
+    local target=$1 seconds=$2 corpus="$work/corpus-$1" status=0 options=()
+    mkdir "$corpus"
+    if [ "$target" != fuzz_poll ]; then
+        cp tests/data/*.csv "$corpus/"
+        options=(-max_len=8192)
+    fi
+    echo "Fuzzing $3 for ${seconds} s"
+    LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" TMPDIR="$work" \
+        "build/fuzz/fuzz/$target" "${options[@]}" -max_total_time="$seconds" \
+        -print_final_stats=1 -artifact_prefix="$corpus/" "$corpus" >"$work/fuzz-log" 2>&1 ||
+        status=$?
     grep -E '^stat::(number_of_executed_units|new_units_added)|^SUMMARY|ERROR|invariant' \
         "$work/fuzz-log" || true
     if [ "$status" -ne 0 ]; then
         tail -n 60 "$work/fuzz-log"
-        echo "fuzzing found a fault (exit status $status)"
+        echo "fuzzing $target found a fault (exit status $status)"
     fi
+    return "$status"
+}
+
+# Half the budget to the poll transaction, a sixth to each log reader.
+fuzz() {
+    local seconds=${KORA_FUZZ_SECONDS:-40} status=0
+    local half=$((seconds > 1 ? seconds / 2 : 1)) sixth=$((seconds > 5 ? seconds / 6 : 1))
+    fuzz_target fuzz_poll "$half" "the poll transaction and the monitor" || status=1
+    fuzz_target fuzz_logreader "$sixth" "the log reader and the analysis" || status=1
+    fuzz_target fuzz_replay "$sixth" "the replay of a log" || status=1
+    fuzz_target fuzz_logtail "$sixth" "the tail of a log" || status=1
     return "$status"
 }
 

@@ -18,8 +18,8 @@
 // (linesplitter.h) cuts a file or standard input into its lines.
 //
 // Replay (replay.h) answers from a session log the host program wrote,
-// poll row by poll row, read as needed by SessionLogReader
-// (sessionlogreader.h); the server then stands in for the recorded line.
+// poll row by poll row, read as needed by the program's own log reader
+// (record/logsessions.h); the server then stands in for the recorded line.
 //
 // The framing here is the acceptor's own (framing.h) and shares nothing with
 // the host program's frame code, so that each side checks the other.
@@ -32,4 +32,3 @@
 #include "linesplitter.h"
 #include "ptylink.h"
 #include "replay.h"
-#include "sessionlogreader.h"

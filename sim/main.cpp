@@ -136,8 +136,9 @@ void takeReplay(Options& o)
     if (o.lastBit.size() + o.lastReply.size() > 0)
         throw std::invalid_argument("--replay and --last-bit or --last-reply do not go together");
     auto replay = std::make_shared<Replay>(o.replay);
-    if (const std::string bad = replay->badRows(); !bad.empty())
-        std::cerr << "acceptor-sim: " << o.replay.path << ": " << bad << '\n';
+    for (const std::string& said : {replay->badRows(), replay->waitsCut()})
+        if (!said.empty())
+            std::cerr << "acceptor-sim: " << o.replay.path << ": " << said << '\n';
     o.server.replay = std::move(replay);
 }
 

@@ -12,36 +12,16 @@ namespace {
 
 using std::chrono::milliseconds;
 
-const std::string kBefore = "frame before the host message ";
-const std::string kOtherBit = "frame with the other bit ";
-const std::string kLost = "device lost: ";
-const std::string kReconnected = "reconnected";
-
-// Where a comma-separated part of `events` begins with `part`; npos if none.
-std::size_t partAt(const std::string& events, const std::string& part)
-{
-    for (std::size_t at = 0; (at = events.find(part, at)) != std::string::npos; ++at)
-        if (at == 0 || (at >= 2 && events.compare(at - 2, 2, ", ") == 0))
-            return at;
-    return std::string::npos;
-}
-
-// A device lost during this poll and not back by its end.
-bool lostIn(const LogRow& row)
-{
-    const std::size_t lost = partAt(row.events, kLost);
-    const std::size_t back = partAt(row.events, kReconnected);
-    return lost != std::string::npos && (back == std::string::npos || back < lost);
-}
-
 std::uint8_t recordedAck(const LogRow& row)
 {
-    // Well-formed rows only get here: eight bytes in hex, blanks anywhere between.
-    std::string digits;
-    for (const char c : row.host)
-        if (c != ' ')
-            digits += c;
-    return static_cast<std::uint8_t>(std::stoi(digits.substr(4, 2), nullptr, 16) & 1);
+    return static_cast<std::uint8_t>(row.hostBytes.at(2) & 1);
+}
+
+ReplyBytes replyBytes(const ReplyFrame& frame)
+{
+    ReplyBytes bytes{};
+    std::copy(frame.raw().begin(), frame.raw().end(), bytes.begin());
+    return bytes;
 }
 
 // The frame with bit 0 of byte 3 as given and its checksum made again.
@@ -54,56 +34,77 @@ ReplyBytes withBit(ReplyBytes frame, std::uint8_t bit)
 
 // Frames keep their bit's relation to the host message they were read
 // around: the same bit as that message, or the other one.
-void appendFrames(std::vector<std::uint8_t>& out, const std::vector<ReplyBytes>& frames,
+void appendFrames(std::vector<std::uint8_t>& out, const std::vector<LoggedFrame>& frames,
                   std::uint8_t flip)
 {
-    for (const ReplyBytes& f : frames) {
-        const ReplyBytes sent = withBit(f, static_cast<std::uint8_t>((f[2] & 1) ^ flip));
+    for (const LoggedFrame& f : frames) {
+        const ReplyBytes bytes = replyBytes(f.bytes);
+        const ReplyBytes sent = withBit(bytes, static_cast<std::uint8_t>((bytes[2] & 1) ^ flip));
         out.insert(out.end(), sent.begin(), sent.end());
     }
 }
 
-std::int64_t daysFromCivil(int y, int m, int d)
+std::string seconds(milliseconds wait)
 {
-    y -= m <= 2;
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yoe = y - era * 400;
-    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return static_cast<std::int64_t>(era) * 146097 + doe - 719468;
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(wait.count()) / 1000.0);
+    return text;
 }
 
 } // namespace
 
-std::optional<std::int64_t> logTimeMs(const std::string& text)
-{
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0, oh = 0, om = 0;
-    char sign = 0;
-    int used = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c%2d:%2d%n", &y, &mo, &d, &h, &mi,
-                    &s, &ms, &sign, &oh, &om, &used) != 10 ||
-        static_cast<std::size_t>(used) != text.size() || (sign != '+' && sign != '-'))
-        return std::nullopt;
-    const std::int64_t offset = (sign == '+' ? 1 : -1) * (oh * 60 + om) * 60'000LL;
-    return ((daysFromCivil(y, mo, d) * 24 + h) * 60 + mi) * 60'000LL + s * 1000LL + ms - offset;
-}
-
-std::vector<ReplyBytes> framesIn(const std::string& events, const std::string& kind)
-{
-    // Eleven bytes as the log writes them: two digits each, blanks between.
-    constexpr std::size_t hexLength = kReplySize * 3 - 1;
-    std::vector<ReplyBytes> frames;
-    for (std::size_t at = 0; (at = events.find(kind, at)) != std::string::npos;) {
-        at += kind.size();
-        if (const auto frame = parseReplyHex(std::string_view(events).substr(at, hexLength)))
-            frames.push_back(*frame);
-    }
-    return frames;
-}
-
 Replay::Replay(const ReplayOptions& options)
-    : options_(options), reader_(options.path, options.session)
-{}
+    : options_(options), reader_(options.path, options.session,
+                                 [this](const LogRow& row, int session) { seeWaits(row, session); })
+{
+    if (waits_.lost)
+        noteWait(std::chrono::duration_cast<milliseconds>(waits_.lastPoll - waits_.lost->time),
+                 waits_.lost->line);
+}
+
+// The waits the session will take from its log, seen as the log is first
+// read: an outage runs from the row the device went away in to the row that
+// says it is back, or to the session's last row.
+void Replay::seeWaits(const LogRow& row, int session)
+{
+    if (options_.session != 0 && session != options_.session)
+        return;
+    if (session != waits_.session) { // with the last session wanted, a later one begins
+        waits_ = Waits{};
+        waits_.session = session;
+    }
+    if (row.kind != "poll")
+        return;
+    waits_.lastPoll = row.time;
+    if (waits_.lost && row.parts.reconnected()) {
+        noteWait(std::chrono::duration_cast<milliseconds>(row.time - waits_.lost->time),
+                 waits_.lost->line);
+        waits_.lost.reset();
+    }
+    if (!waits_.lost && row.parts.endsLost())
+        waits_.lost = row;
+    if (options_.timing && row.replyMillis)
+        noteWait(milliseconds(static_cast<long>(*row.replyMillis)), row.line);
+}
+
+void Replay::noteWait(milliseconds wait, std::size_t line)
+{
+    if (wait <= LongestWait)
+        return;
+    ++waits_.cut;
+    if (wait > waits_.longest)
+        waits_.longest = wait, waits_.line = line;
+}
+
+std::string Replay::waitsCut() const
+{
+    if (waits_.cut == 0)
+        return {};
+    return "session " + std::to_string(reader_.session()) + ": " + std::to_string(waits_.cut) +
+           " wait" + (waits_.cut == 1 ? "" : "s") + " from the log (the longest " +
+           seconds(waits_.longest) + ", from line " + std::to_string(waits_.line) + ") cut to " +
+           std::to_string(LongestWait.count()) + " s";
+}
 
 std::optional<LogRow> Replay::take()
 {
@@ -150,27 +151,32 @@ void Replay::play(const LogRow& row, std::uint8_t ack, ReplayStep& step)
 {
     current_ = row;
     ++played_;
-    if (lostIn(row)) {
+    if (row.parts.endsLost()) {
         step.unplug = outage(row);
         aheadSent_ = false;
         return;
     }
     const auto flip = static_cast<std::uint8_t>(recordedAck(row) ^ ack);
     if (!aheadSent_)
-        appendFrames(step.ahead, framesIn(row.events, kBefore), flip);
+        appendFrames(step.ahead, row.parts.early, flip);
     aheadSent_ = false;
-    appendFrames(step.ahead, framesIn(row.events, kOtherBit), flip);
+    appendFrames(step.ahead, row.parts.otherBit, flip);
     if (row.outcome == "good") {
-        step.answer = withBit(*parseReplyHex(row.reply), ack);
-        if (options_.timing && !row.replyMs.empty())
-            step.replyTime = std::chrono::microseconds(
-                static_cast<std::int64_t>(std::strtod(row.replyMs.c_str(), nullptr) * 1000.0));
+        ReplyBytes answer{};
+        std::copy(row.replyBytes.begin(), row.replyBytes.end(), answer.begin());
+        step.answer = withBit(answer, ack);
+        if (options_.timing && row.replyMillis)
+            step.replyTime = std::min<std::chrono::microseconds>(
+                LongestWait,
+                std::chrono::microseconds(static_cast<std::int64_t>(*row.replyMillis * 1000.0)));
         sendBehind(static_cast<std::uint8_t>(ack ^ 1), step);
     } else if (row.outcome == "checksum") {
         // No good frame came: whatever eleven bytes there were, or a reply
         // whose checksum is wrong.
-        step.answer = parseReplyHex(row.reply);
-        if (!step.answer) {
+        if (row.replyBytes.size() == kReplySize) {
+            step.answer.emplace();
+            std::copy(row.replyBytes.begin(), row.replyBytes.end(), step.answer->begin());
+        } else {
             step.answer = buildReply(ack, {state::Idling, event::Cassette});
             (*step.answer)[kReplySize - 1] ^= 0x01;
         }
@@ -182,33 +188,32 @@ void Replay::play(const LogRow& row, std::uint8_t ack, ReplayStep& step)
 void Replay::sendBehind(std::uint8_t nextAck, ReplayStep& step)
 {
     ahead_ = reader_.next();
-    if (!ahead_ || lostIn(*ahead_))
+    if (!ahead_ || ahead_->parts.endsLost())
         return;
-    appendFrames(step.behind, framesIn(ahead_->events, kBefore),
+    appendFrames(step.behind, ahead_->parts.early,
                  static_cast<std::uint8_t>(recordedAck(*ahead_) ^ nextAck));
     aheadSent_ = true;
 }
 
 // The rows polled while the device was away are passed over; the line stays
-// away as long as the recording's did, up to the row that says it was back.
+// away as long as the recording's did, up to the row that says it was back,
+// and never longer than LongestWait.
 milliseconds Replay::outage(const LogRow& lost)
 {
     std::optional<LogRow> last;
     while (auto row = reader_.next()) {
         ++played_;
         last = std::move(row);
-        if (partAt(last->events, kReconnected) != std::string::npos) {
+        if (last->parts.reconnected()) {
             --played_; // played when the host polls it
             ahead_ = last;
             break;
         }
     }
-    const auto from = logTimeMs(lost.time);
-    const auto to = last ? logTimeMs(last->time) : std::nullopt;
-    const milliseconds shortest{100};
-    if (!from || !to)
+    if (!last)
         return milliseconds{1000};
-    return std::max(shortest, milliseconds(*to - *from));
+    const auto away = std::chrono::duration_cast<milliseconds>(last->time - lost.time);
+    return std::clamp<milliseconds>(away, milliseconds{100}, LongestWait);
 }
 
 std::string Replay::progress() const
@@ -222,7 +227,7 @@ std::string Replay::progress() const
     if (!current_)
         return session + "," + pass + " " + left;
     return session + "," + pass + " line " + std::to_string(current_->line) + " (poll " +
-           current_->poll + ", " + current_->outcome + "), " + left;
+           std::to_string(current_->poll) + ", " + current_->outcome + "), " + left;
 }
 
 } // namespace kora::sim

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "framing.h"
-#include "sessionlogreader.h"
+#include "record/logsessions.h"
 
 #include <chrono>
 #include <cstdint>
@@ -10,6 +10,8 @@
 #include <vector>
 
 namespace kora::sim {
+
+using kora::LogRow;
 
 struct ReplayOptions
 {
@@ -39,10 +41,14 @@ struct ReplayStep
 
 // Plays one session of a session log poll by poll: each host message gets
 // what the next poll row recorded, made to answer this message. Rows are
-// read as they are needed.
+// read as they are needed, by the program's own log reader, so that the
+// replay and the report number sessions alike and skip the same rows.
 class Replay
 {
 public:
+    // The longest wait taken from a log: an outage, or a reply's delay.
+    static constexpr std::chrono::seconds LongestWait{60};
+
     // Throws std::invalid_argument, with a message for the operator, for a
     // file that is no session log or a session it does not hold.
     explicit Replay(const ReplayOptions& options);
@@ -51,9 +57,21 @@ public:
     // "session 2, line 57 (poll 55, good), 230 of 566 rows left"
     std::string progress() const;
     // The torn or malformed rows of the session, in one line; empty for none.
-    std::string badRows() const { return reader_.badRows(); }
+    std::string badRows() const { return reader_.badRowsText(); }
+    // The waits of the session cut to LongestWait, in one line; empty for none.
+    std::string waitsCut() const;
 
 private:
+    struct Waits
+    {
+        int session = 0;
+        std::optional<LogRow> lost; // the row the device went away in
+        std::chrono::system_clock::time_point lastPoll{};
+        std::chrono::milliseconds longest{0};
+        std::size_t line = 0, cut = 0;
+    };
+    void seeWaits(const LogRow& row, int session);
+    void noteWait(std::chrono::milliseconds wait, std::size_t line);
     std::optional<LogRow> take();
     std::optional<LogRow> startAgain(ReplayStep& step);
     void play(const LogRow& row, std::uint8_t ack, ReplayStep& step);
@@ -61,7 +79,8 @@ private:
     std::chrono::milliseconds outage(const LogRow& lost);
 
     ReplayOptions options_;
-    SessionLogReader reader_;
+    Waits waits_;
+    kora::LogSessionFile reader_;
     std::optional<LogRow> ahead_; // read but not played yet
     bool aheadSent_ = false;      // its waiting frames went behind the answer before it
     std::optional<LogRow> current_;
@@ -69,12 +88,5 @@ private:
     int pass_ = 1;
     bool over_ = false;
 };
-
-// Milliseconds since the epoch of a log time, 2026-12-07T16:30:01.123+01:00.
-std::optional<std::int64_t> logTimeMs(const std::string& text);
-
-// Replies the log names in its events, e.g. "frame before the host message
-// 02 0B ...: read": `kind` is the text before the bytes.
-std::vector<ReplyBytes> framesIn(const std::string& events, const std::string& kind);
 
 } // namespace kora::sim

@@ -40,7 +40,7 @@ void ReplyHistogram::add(std::optional<double> replyMs)
 {
     if (!replyMs)
         ++timeouts;
-    else if (*replyMs < FineEndMs)
+    else if (*replyMs < FineEndMs) // false for a time that is not a number
         ++fine[static_cast<std::size_t>(std::max(0.0, *replyMs) / FineBinMs)];
     else
         ++slow;

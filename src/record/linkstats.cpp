@@ -1,6 +1,7 @@
 #include "record/linkstats.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace kora {
@@ -53,7 +54,10 @@ void LinkStats::addPoll(int outcome, std::optional<Clock::duration> replyTime, C
     if (!replyTime)
         return;
     const double ms = std::chrono::duration<double, std::milli>(*replyTime).count();
-    const int bin = std::clamp(static_cast<int>(ms * 10.0 + 0.5), 0, Bins - 1);
+    // Clamped as a double: a time past what an int holds, or not a number, lands in the last bin.
+    const double tenths =
+        std::isnan(ms) ? Bins - 1.0 : std::clamp(ms * 10.0 + 0.5, 0.0, Bins - 1.0);
+    const int bin = static_cast<int>(tenths);
     ++replyBins_[static_cast<std::size_t>(bin)];
     ++replies_;
     maxReplyMs_ = std::max(maxReplyMs_, ms);

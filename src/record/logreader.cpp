@@ -1,7 +1,11 @@
 #include "record/logreader.h"
 
+#include "record/pollreport.h"
+
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
+#include <cmath>
+#include <limits>
 
 namespace kora {
 
@@ -23,20 +27,71 @@ int hexDigit(char c)
     return -1;
 }
 
-// Checks a row and reads its reply's bytes into it.
+// `width` decimal digits at `at`, or -1.
+int digitsAt(std::string_view text, std::size_t at, std::size_t width)
+{
+    int value = 0;
+    for (std::size_t i = at; i < at + width; ++i) {
+        if (i >= text.size() || text[i] < '0' || text[i] > '9')
+            return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+std::optional<double> readReplyMs(const std::string& text)
+{
+    double ms = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(ms) || ms < 0 ||
+        ms > LogReader::LongestReplyMs)
+        return std::nullopt;
+    return ms;
+}
+
+bool readPoll(LogRow& row)
+{
+    const auto parts = ReadPollEvents(row.events);
+    auto host = ReadHexBytes(row.host, 8);
+    if (!parts || !host)
+        return false;
+    row.parts = std::move(*parts);
+    row.hostBytes = std::move(*host);
+    if (row.outcome == "good") { // its reply is a good frame
+        const auto frame = ReadGoodFrame(row.reply);
+        if (frame)
+            row.replyBytes.assign(frame->raw().begin(), frame->raw().end());
+        return frame.has_value();
+    }
+    // A checksum row keeps the eleven bytes that failed, if it has them.
+    if (row.outcome != "checksum" || row.reply.empty())
+        return row.outcome == "no-reply" || row.outcome == "checksum";
+    auto bytes = ReadHexBytes(row.reply, 11);
+    if (bytes)
+        row.replyBytes = std::move(*bytes);
+    return bytes.has_value();
+}
+
+// Checks a row and reads what its kind of row says into it.
 bool wellFormed(LogRow& row)
 {
-    if (row.kind == "start" || row.kind == "stop")
-        return true;
-    if (row.kind != "poll" || !ReadHexBytes(row.host, 8))
+    if (!row.replyMs.empty() && !(row.replyMillis = readReplyMs(row.replyMs)))
         return false;
-    if (row.outcome == "good" || row.outcome == "checksum") {
-        auto bytes = ReadHexBytes(row.reply, 11);
-        if (bytes)
-            row.replyBytes = std::move(*bytes);
-        return bytes.has_value();
+    if (row.kind == "poll")
+        return readPoll(row);
+    if (row.kind == "start") {
+        if (IsSettingChange(row.events))
+            return true;
+        row.start = ReadStartText(row.events);
+        return row.start.has_value();
     }
-    return row.outcome == "no-reply";
+    if (row.kind == "adjust") {
+        row.adjustment = ReadAdjustment(row.events);
+        if (row.adjustment)
+            row.adjustment->time = row.time;
+        return row.adjustment.has_value();
+    }
+    return row.kind == "stop" && ReadStopCounts(row.events, row.stopCounts);
 }
 
 } // namespace
@@ -59,24 +114,29 @@ std::optional<std::vector<std::string>> CsvFields(const std::string& line)
     return inQuotes ? std::nullopt : std::optional(std::move(fields));
 }
 
-std::optional<std::chrono::system_clock::time_point> ReadLogTime(const std::string& text)
+std::optional<std::chrono::system_clock::time_point> ReadLogTime(std::string_view text)
 {
     using namespace std::chrono;
-    int y, mo, d, h, mi, s, ms, zh, zm, used = 0;
-    char sign = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c%2d:%2d%n", &y, &mo, &d, &h, &mi,
-                    &s, &ms, &sign, &zh, &zm, &used) != 10 ||
-        static_cast<std::size_t>(used) != text.size() || (sign != '+' && sign != '-'))
+    // 2026-12-07T16:30:01.123+01:00, every character in its place.
+    if (text.size() != 29 || text.substr(4, 1) != "-" || text.substr(7, 1) != "-" ||
+        text[10] != 'T' || text[13] != ':' || text[16] != ':' || text[19] != '.' ||
+        (text[23] != '+' && text[23] != '-') || text[26] != ':')
+        return std::nullopt;
+    const int y = digitsAt(text, 0, 4), mo = digitsAt(text, 5, 2), d = digitsAt(text, 8, 2);
+    const int h = digitsAt(text, 11, 2), mi = digitsAt(text, 14, 2), s = digitsAt(text, 17, 2);
+    const int ms = digitsAt(text, 20, 3), zh = digitsAt(text, 24, 2), zm = digitsAt(text, 27, 2);
+    if (y < LogReader::FirstYear || y > LogReader::LastYear || mo < 1 || d < 1 || h < 0 || h > 23 ||
+        mi < 0 || mi > 59 || s < 0 || s > 60 || ms < 0 || zh < 0 || zh > 23 || zm < 0 || zm > 59)
         return std::nullopt;
     const year_month_day date{year{y}, month{static_cast<unsigned>(mo)},
                               day{static_cast<unsigned>(d)}};
     if (!date.ok())
         return std::nullopt;
-    const minutes zone{(sign == '-' ? -1 : 1) * (zh * 60 + zm)};
+    const minutes zone{(text[23] == '-' ? -1 : 1) * (zh * 60 + zm)};
     return sys_days{date} + hours{h} + minutes{mi} + seconds{s} + milliseconds{ms} - zone;
 }
 
-std::optional<std::vector<unsigned char>> ReadHexBytes(const std::string& text, std::size_t count)
+std::optional<std::vector<unsigned char>> ReadHexBytes(std::string_view text, std::size_t count)
 {
     std::vector<unsigned char> bytes;
     for (std::size_t at = 0; at < text.size();) {
@@ -94,6 +154,19 @@ std::optional<std::vector<unsigned char>> ReadHexBytes(const std::string& text, 
     return bytes.size() == count ? std::optional(std::move(bytes)) : std::nullopt;
 }
 
+std::string BadRowsText(std::size_t count, const std::vector<std::size_t>& lines)
+{
+    if (count == 0)
+        return {};
+    std::string text = std::to_string(count) + " torn or malformed row" + (count == 1 ? "" : "s") +
+                       " skipped: line" + (count == 1 ? " " : "s ");
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        text += (i ? ", " : "") + std::to_string(lines[i]);
+    if (count > lines.size())
+        text += " and " + std::to_string(count - lines.size()) + " more";
+    return text;
+}
+
 LogReader::LogReader(std::istream& in) : in_(in)
 {
     std::string text;
@@ -103,15 +176,33 @@ LogReader::LogReader(std::istream& in) : in_(in)
         notALog_ = "its first row is not the header of a session log";
         return;
     }
-    for (const char* name : FieldNames) {
-        const auto at = std::find(header->begin(), header->end(), name);
-        if (at == header->end()) {
-            notALog_ = std::string("its first row has no ") + name + " column";
-            return;
-        }
-        columnOf_.push_back(static_cast<int>(at - header->begin()));
+    if (readColumns(*header))
+        return;
+    // A file whose beginning was cut off: a row, in the order the log writes them.
+    const std::string why = notALog_;
+    readColumns(LogColumnNames());
+    if (parse(text)) {
+        headerless_ = true;
+        firstRow_ = std::move(text);
+        return;
     }
-    fields_ = header->size();
+    notALog_ = why;
+}
+
+bool LogReader::readColumns(const std::vector<std::string>& header)
+{
+    columnOf_.clear();
+    notALog_.clear();
+    for (const char* name : FieldNames) {
+        const auto at = std::find(header.begin(), header.end(), name);
+        if (at == header.end()) {
+            notALog_ = std::string("its first row has no ") + name + " column";
+            return false;
+        }
+        columnOf_.push_back(static_cast<int>(at - header.begin()));
+    }
+    fields_ = header.size();
+    return true;
 }
 
 // Up to the next line feed, a carriage return before it dropped; a line
@@ -120,12 +211,15 @@ bool LogReader::readLine(std::string& text, bool& tooLong)
 {
     text.clear();
     tooLong = false;
+    rowOffset_ = offset_;
+    lastEnded_ = false;
     std::streambuf& buffer = *in_.rdbuf();
-    bool any = false;
     for (int c; (c = buffer.sbumpc()) != std::char_traits<char>::eof();) {
-        any = true;
-        if (c == '\n')
+        ++offset_;
+        if (c == '\n') {
+            lastEnded_ = true;
             break;
+        }
         if (text.size() < LongestRow)
             text += static_cast<char>(c);
         else
@@ -133,6 +227,7 @@ bool LogReader::readLine(std::string& text, bool& tooLong)
     }
     if (!text.empty() && text.back() == '\r')
         text.pop_back();
+    const bool any = offset_ > rowOffset_;
     line_ += any ? 1 : 0;
     return any;
 }
@@ -141,8 +236,13 @@ bool LogReader::next(std::optional<LogRow>& row, std::size_t& line)
 {
     std::string text;
     bool tooLong = false;
-    if (!notALog_.empty() || !readLine(text, tooLong))
+    if (firstRow_) {
+        text = std::move(*firstRow_);
+        firstRow_.reset();
+        rowOffset_ = 0;
+    } else if (!notALog_.empty() || !readLine(text, tooLong)) {
         return false;
+    }
     line = line_;
     row = tooLong ? std::nullopt : parse(text);
     if (row)
@@ -150,22 +250,38 @@ bool LogReader::next(std::optional<LogRow>& row, std::size_t& line)
     return true;
 }
 
+void LogReader::seek(std::uint64_t offset, std::size_t line)
+{
+    firstRow_.reset();
+    in_.clear();
+    in_.seekg(static_cast<std::streamoff>(offset));
+    offset_ = rowOffset_ = offset;
+    line_ = line;
+    lastEnded_ = true;
+}
+
 std::optional<LogRow> LogReader::parse(const std::string& text) const
 {
+    if (text.find('\0') != std::string::npos) // never in a log Kora232 writes
+        return std::nullopt;
     const auto fields = CsvFields(text);
     if (!fields || fields->size() != fields_)
         return std::nullopt;
     const auto field = [&](Field c) { return (*fields)[static_cast<std::size_t>(columnOf_[c])]; };
     const auto time = ReadLogTime(field(Time));
-    long poll = 0;
-    int used = 0;
-    const std::string pollText = field(Poll);
-    if (!time || std::sscanf(pollText.c_str(), "%ld%n", &poll, &used) != 1 ||
-        static_cast<std::size_t>(used) != pollText.size())
+    const auto poll = ReadCount(field(Poll), std::numeric_limits<long>::max());
+    if (!time || !poll)
         return std::nullopt;
-    LogRow row{0,           *time,        field(Kind),    poll,         field(Outcome),
-               field(Host), field(Reply), field(ReplyMs), field(Flags), field(Events),
-               {}};
+    LogRow row;
+    row.time = *time;
+    row.kind = field(Kind);
+    row.poll = *poll;
+    row.outcome = field(Outcome);
+    row.host = field(Host);
+    row.reply = field(Reply);
+    row.replyMs = field(ReplyMs);
+    row.flags = field(Flags);
+    row.events = field(Events);
     return wellFormed(row) ? std::optional(std::move(row)) : std::nullopt;
 }
 

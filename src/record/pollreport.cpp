@@ -1,7 +1,8 @@
 #include "record/pollreport.h"
 
-#include "record/localtime.h"
 #include "protocol/statusflags.h"
+#include "record/localtime.h"
+#include "record/logrows.h"
 
 #include <cstdio>
 #include <ctime>
@@ -85,16 +86,27 @@ std::string FrameDid(const FrameNote& note)
 namespace {
 
 // The bill a stacked verdict names, and what follows that name.
-std::optional<std::pair<int, std::string>> stackedBill(const std::string& text)
+std::optional<std::pair<int, std::string_view>> stackedBill(std::string_view text)
 {
-    const std::string none = "stacked with no credit";
-    if (text.rfind(none, 0) == 0)
-        return std::pair(0, text.substr(none.size()));
-    int bill = 0, used = 0;
-    if (std::sscanf(text.c_str(), "bill %d stacked%n", &bill, &used) != 1 || used == 0 ||
-        bill < 1 || bill > 7)
+    constexpr std::string_view None = "stacked with no credit", Stacked = " stacked";
+    if (text.starts_with(None))
+        return std::pair(0, text.substr(None.size()));
+    if (!text.starts_with("bill ") || text.size() < 6 || text[5] < '1' || text[5] > '7' ||
+        !text.substr(6).starts_with(Stacked))
         return std::nullopt;
-    return std::pair(bill, text.substr(static_cast<std::size_t>(used)));
+    return std::pair(text[5] - '0', text.substr(6 + Stacked.size()));
+}
+
+// ", counted, count 2, total 5", with counts a session can hold.
+bool countedText(std::string_view rest)
+{
+    constexpr std::string_view Counted = ", counted, count ", Total = ", total ";
+    if (!rest.starts_with(Counted))
+        return false;
+    rest.remove_prefix(Counted.size());
+    const std::size_t total = rest.find(Total);
+    return total != std::string_view::npos && ReadCount(rest.substr(0, total)) &&
+           ReadCount(rest.substr(total + Total.size()), 7 * MostCounted);
 }
 
 } // namespace
@@ -107,13 +119,16 @@ std::optional<FrameCount> ReadFrameDid(const std::string& text)
     if (!stacked)
         return std::nullopt;
     const auto& [bill, rest] = *stacked;
-    if (rest.rfind(", counted, count ", 0) == 0)
-        return FrameCount{CountReason::Counted, bill, false};
+    // Only a report with no credit, or one returned as well, names no bill.
+    if (countedText(rest))
+        return bill ? std::optional(FrameCount{CountReason::Counted, bill, false}) : std::nullopt;
     if (rest == ", not counted: stacked and returned in one report")
         return FrameCount{CountReason::StackedAndReturned, bill, false};
-    for (const CountReason reason : {CountReason::Repeat, CountReason::SameReport,
-                                     CountReason::BeforeRun, CountReason::NoCredit})
-        if (rest == std::string(", not counted: ") + ReasonName(reason))
+    if (rest == ", not counted: no-credit")
+        return FrameCount{CountReason::NoCredit, bill, false};
+    for (const CountReason reason :
+         {CountReason::Repeat, CountReason::SameReport, CountReason::BeforeRun})
+        if (bill && rest == std::string(", not counted: ") + ReasonName(reason))
             return FrameCount{reason, bill, reason == CountReason::Repeat};
     return std::nullopt;
 }

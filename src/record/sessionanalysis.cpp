@@ -4,63 +4,32 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <regex>
+#include <limits>
 
 namespace kora {
 
 namespace {
 
-const std::string Before = "frame before the host message ";
-const std::string OtherBit = "frame with the other bit ";
-const std::string Lost = "device lost: ";
-const std::string Back = "reconnected";
-const std::string Change = "escrowed bills now ";
 constexpr auto LongFailure = std::chrono::seconds(2);
+// An anomaly's words come from the log; a hostile one is cut to this.
+constexpr std::size_t LongestAnomaly = 300;
 
-bool startsWith(const std::string& text, const std::string& start)
+// Cut on a character's first byte, so that UTF-8 stays whole.
+std::string shortened(const std::string& text)
 {
-    return text.rfind(start, 0) == 0;
+    if (text.size() <= LongestAnomaly)
+        return text;
+    std::size_t end = LongestAnomaly;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return text.substr(0, end) + "...";
 }
 
-// The parts of a row's events. Parts are joined with ", ", which some parts
-// hold too ("bill 3 stacked, counted, count 1, total 1"), so a piece that
-// does not begin as a part begins belongs to the part before it.
-std::vector<std::string> eventParts(const std::string& events)
+// Sums that no log, however long, can carry past what a long holds.
+long boundedSum(long a, long b)
 {
-    static const char* const Beginnings[] = {"frame before the host message ",
-                                             "frame with the other bit ",
-                                             "bill ",
-                                             "a bill ",
-                                             "stacked with no credit",
-                                             "the acceptor does not echo",
-                                             "stack order sent",
-                                             "return order sent",
-                                             "device lost: ",
-                                             "reconnected",
-                                             "escrowed bills now "};
-    std::vector<std::string> parts;
-    std::size_t from = 0;
-    while (from <= events.size() && !events.empty()) {
-        std::size_t comma = events.find(", ", from);
-        const std::string piece = events.substr(from, comma - from);
-        const bool begins = std::any_of(std::begin(Beginnings), std::end(Beginnings),
-                                        [&](const char* b) { return startsWith(piece, b); });
-        if (begins || parts.empty())
-            parts.push_back(piece);
-        else
-            parts.back() += ", " + piece;
-        if (comma == std::string::npos)
-            break;
-        from = comma + 2;
-    }
-    return parts;
-}
-
-// A bill's cycle in words says "after 3.2 s"; a verdict never does.
-bool isCycleText(const std::string& part)
-{
-    return IsCycleText(part);
+    constexpr long Most = std::numeric_limits<long>::max() / 2;
+    return std::clamp(a, -Most, Most) + std::clamp(b, -Most, Most);
 }
 
 LinkStats::Clock::time_point linkTime(LogClock::time_point t)
@@ -82,39 +51,6 @@ std::string failureText(std::chrono::milliseconds lasted, long polls, long check
 
 } // namespace
 
-std::string SessionSummary::port() const
-{
-    std::smatch m;
-    return std::regex_search(started, m, std::regex(R"(port (\d+) \()")) ? m[1].str() : "";
-}
-
-std::string SessionSummary::device() const
-{
-    std::smatch m;
-    return std::regex_search(started, m, std::regex(R"(port \d+ \((.*?)\)(, |$))")) ? m[1].str()
-                                                                                    : "";
-}
-
-std::string SessionSummary::writtenBy() const
-{
-    std::smatch m;
-    return std::regex_search(started, m, std::regex(R"((kora232(-headless)? [0-9][0-9.]*)$)"))
-               ? m[1].str()
-               : "";
-}
-
-std::string SessionSummary::settings() const
-{
-    std::string rest = started;
-    std::smatch m;
-    if (std::regex_search(rest, m, std::regex(R"(port \d+ \(.*?\)(, |$))")))
-        rest = m.prefix().str() + m.suffix().str();
-    const std::string by = writtenBy();
-    if (!by.empty() && rest.size() >= by.size() + 2)
-        rest.resize(rest.size() - by.size() - 2);
-    return rest;
-}
-
 long SessionSummary::countedTotal() const
 {
     long total = 0;
@@ -123,17 +59,17 @@ long SessionSummary::countedTotal() const
     return total;
 }
 
+BillCounts SessionSummary::countersExpected() const
+{
+    BillCounts expected{};
+    for (std::size_t n = 0; n < expected.size(); ++n)
+        expected[n] = boundedSum(counted[n], adjusted[n]);
+    return expected;
+}
+
 std::string SessionSummary::badRowsText() const
 {
-    if (badRows == 0)
-        return {};
-    std::string text = std::to_string(badRows) + " torn or malformed row" +
-                       (badRows == 1 ? "" : "s") + " skipped: line" + (badRows == 1 ? " " : "s ");
-    for (std::size_t i = 0; i < badLines.size(); ++i)
-        text += (i ? ", " : "") + std::to_string(badLines[i]);
-    if (badRows > badLines.size())
-        text += " and " + std::to_string(badRows - badLines.size()) + " more";
-    return text;
+    return BadRowsText(badRows, badLines);
 }
 
 SessionAnalysis::SessionAnalysis(std::function<void(const SessionSummary&)> onSession)
@@ -142,27 +78,29 @@ SessionAnalysis::SessionAnalysis(std::function<void(const SessionSummary&)> onSe
 
 void SessionAnalysis::add(const LogRow& row)
 {
-    const bool change = row.kind == "start" && startsWith(row.events, Change);
-    if (row.kind == "start" && !(change && session_)) {
-        start(row);
-        return;
-    }
-    if (!session_) {
+    const LogSessions::Place place = sessions_.place(row);
+    if (place.session == 0) {
         ++outside_;
         return;
     }
+    if (place.begins)
+        begin(row, place);
     session_->last = row.time;
-    if (change)
+    if (place.startRow)
+        return;
+    if (row.kind == "start") // a setting changed mid-run
         note(row.time, row.events);
     else if (row.kind == "poll")
         poll(row);
+    else if (row.adjustment)
+        adjust(*row.adjustment);
     else
         stop(row);
 }
 
 void SessionAnalysis::addBad(std::size_t line)
 {
-    if (!session_) {
+    if (!sessions_.open()) {
         ++outside_;
         return;
     }
@@ -177,20 +115,39 @@ void SessionAnalysis::finish()
         end(session_->last);
 }
 
-void SessionAnalysis::start(const LogRow& row)
+void SessionAnalysis::begin(const LogRow& row, const LogSessions::Place& place)
 {
     finish();
     session_.emplace();
-    session_->number = ++sessions_;
-    session_->started = row.events;
+    session_->number = place.session;
+    session_->hasStartRow = place.startRow;
     session_->first = session_->last = row.time;
     session_->link.start(linkTime(row.time));
     cycles_ = {};
+    if (!place.startRow)
+        return;
+    session_->started = row.events;
+    session_->start = row.start.value_or(StartText{});
+    session_->counted = session_->start.countsSoFar.value_or(BillCounts{});
+    // A process that continues from its log judged its first frame against this one.
+    if (session_->start.continuesFrame)
+        lastFrame_ = session_->start.continuesFrame;
+}
+
+void SessionAnalysis::adjust(const Adjustment& a)
+{
+    long& sum = session_->adjusted[static_cast<std::size_t>(a.bill - 1)];
+    sum = boundedSum(sum, a.to - a.from);
+    if (session_->adjustments.size() < SessionSummary::AnomaliesKept)
+        session_->adjustments.push_back(a);
+    else
+        ++session_->adjustmentsLeftOut;
 }
 
 void SessionAnalysis::stop(const LogRow& row)
 {
     session_->stopped = row.events;
+    session_->countsAtStop = row.stopCounts;
     end(row.time);
 }
 
@@ -212,52 +169,47 @@ void SessionAnalysis::end(LogClock::time_point at)
 void SessionAnalysis::poll(const LogRow& row)
 {
     const int outcome = row.outcome == "good" ? 0 : row.outcome == "checksum" ? 2 : 1;
-    std::optional<FrameCount> answer;
-    for (const std::string& part : eventParts(row.events)) {
-        if (startsWith(part, Lost)) {
-            session_->link.deviceLost(linkTime(row.time));
-            note(row.time, part);
-        } else if (part == Back) {
+    for (const std::string& part : row.parts.link) {
+        if (part == "reconnected")
             session_->link.addReconnect(linkTime(row.time));
-            note(row.time, part);
-        } else if (startsWith(part, Before) || startsWith(part, OtherBit)) {
-            const std::size_t hex = startsWith(part, Before) ? Before.size() : OtherBit.size();
-            const auto bytes = ReadHexBytes(part.substr(hex, 32), 11);
-            const auto count = ReadFrameDid(part.size() > hex + 34 ? part.substr(hex + 34) : "");
-            if (bytes && count)
-                readFrame(*bytes, *count, row.time);
-        } else if (!isCycleText(part)) {
-            answer = ReadFrameDid(part);
-        }
+        else
+            session_->link.deviceLost(linkTime(row.time));
+        note(row.time, part);
     }
+    for (const auto* frames : {&row.parts.early, &row.parts.otherBit})
+        for (const LoggedFrame& f : *frames)
+            readFrame(f.bytes, f.count, row.time);
     std::optional<LinkStats::Clock::duration> replyTime;
-    if (!row.replyMs.empty())
+    if (row.replyMillis)
         replyTime = std::chrono::round<LinkStats::Clock::duration>(
-            std::chrono::duration<double, std::milli>(std::strtod(row.replyMs.c_str(), nullptr)));
+            std::chrono::duration<double, std::milli>(*row.replyMillis));
     session_->link.addPoll(outcome, replyTime, linkTime(row.time));
     if (outcome != 0) {
         failedPoll(row);
         return;
     }
     lineBack(row.time);
-    const bool repeat = row.replyBytes == lastFrame_;
-    readFrame(row.replyBytes, answer.value_or(FrameCount{CountReason::NotStacked, 0, repeat}),
-              row.time);
+    ReplyFrame answer;
+    std::copy(row.replyBytes.begin(), row.replyBytes.end(), answer.raw().begin());
+    readFrame(answer, row.parts.answer.value_or(FrameCount{}), row.time);
 }
 
-void SessionAnalysis::readFrame(const std::vector<unsigned char>& bytes, const FrameCount& count,
-                                LogClock::time_point at)
+// A repeat is judged by the bytes, against the frame read before, as the
+// live session judged it: the words of a verdict that counts nothing (no
+// credit, stacked and returned) do not say whether it came again. A repeat
+// is a lost reply sent again, no anomaly.
+void SessionAnalysis::readFrame(const ReplyFrame& bytes, FrameCount count, LogClock::time_point at)
 {
+    count.repeat = lastFrame_ == bytes;
     lastFrame_ = bytes;
-    ReplyFrame frame;
-    for (int i = 1; i <= 11; ++i)
-        frame(i) = bytes[static_cast<std::size_t>(i - 1)];
-    if (count.counted())
-        ++session_->counted[static_cast<std::size_t>(count.bill - 1)];
-    else if (count.reason != CountReason::NotStacked && count.reason != CountReason::Repeat)
+    if (count.counted()) {
+        long& counted = session_->counted[static_cast<std::size_t>(count.bill - 1)];
+        counted = boundedSum(counted, 1);
+    } else if (count.reason != CountReason::NotStacked && !count.repeat) {
         note(at, (count.bill ? "bill " + std::to_string(count.bill) : std::string("a bill")) +
                      " stacked, not counted: " + ReasonName(count.reason));
-    if (const std::optional<BillCycle> ended = cycles_.read(frame, count, at)) {
+    }
+    if (const std::optional<BillCycle> ended = cycles_.read(bytes, count, at)) {
         session_->bills.add(*ended);
         if (ended->outcome != BillOutcome::Stacked && ended->outcome != BillOutcome::Gone)
             note(at, ended->text());
@@ -287,7 +239,7 @@ void SessionAnalysis::lineBack(LogClock::time_point at)
 void SessionAnalysis::note(LogClock::time_point at, const std::string& what)
 {
     if (session_->anomalies.size() < SessionSummary::AnomaliesKept)
-        session_->anomalies.push_back({at, what});
+        session_->anomalies.push_back({at, shortened(what)});
     else
         ++session_->anomaliesLeftOut;
 }

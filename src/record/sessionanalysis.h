@@ -3,6 +3,7 @@
 #include "protocol/billcycles.h"
 #include "record/linkstats.h"
 #include "record/logreader.h"
+#include "record/logsessions.h"
 
 #include <array>
 #include <chrono>
@@ -32,11 +33,19 @@ struct SessionSummary
     static constexpr std::size_t AnomaliesKept = 1000;
     static constexpr std::size_t BadLinesNamed = 10;
 
-    int number = 0;                       // from 1, in file order
-    std::string started;                  // the start row's text
-    LogClock::time_point first{}, last{}; // its first and last rows
-    std::optional<std::string> stopped;   // the stop row's text, if it has one
-    std::array<long, 7> counted{};        // bills counted, by the log's verdicts
+    int number = 0;                         // from 1, in file order
+    bool hasStartRow = true;                // false: the log begins mid-session
+    std::string started;                    // the start row's text
+    StartText start;                        // what it says
+    LogClock::time_point first{}, last{};   // its first and last rows
+    std::optional<std::string> stopped;     // the stop row's text, if it has one
+    std::optional<BillCounts> countsAtStop; // the counters the stop row gives
+    // Bills counted: the counts so far of a run under way at the start row,
+    // plus the log's own verdicts, `counted`.
+    BillCounts counted{};
+    BillCounts adjusted{};               // the operator's adjustments, summed per bill
+    std::vector<Adjustment> adjustments; // the first AnomaliesKept
+    std::size_t adjustmentsLeftOut = 0;
     LinkStats link{Timeline(1.0, 512, Timeline::Span::Whole)};
     BillFigures bills;
     std::vector<Anomaly> anomalies; // the first AnomaliesKept
@@ -46,11 +55,13 @@ struct SessionSummary
 
     // From the start row: "1", "/dev/ttyUSB0", "kora232 1.4.0" (empty when
     // the row does not name it), and the rest of what it says.
-    std::string port() const;
-    std::string device() const;
-    std::string writtenBy() const;
-    std::string settings() const;
+    std::string port() const { return start.port; }
+    std::string device() const { return start.device; }
+    std::string writtenBy() const { return start.writtenBy; }
+    std::string settings() const { return start.settings; }
     long countedTotal() const;
+    // Counted plus adjusted: what the counters at STOP should say.
+    BillCounts countersExpected() const;
     // "2 torn or malformed rows skipped: lines 57, 112"; empty for none.
     std::string badRowsText() const;
 };
@@ -68,26 +79,26 @@ public:
     void addBad(std::size_t line);
     // The end of the log: a session still open ends at its last row.
     void finish();
-    // Rows outside any session: polls before the first start row or after
-    // a stop row.
+    // Rows outside any session: after a stop row and before the next start
+    // row, and torn ones there or before the first row.
     std::size_t outside() const { return outside_; }
 
 private:
-    void start(const LogRow& row);
+    void begin(const LogRow& row, const LogSessions::Place& place);
     void poll(const LogRow& row);
+    void adjust(const Adjustment& a);
     void stop(const LogRow& row);
     void end(LogClock::time_point at);
-    void readFrame(const std::vector<unsigned char>& bytes, const FrameCount& count,
-                   LogClock::time_point at);
+    void readFrame(const ReplyFrame& bytes, FrameCount count, LogClock::time_point at);
     void failedPoll(const LogRow& row);
     void lineBack(LogClock::time_point at);
     void note(LogClock::time_point at, const std::string& what);
 
     std::function<void(const SessionSummary&)> onSession_;
     std::optional<SessionSummary> session_;
+    LogSessions sessions_;
     BillCycles cycles_;
-    std::vector<unsigned char> lastFrame_;
-    int sessions_ = 0;
+    std::optional<ReplyFrame> lastFrame_;
     std::size_t outside_ = 0;
     // A run of failed polls: since when, how many, how many checksum errors.
     std::optional<LogClock::time_point> failingSince_;

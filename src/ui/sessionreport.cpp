@@ -1,6 +1,7 @@
 #include "ui/sessionreport.h"
 
 #include "record/outputpath.h"
+#include "record/pollreport.h"
 #include "record/sessionanalysis.h"
 #include "ui/linkstatsview.h"
 #include "ui/plots.h"
@@ -56,6 +57,23 @@ QString figure(std::optional<double> value, const char* unit)
                  : QStringLiteral("-");
 }
 
+// How the session began, when not with a start of its own.
+QString startRows(const SessionSummary& s)
+{
+    const auto row = [](const char* name, const QString& value) {
+        return QStringLiteral("<tr><th align=\"left\">%1</th>%2</tr>")
+            .arg(QLatin1String(name), cell(value));
+    };
+    QString rows;
+    if (!s.hasStartRow)
+        rows += row("Start row", QStringLiteral("none: the log begins mid-session"));
+    if (!s.start.reason.empty())
+        rows += row("Continues a run", text(s.start.reason));
+    if (!s.start.continuesFrom.empty())
+        rows += row("Continues from the log", text(s.start.continuesFrom));
+    return rows;
+}
+
 QString headerRows(const SessionSummary& s, const QString& logName)
 {
     const auto row = [](const char* name, const QString& value) {
@@ -67,7 +85,7 @@ QString headerRows(const SessionSummary& s, const QString& logName)
         row("Log", logName.toHtmlEscaped()) +
         row("Device", s.device().empty() ? QStringLiteral("-") : text(s.device())) +
         row("Port", s.port().empty() ? QStringLiteral("-") : text(s.port())) +
-        row("Settings", text(s.settings())) + row("First row", when(s.first)) +
+        row("Settings", text(s.settings())) + startRows(s) + row("First row", when(s.first)) +
         row("Last row", when(s.last)) +
         row("Ended", s.stopped ? QStringLiteral("with its stop row")
                                : QStringLiteral("without a stop row: the log ends "
@@ -77,21 +95,68 @@ QString headerRows(const SessionSummary& s, const QString& logName)
                                      : text(by)) +
         row("Report by", QStringLiteral("%1 %2").arg(QCoreApplication::applicationName(),
                                                      QCoreApplication::applicationVersion()));
-    if (s.stopped && s.stopped->starts_with("bill 1="))
-        rows += row("Counters at STOP", text(s.stopped->substr(0, s.stopped->find(';'))));
+    if (s.countsAtStop)
+        rows += row("Counters at STOP", text(CountsText(*s.countsAtStop)));
     if (s.badRows)
         rows += row("Rows skipped", text(s.badRowsText()));
     return QStringLiteral("<table cellpadding=\"2\">%1</table>").arg(rows);
 }
 
+QString countsRow(const QString& caption, const BillCounts& counts, bool signs = false)
+{
+    QString cells = caption.isEmpty() ? QString() : cell(caption);
+    long total = 0;
+    for (const long n : counts) {
+        cells +=
+            cell((signs && n > 0 ? QStringLiteral("+") : QString()) + QString::number(n), true);
+        total += n;
+    }
+    cells +=
+        cell((signs && total > 0 ? QStringLiteral("+") : QString()) + QString::number(total), true);
+    return QStringLiteral("<tr>%1</tr>").arg(cells);
+}
+
+QString adjustmentsTable(const SessionSummary& s)
+{
+    QString rows;
+    for (const Adjustment& a : s.adjustments)
+        rows += QStringLiteral("<tr>%1%2%3%4</tr>")
+                    .arg(cell(when(a.time)), cell(QString::number(a.bill), true),
+                         cell(QString::number(a.from), true), cell(QString::number(a.to), true));
+    QString html = QStringLiteral("<h3>Adjustments by the operator</h3>") +
+                   table({"Time", "Bill", "From", "To"}, rows);
+    if (s.adjustmentsLeftOut)
+        html += QStringLiteral("<p>%1 more not listed.</p>").arg(s.adjustmentsLeftOut);
+    return html;
+}
+
+// The bills counted; for a session that continues a run or whose counters
+// the operator set, what the counters at STOP are made of, each part a row.
 QString countsTable(const SessionSummary& s)
 {
-    QString counts;
-    for (std::size_t n = 0; n < 7; ++n)
-        counts += cell(QString::number(s.counted[n]), true);
-    counts += cell(QString::number(s.countedTotal()), true);
-    return table({"Bill 1", "Bill 2", "Bill 3", "Bill 4", "Bill 5", "Bill 6", "Bill 7", "Total"},
-                 QStringLiteral("<tr>%1</tr>").arg(counts));
+    const QStringList bills{"Bill 1", "Bill 2", "Bill 3", "Bill 4",
+                            "Bill 5", "Bill 6", "Bill 7", "Total"};
+    if (!s.start.countsSoFar && s.adjustments.empty())
+        return table(bills, countsRow({}, s.counted));
+    const BillCounts soFar = s.start.countsSoFar.value_or(BillCounts{});
+    BillCounts own{};
+    for (std::size_t n = 0; n < own.size(); ++n)
+        own[n] = s.counted[n] - soFar[n];
+    QString rows;
+    if (s.start.countsSoFar)
+        rows += countsRow(QStringLiteral("Counts so far"), soFar);
+    rows += countsRow(QStringLiteral("Counted in this log"), own);
+    if (!s.adjustments.empty())
+        rows += countsRow(QStringLiteral("Adjusted"), s.adjusted, true);
+    rows += countsRow(QStringLiteral("Sum"), s.countersExpected());
+    if (s.countsAtStop)
+        rows += countsRow(QStringLiteral("Counters at STOP"), *s.countsAtStop);
+    QString html = table(QStringList{""} + bills, rows);
+    if (s.countsAtStop)
+        html += *s.countsAtStop == s.countersExpected()
+                    ? QStringLiteral("<p>The sum equals the counters at STOP.</p>")
+                    : QStringLiteral("<p>The sum differs from the counters at STOP.</p>");
+    return s.adjustments.empty() ? html : html + adjustmentsTable(s);
 }
 
 QString billsTable(const BillFigures& f)

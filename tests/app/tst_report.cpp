@@ -1,6 +1,7 @@
 // kora232 --report as a technician runs it, with no display: the committed
 // noisy session's report read back with pdftotext and pdftoppm, and bad input.
 #include "csvreader.h"
+#include "hostilelogs.h"
 #include "keptpaths.h"
 #include "ui/plots.h"
 
@@ -277,6 +278,36 @@ private slots:
         expectLine(pdf, QStringLiteral("Rows skipped +1 torn or malformed row skipped: line %1\\n")
                             .arg(lines.size() + 1 + 100 + 1));
         expectLine(pdf, "without a stop row");
+    }
+
+    // Each ends the report with status 0 and names the rows it skipped, in
+    // the section of their session; a report that crashed or hung fails here.
+    void aHostileLogIsReportedWithTheRowsItSkipped_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("skipped");
+        for (const HostileLog& log : hostile::logs())
+            QTest::newRow(qPrintable(log.name)) << log.text << log.skipped;
+    }
+
+    void aHostileLogIsReportedWithTheRowsItSkipped()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, skipped);
+        const QString log = dir.filePath(QStringLiteral("hostile.csv"));
+        QFile out(log);
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(text);
+        out.close();
+        const QString pdf = dir.filePath(QStringLiteral("hostile.pdf"));
+        const Run r = report(log, pdf);
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        const QString shown = pdfText(pdf);
+        expectLine(shown, "Session 1\\n");
+        if (skipped.isEmpty())
+            QVERIFY(!shown.contains(QStringLiteral("Rows skipped")));
+        else
+            expectLine(shown, "Rows skipped +" + QRegularExpression::escape(skipped) + "\\n");
     }
 };
 

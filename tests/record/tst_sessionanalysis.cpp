@@ -1,8 +1,11 @@
 // A session log read back: the committed noisy session gives the figures of
 // its own stop row and the anomalies it records; bad input is named.
+#include "record/logsessions.h"
 #include "record/pollreport.h"
 #include "record/sessionanalysis.h"
+#include "replyframes.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
 #include <sstream>
@@ -41,6 +44,30 @@ std::string row(int second, const std::string& kind, int poll, const std::string
 const std::string Good =
     "good,02 08 10 7F 10 00 03 77 ,02 0B 20 01 10 00 4B 01 03 03 73 ,12.0,Idling,";
 const std::string NoReply = "no-reply,02 08 11 7F 10 00 03 76 ,,,Idling,";
+
+const std::string StartRow = "port 1 (/dev/ttyUSB0), 9600, E, 7, 1, poll every 250 ms, escrow "
+                             "mode on, bills 1 2 3 4 5 6 7 enabled, escrowed bills stacked, "
+                             "kora232 1.4.0";
+
+std::string counts(int bill3)
+{
+    return "bill 1=0 bill 2=0 bill 3=" + std::to_string(bill3) +
+           " bill 4=0 bill 5=0 bill 6=0 bill 7=0 total=" + std::to_string(bill3);
+}
+
+// A row of kind start, adjust or stop: events alone.
+std::string mark(int second, const std::string& kind, const std::string& events)
+{
+    return row(second, kind, 0, ",,,,,\"" + events + '"');
+}
+
+// A good poll whose answer is `reply` (hex), with `events`.
+std::string answered(int second, const QString& reply, const std::string& events = {})
+{
+    return row(second, "poll", 1,
+               "good,02 08 10 7F 10 00 03 77 ," + reply.toStdString() + " ,12.0,Idling,\"" +
+                   events + '"');
+}
 
 // "08:51:31.312", in UTC as the committed log was written.
 std::string utcClock(LogClock::time_point t)
@@ -182,6 +209,220 @@ private slots:
             std::string(
                 "no good reply for 4.0 s: 5 failed polls, 5 with no reply, 0 checksum errors"));
         QCOMPARE(outside, 1u);
+    }
+
+    void theStartRowsFieldsAreFoundWhateverTheDeviceIsCalled_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("fields"); // port, device, written by, settings, reason
+        QTest::addColumn<QString>("continuesFrom");
+        QTest::addColumn<int>("soFar"); // counts so far in all; -1 for none
+        const QString settings = "9600, E, 7, 1, poll every 250 ms";
+        QTest::newRow("a start") << "port 1 (/dev/ttyUSB0), " + settings + ", kora232 1.4.0"
+                                 << QStringList{"1", "/dev/ttyUSB0", "kora232 1.4.0", settings, ""}
+                                 << "" << -1;
+        QTest::newRow("a device that holds \", \" and parentheses")
+            << "port 12 (/dev/by-id/usb (A), port 0), " + settings + ", kora232-headless 1.4"
+            << QStringList{"12", "/dev/by-id/usb (A), port 0", "kora232-headless 1.4", settings, ""}
+            << "" << -1;
+        QTest::newRow("a device of 60 KB")
+            << "port 1 (/dev/" + QString(60000, 'x') + "), " + settings
+            << QStringList{"1", "/dev/" + QString(60000, 'x'), "", settings, ""} << "" << -1;
+        QTest::newRow("no port named")
+            << settings + ", kora232 1.4" << QStringList{"", "", "kora232 1.4", settings, ""} << ""
+            << -1;
+        QTest::newRow("a run under way, after rotation")
+            << "log continues after rotation: port 1 (/dev/ttyS0), " + settings +
+                   ", kora232 1.4.0; counts so far " + QString::fromStdString(counts(4))
+            << QStringList{"1", "/dev/ttyS0", "kora232 1.4.0", settings,
+                           "log continues after rotation"}
+            << "" << 4;
+        const QString from = "frame 02 0B 21 10 10 18 4B 01 03 03 7B, bit 1, the acceptor does "
+                             "not echo the bit";
+        QTest::newRow("a process that continues from its log")
+            << "port 1 (/dev/ttyUSB0), " + settings +
+                   ", kora232 1.4.0, continues from the log: " + from
+            << QStringList{"1", "/dev/ttyUSB0", "kora232 1.4.0", settings, ""} << from << -1;
+    }
+
+    void theStartRowsFieldsAreFoundWhateverTheDeviceIsCalled()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, fields);
+        QFETCH(QString, continuesFrom);
+        QFETCH(int, soFar);
+        const std::optional<kora::StartText> s = ReadStartText(text.toStdString());
+        QVERIFY(s);
+        QCOMPARE(
+            (QStringList{QString::fromStdString(s->port), QString::fromStdString(s->device),
+                         QString::fromStdString(s->writtenBy), QString::fromStdString(s->settings),
+                         QString::fromStdString(s->reason)}),
+            fields);
+        QCOMPARE(QString::fromStdString(s->continuesFrom), continuesFrom);
+        QCOMPARE(s->ignoresBit, continuesFrom.endsWith("does not echo the bit"));
+        QCOMPARE(s->continuesFrame.has_value(), !continuesFrom.isEmpty());
+        QCOMPARE(s->countsSoFar ? (*s->countsSoFar)[2] : -1L, long(soFar));
+    }
+
+    // A row whose words a reader would act on but cannot trust is skipped
+    // and named, as a torn one is.
+    void aRowThatDoesNotReadBackIsSkipped_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("events");
+        const QString start = QString::fromStdString(StartRow);
+        QTest::newRow("counts so far whose total is wrong")
+            << "start" << start + "; counts so far " + QString::fromStdString(counts(1)) + "0";
+        QTest::newRow("counts so far past what a session holds")
+            << "start"
+            << start + "; counts so far " +
+                   QString::fromStdString(counts(1)).replace("bill 3=1", "bill 3=1000000000001");
+        QTest::newRow("a continuation frame whose checksum is wrong")
+            << "start"
+            << start + ", continues from the log: frame 02 0B 21 10 10 18 4B 01 03 03 "
+                       "7C, bit 1";
+        QTest::newRow("a continuation bit of 2")
+            << "start"
+            << start + ", continues from the log: frame 02 0B 21 10 10 18 4B 01 03 03 "
+                       "7B, bit 2";
+        QTest::newRow("an adjustment of bill 8")
+            << "adjust"
+            << "counter bill 8 set to 1 by the operator (was 0)";
+        QTest::newRow("an adjustment below 0")
+            << "adjust"
+            << "counter bill 3 set to -1 by the operator (was 0)";
+        QTest::newRow("counters at STOP whose total is wrong")
+            << "stop"
+            << "logging ends; bill 1=1 bill 2=0 bill 3=0 bill 4=0 bill 5=0 bill 6=0 "
+               "bill 7=0 total=2; polls 1";
+        QTest::newRow("a kind of row never written") << "pause"
+                                                     << "";
+    }
+
+    void aRowThatDoesNotReadBackIsSkipped()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, events);
+        const auto sessions =
+            analyseText(Header + mark(0, "start", StartRow) + answered(1, replyHex(0, 1)) +
+                        mark(2, kind.toStdString(), events.toStdString()));
+        QCOMPARE(sessions.size(), 1u);
+        QCOMPARE(sessions[0].badRowsText(), std::string("1 torn or malformed row skipped: line 4"));
+    }
+
+    // Setting changes and the operator's adjustments stay within their
+    // session; counted plus adjusted give the counters at STOP.
+    void settingChangesAndAdjustmentsStayWithinTheirSession()
+    {
+        const std::string adjusted = "counter bill 3 set to 25 by the operator (was 1)";
+        const auto sessions = analyseText(
+            Header + mark(0, "start", StartRow) +
+            answered(1, replyHex(0, 0x10, 3), "bill 3 stacked, counted, count 1, total 1") +
+            mark(2, "start", "escrow mode now off") + mark(3, "start", "poll period now 800 ms") +
+            mark(4, "start", "bills enabled now 1 2 4") + mark(5, "adjust", adjusted) +
+            answered(6, replyHex(0, 0x01)) + mark(7, "stop", counts(25) + "; polls 2"));
+        QCOMPARE(sessions.size(), 1u);
+        const SessionSummary& s = sessions[0];
+        QStringList changes;
+        for (const Anomaly& a : s.anomalies)
+            changes << QString::fromStdString(utcClock(a.time) + ' ' + a.what);
+        QCOMPARE(changes, (QStringList{"09:00:02.000 escrow mode now off",
+                                       "09:00:03.000 poll period now 800 ms",
+                                       "09:00:04.000 bills enabled now 1 2 4"}));
+        QCOMPARE(s.adjustments.size(), 1u);
+        QCOMPARE(utcClock(s.adjustments[0].time), std::string("09:00:05.000"));
+        QCOMPARE((std::array{s.adjustments[0].bill, int(s.adjustments[0].from),
+                             int(s.adjustments[0].to)}),
+                 (std::array{3, 1, 25}));
+        QCOMPARE(s.adjusted[2], 24L);
+        QCOMPARE(s.counted[2], 1L);
+        QVERIFY(s.countsAtStop);
+        QCOMPARE(s.countersExpected(), *s.countsAtStop);
+    }
+
+    // After rotation the new file begins with a row that carries the counts
+    // so far: its session counts on from them, to the counters at STOP.
+    void aRunUnderWayBeginsASessionThatCountsOnFromItsCountsSoFar()
+    {
+        const auto sessions = analyseText(
+            Header +
+            mark(0, "start",
+                 "log continues after rotation: " + StartRow + "; counts so far " + counts(1)) +
+            answered(1, replyHex(0, 0x10, 3), "bill 3 stacked, counted, count 2, total 2") +
+            mark(2, "stop", "logging ends; " + counts(2) + "; polls 1"));
+        QCOMPARE(sessions.size(), 1u);
+        const SessionSummary& s = sessions[0];
+        QCOMPARE(s.start.reason, std::string("log continues after rotation"));
+        QCOMPARE(s.device(), std::string("/dev/ttyUSB0"));
+        QCOMPARE(s.counted[2], 2L);
+        QCOMPARE(s.countersExpected(), *s.countsAtStop);
+    }
+
+    // Live, a report sent again byte for byte is one bill: so it is read back,
+    // though the words of a verdict that counts nothing do not say so.
+    void aReportSentAgainByteForByteIsOneBillAsItWasLive()
+    {
+        const std::string noCredit = "stacked with no credit, not counted: no-credit";
+        const auto sessions =
+            analyseText(Header + mark(0, "start", StartRow) + answered(1, replyHex(0, 1)) +
+                        answered(2, replyHex(0, 0x10), noCredit) +
+                        answered(3, replyHex(0, 0x10), noCredit) + answered(4, replyHex(0, 1)));
+        QCOMPARE(sessions.size(), 1u);
+        QCOMPARE(sessions[0].bills.total().inserted, 1L);
+        QCOMPARE(sessions[0].anomalies.size(), 1u);
+    }
+
+    // The report's analysis and the replay's reader number the sessions of
+    // odd logs alike, and hold the same polls in each.
+    void oddLogsAreNumberedAlikeByEveryReader_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<int>>("polls"); // of each session
+        QTest::addColumn<QString>("starts");   // + a session with its start row, - without
+        const std::string poll = answered(1, replyHex(0, 1));
+        const std::string start = mark(0, "start", StartRow);
+        const std::string stop = mark(2, "stop", counts(0));
+        QTest::newRow("a session opened by a setting row")
+            << QString::fromStdString(Header + mark(0, "start", "escrow mode now off") + poll +
+                                      start + poll + poll + stop)
+            << QList<int>{1, 2} << "-+";
+        QTest::newRow("rows before the first start row")
+            << QString::fromStdString(Header + poll + poll + start + poll) << QList<int>{2, 1}
+            << "-+";
+        QTest::newRow("a file that begins with a row, not the header")
+            << QString::fromStdString(poll + poll + stop + start + poll) << QList<int>{2, 1}
+            << "-+";
+        QTest::newRow("a log that begins with a stop row")
+            << QString::fromStdString(Header + stop + poll + start + poll) << QList<int>{0, 1}
+            << "-+";
+        QTest::newRow("rows after a stop row stand outside")
+            << QString::fromStdString(Header + start + poll + stop + poll + poll + start + poll)
+            << QList<int>{1, 1} << "++";
+    }
+
+    void oddLogsAreNumberedAlikeByEveryReader()
+    {
+        QFETCH(QString, text);
+        QFETCH(QList<int>, polls);
+        QFETCH(QString, starts);
+        QList<int> analysed, replayed;
+        QString started;
+        for (const SessionSummary& s : analyseText(text.toStdString())) {
+            analysed << int(s.link.polls());
+            QCOMPARE(s.number, int(analysed.size()));
+            started += s.hasStartRow ? '+' : '-';
+        }
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("odd.csv"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+        file.close();
+        for (int n = 1; n <= LogSessionFile(path.toStdString(), 0).sessions(); ++n)
+            replayed << int(LogSessionFile(path.toStdString(), n).polls());
+        QCOMPARE(analysed, polls);
+        QCOMPARE(replayed, polls);
+        QCOMPARE(started, starts);
     }
 
     void everyVerdictReadsBackAsWritten_data()

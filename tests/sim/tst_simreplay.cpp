@@ -2,6 +2,7 @@
 // passed over, where the session ends, and logs that are refused before the
 // line is served.
 #include "acceptorserver.h"
+#include "hostilelogs.h"
 #include "replay.h"
 #include "simtestkit.h"
 
@@ -20,7 +21,8 @@ namespace {
 const QString Header = QStringLiteral("time,kind,poll,outcome,host,reply,reply_ms,flags,events");
 const QString Start = QStringLiteral(
     "2026-12-07T16:30:00.000+01:00,start,0,,,,,,\"port 1 (/dev/pts/9), 9600, E, 7, 1\"");
-const QString Stop = QStringLiteral("2026-12-07T16:31:00.000+01:00,stop,9,,,,,,\"bill 1=0 ...\"");
+const QString Stop = QStringLiteral("2026-12-07T16:31:00.000+01:00,stop,9,,,,,,\"bill 1=0 bill 2=0 "
+                                    "bill 3=0 bill 4=0 bill 5=0 bill 6=0 bill 7=0 total=0; ...\"");
 
 // Replies as the log writes them: idle, and stacked bill 3, for bits 0 and 1.
 const QString Idle0 = QStringLiteral("02 0B 20 01 10 00 4B 01 03 03 73");
@@ -184,7 +186,7 @@ private slots:
                                             good + QString(70000, 'x'),                   // line 7
                                             pollRow(3, "good", 1, Idle1)})));
         QCOMPARE(QString::fromStdString(replay.badRows()),
-                 "skipped 4 torn or malformed rows of session 1: lines 4, 5, 6, 7");
+                 "session 1: 4 torn or malformed rows skipped: lines 4, 5, 6, 7");
         QCOMPARE(sent(replay.next(message(0))), "reply " + Idle0);
         QCOMPARE(sent(replay.next(message(1))), "reply " + Idle1);
         QVERIFY(QString::fromStdString(replay.progress()).contains("line 8"));
@@ -285,8 +287,9 @@ private slots:
         QTest::newRow("a file that is no session log")
             << QStringList{"tally,bill", "3,1"} << QStringList{}
             << "is not a session log: its first row has no time column";
-        QTest::newRow("a header row that comes second")
-            << QStringList{Start, Header} << QStringList{} << "is not a session log";
+        QTest::newRow("a first row that is neither the header nor a row of the log")
+            << QStringList{"2026-12-07 16:30 start", Header} << QStringList{}
+            << "is not a session log";
         QTest::newRow("a session it does not hold")
             << log << QStringList{"--session", "2"} << "has no session 2: it holds 1";
         QTest::newRow("a log with no session")
@@ -309,6 +312,42 @@ private slots:
         const QString err = QString::fromLocal8Bit(sim.readAllStandardError());
         QFETCH(QString, message);
         QVERIFY2(err.contains(message) && err.count('\n') == 1, qPrintable(err));
+    }
+
+    // Each is refused with status 2, or served with the rows skipped and the
+    // waits cut named on standard error before the line is.
+    void aHostileLogIsServedWithTheRowsItSkipped_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("skipped");
+        QTest::addColumn<QString>("also");
+        for (const HostileLog& log : hostile::logs())
+            QTest::newRow(qPrintable(log.name)) << log.text << log.skipped << log.replayAlso;
+    }
+
+    void aHostileLogIsServedWithTheRowsItSkipped()
+    {
+        QFETCH(QByteArray, text);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("hostile.csv"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        file.close();
+        QProcess sim;
+        sim.start(ACCEPTOR_SIM, {"--replay", path, "--replay-timing"});
+        const bool served = sim.waitForReadyRead(10000); // the line it serves, or its end
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(10000));
+        const QString err = QString::fromLocal8Bit(sim.readAllStandardError());
+        QFETCH(QString, skipped);
+        QFETCH(QString, also);
+        QVERIFY2(served ? sim.exitCode() == 0 : sim.exitCode() == 2 && !err.isEmpty(),
+                 qPrintable(err));
+        if (!skipped.isEmpty())
+            QVERIFY2(err.contains("session 1: " + skipped), qPrintable(err));
+        QVERIFY2(err.contains(also), qPrintable(err));
+        QCOMPARE(err.contains(QStringLiteral("skipped")), !skipped.isEmpty());
     }
 };
 

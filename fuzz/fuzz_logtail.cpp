@@ -1,0 +1,41 @@
+// Arbitrary bytes as the end of a session log, read as a poller restarting
+// on its device reads it, whole and cut at a point within: what it gives to
+// carry on from is a good frame and a bit.
+#include "protocol/reply.h"
+#include "record/logtail.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+using namespace kora;
+
+namespace {
+
+void require(bool ok, const char* what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "invariant broken: %s\n", what);
+        std::abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    for (const std::size_t bound : {LogTailBytes, size / 2 + 1}) {
+        std::istringstream in(text);
+        std::string why;
+        const auto c = ContinuationFromStream(in, "/dev/ttyUSB0", &why, bound);
+        require(c.has_value() == why.empty(), "a reason when there is nothing to carry on from");
+        if (!c)
+            continue;
+        require(GoodFrame(c->lastFrame), "the last frame is a good one");
+        require(c->nextBit <= 1 && (c->escrowAtReport == 0 || c->escrowAtReport == 1),
+                "a bit and an escrow mode");
+        require(c->text.rfind("frame ", 0) == 0, "the text names the frame");
+    }
+    return 0;
+}

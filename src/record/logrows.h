@@ -1,0 +1,73 @@
+#pragma once
+
+#include "protocol/runstate.h"
+
+#include <array>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kora {
+
+// The most one counter of a log's texts may hold: a bill a millisecond for
+// thirty years. A count read past it makes its row malformed, so that no sum
+// of a session's counts can overflow.
+inline constexpr long MostCounted = 1'000'000'000'000;
+
+using BillCounts = std::array<long, 7>;
+
+// A count as the log writes it, digits alone, from 0 to `most`.
+std::optional<long> ReadCount(std::string_view text, long most = MostCounted);
+
+// A start row that changes a setting mid-run ("escrowed bills now
+// returned", "escrow mode now off", "poll period now 800 ms", "bills
+// enabled now 1 2 4") stays within the session it stands in; every other
+// start row begins one. Every reader of the log asks here.
+bool IsSettingChange(std::string_view events);
+
+// What the start row of a session says. A device path may hold ", " or
+// parentheses, and a row may be 64 KiB long, so the fields are found with
+// plain searches from the ends of the text.
+struct StartText
+{
+    // "logging begins mid-run" or "log continues after rotation": the run
+    // was under way before this row; empty for a start.
+    std::string reason;
+    std::string port;      // "1"; empty when the row names none
+    std::string device;    // "/dev/ttyUSB0"
+    std::string settings;  // "9600, E, 7, 1, poll every 250 ms, escrow mode on, ..."
+    std::string writtenBy; // "kora232 1.4.0"; empty when the row does not name it
+    std::optional<bool> escrowMode;
+    // A process that continues from its own log: "frame 02 0B ..., bit 1",
+    // perhaps with ", the acceptor does not echo the bit"; empty otherwise.
+    std::string continuesFrom;
+    std::optional<ReplyFrame> continuesFrame;
+    bool ignoresBit = false;
+    std::optional<BillCounts> countsSoFar; // "; counts so far bill 1=0 ..."
+};
+
+// None when a part of it that is used cannot be trusted: counts so far or a
+// continuation frame that do not read back.
+std::optional<StartText> ReadStartText(std::string_view events);
+
+// CountsText read back: "bill 1=2 ... bill 7=2 total=12"; none unless every
+// count is within MostCounted and the total is their sum.
+std::optional<BillCounts> ReadCountsText(std::string_view text);
+
+// The counters a stop row gives ("<counts>; ..." or "logging ends; <counts>;
+// ..."), left unset when it gives none. False when it gives counts that do
+// not read back.
+bool ReadStopCounts(std::string_view events, std::optional<BillCounts>& counts);
+
+// The operator's adjustment of a counter: "counter bill 3 set to 25 by the
+// operator (was 2)".
+struct Adjustment
+{
+    std::chrono::system_clock::time_point time{};
+    int bill = 0;
+    long from = 0, to = 0;
+};
+std::optional<Adjustment> ReadAdjustment(std::string_view events);
+
+} // namespace kora
