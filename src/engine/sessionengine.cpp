@@ -2,6 +2,7 @@
 
 #include "protocol/counting.h"
 #include "protocol/poll.h"
+#include "record/logtail.h"
 #include "record/pollreport.h"
 #include "serial/serialerror.h"
 
@@ -75,7 +76,8 @@ void SessionEngine::Start()
     periodSettle_->stop();
     for (int i = 0; i < static_cast<int>(Setting::Count); ++i)
         onRecord_[static_cast<std::size_t>(i)] = settingText(static_cast<Setting>(i));
-    record_.start(startText());
+    const std::string continues = continueFromLog();
+    record_.start(startText() + continues);
     s_.StartStop = 1;
     s_.ClearStatus();
     emit started();
@@ -218,6 +220,34 @@ std::string SessionEngine::startText() const
            " ms, escrow mode " + (escrow_ ? "on" : "off") + ", " + bills + ", " +
            escrowActionText() + ", " + QCoreApplication::applicationName().toStdString() + ' ' +
            QCoreApplication::applicationVersion().toStdString();
+}
+
+// A process that has read no frame yet carries on from its own log, when
+// the log is of this device: the frame before, the bit to send and what was
+// known of the acceptor come from the last rows the process before it wrote.
+// A bill that was on its way when that process ended (stopped, killed, its
+// adapter dropped) is then judged against what was last read of it, not by
+// the first-frame rule, which counts no stacked report it finds. Gives the
+// start row's words for it, or nothing.
+std::string SessionEngine::continueFromLog()
+{
+    SessionLog& log = record_.log();
+    if (s_.HaveLastFrame == 1 || !log.isOpen())
+        return {};
+    // Rows of an earlier run of this process, if any, are in the file first.
+    log.drain(OutputQueue::Clock::now() + std::chrono::milliseconds(200));
+    const std::optional<LogContinuation> c = ContinuationFromLog(
+        log.path(), port_->deviceFor(s_.PortSelect).toStdString(), nullptr);
+    if (!c)
+        return {};
+    s_.LastFrame = c->lastFrame;
+    s_.HaveLastFrame = 1;
+    s_.LastFrameFromLog = 1;
+    s_.LastReportEscrow = c->escrowAtReport == 1 ? 1 : 0;
+    s_.Toggle = c->nextBit;
+    if (c->ignoresBit)
+        s_.IgnoreBit = 1;
+    return ", continues from the log: " + c->text;
 }
 
 std::string SessionEngine::escrowActionText() const

@@ -116,6 +116,7 @@ private:
     void followBills(PollNotes& notes);
     std::string escrowActionText() const;
     std::string startText() const;
+    std::string continueFromLog();
 
     RunState s_{};
     std::unique_ptr<SerialPort> port_;

@@ -7,6 +7,7 @@ namespace kora {
 namespace {
 
 constexpr Byte StackedBit = 0x10, ReturningBits = 0x60; // Returning, Returned
+constexpr Byte PowerBit = 0x01;                          // byte 6: powering up
 
 bool stacked(const ReplyFrame& f)
 {
@@ -36,6 +37,12 @@ CountReason judge(const RunState& s, const ReplyFrame& f)
 
 FrameCount CountFrame(RunState& s, const ReplyFrame& f, int escrowRequest)
 {
+    // An acceptor that powered up since the last process logged its frame
+    // may repeat nothing of it: its first frame is judged as a process's
+    // first frame is.
+    if (s.LastFrameFromLog == 1 && (f(6) & PowerBit) != 0)
+        s.HaveLastFrame = 0;
+    s.LastFrameFromLog = 0;
     const FrameCount verdict{judge(s, f), stacked(f) ? FrameCredit(f) : 0,
                              s.HaveLastFrame == 1 && s.LastFrame == f};
     // A stacked report read for the first time begins under the mode asked

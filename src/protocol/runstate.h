@@ -68,6 +68,11 @@ struct RunState
     // its first frame; START, STOP and a reconnect keep it.
     ReplyFrame LastFrame;
     Byte HaveLastFrame = 0;
+    // LastFrame came from the log of the process before this one, not from
+    // the line: until the next frame is read, a frame with the Power flag
+    // means the acceptor was switched off and on meanwhile, and the frame
+    // before tells nothing about it.
+    Byte LastFrameFromLog = 0;
     // Escrow mode as it was when the stacked report in LastFrame was first
     // read: whether that report staying up is still the same bill depends on
     // the mode it began under, not on the box as it is now.

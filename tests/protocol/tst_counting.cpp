@@ -9,7 +9,7 @@
 using namespace kora;
 
 namespace {
-constexpr int Idling = 0x01, Escrowed = 0x04, Stacked = 0x10;
+constexpr int Idling = 0x01, Escrowed = 0x04, Stacking = 0x08, Stacked = 0x10;
 const QString None;
 } // namespace
 
@@ -95,6 +95,41 @@ private slots:
         QCOMPARE(count(1, Idling, 0, 0), int(CountReason::NotStacked));
         QCOMPARE(count(0, Stacked, 3, 0), int(CountReason::Counted));
         QCOMPARE(count(1, Stacked, 3, 1), int(CountReason::Counted)); // no escrow when it began
+    }
+
+    // The frame before taken from the last process's log: judged as any
+    // frame before, unless the acceptor has powered up since, and only for
+    // the first frame read.
+    void aFrameBeforeFromTheLogJudgesTheFirstFrameUnlessItPoweredUp_data()
+    {
+        QTest::addColumn<QStringList>("frames"); // read in turn after the logged one
+        QTest::addColumn<QList<int>>("reasons");
+        const auto r = [](CountReason c) { return int(c); };
+        const QString powered3 = replyHex(0, Stacked, 3, 0x10, 0x01);
+        QTest::newRow("the acceptor's next report")
+            << QStringList{replyHex(0, Stacked, 3)} << QList<int>{r(CountReason::Counted)};
+        QTest::newRow("the logged reply sent again")
+            << QStringList{replyHex(1, Stacking, 3)} << QList<int>{r(CountReason::NotStacked)};
+        QTest::newRow("a stacked report from a powered-up acceptor")
+            << QStringList{powered3} << QList<int>{r(CountReason::BeforeRun)};
+        QTest::newRow("powering up after the first frame: judged as ever")
+            << QStringList{replyHex(0, Idling), powered3}
+            << QList<int>{r(CountReason::NotStacked), r(CountReason::Counted)};
+    }
+    void aFrameBeforeFromTheLogJudgesTheFirstFrameUnlessItPoweredUp()
+    {
+        QFETCH(QStringList, frames);
+        QFETCH(QList<int>, reasons);
+        RunState s;
+        setBytes(s.LastFrame, replyHex(1, Stacking, 3));
+        s.HaveLastFrame = 1;
+        s.LastFrameFromLog = 1;
+        for (int i = 0; i < frames.size(); ++i) {
+            ReplyFrame f;
+            setBytes(f, frames[i]);
+            QCOMPARE(int(CountFrame(s, f, 1).reason), reasons[i]);
+        }
+        QCOMPARE(int(s.LastFrameFromLog), 0);
     }
 
     void theDelayTimerCountsUpAndWrapsPastFiftyToTen_data()
