@@ -171,7 +171,9 @@ LogReader::LogReader(std::istream& in) : in_(in)
 {
     std::string text;
     bool tooLong = false;
-    const auto header = readLine(text, tooLong) && !tooLong ? CsvFields(text) : std::nullopt;
+    // Read no further than a row may be long: a device that never ends a
+    // line (/dev/zero) is then refused at once instead of read for ever.
+    const auto header = readLine(text, tooLong, false) && !tooLong ? CsvFields(text) : std::nullopt;
     if (!header) {
         notALog_ = "its first row is not the header of a session log";
         return;
@@ -207,7 +209,7 @@ bool LogReader::readColumns(const std::vector<std::string>& header)
 
 // Up to the next line feed, a carriage return before it dropped; a line
 // past LongestRow is read to its end but not kept.
-bool LogReader::readLine(std::string& text, bool& tooLong)
+bool LogReader::readLine(std::string& text, bool& tooLong, bool toItsEnd)
 {
     text.clear();
     tooLong = false;
@@ -220,10 +222,13 @@ bool LogReader::readLine(std::string& text, bool& tooLong)
             lastEnded_ = true;
             break;
         }
-        if (text.size() < LongestRow)
+        if (text.size() < LongestRow) {
             text += static_cast<char>(c);
-        else
+        } else {
             tooLong = true;
+            if (!toItsEnd)
+                break;
+        }
     }
     if (!text.empty() && text.back() == '\r')
         text.pop_back();

@@ -72,7 +72,9 @@ public:
     void seek(std::uint64_t offset, std::size_t line);
 
 private:
-    bool readLine(std::string& text, bool& tooLong);
+    // Up to the next line feed; a line past LongestRow is read to its end but
+    // not kept, or, unless `toItsEnd`, left there.
+    bool readLine(std::string& text, bool& tooLong, bool toItsEnd = true);
     bool readColumns(const std::vector<std::string>& header);
     std::optional<LogRow> parse(const std::string& text) const;
 

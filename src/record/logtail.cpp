@@ -4,6 +4,7 @@
 #include "record/logreader.h"
 #include "record/pollreport.h"
 
+#include <filesystem>
 #include <fstream>
 
 namespace kora {
@@ -122,6 +123,16 @@ std::optional<LogContinuation> ContinuationFromLog(const std::string& path,
                                                    const std::string& device, std::string* why,
                                                    std::size_t bound)
 {
+    // A log that is a FIFO or a device has no end to read back: reading it
+    // would take another reader's rows, or never end.
+    std::error_code error;
+    const auto type = std::filesystem::status(path, error).type();
+    if (type != std::filesystem::file_type::regular &&
+        type != std::filesystem::file_type::not_found) {
+        if (why)
+            *why = path + " is not a regular file";
+        return std::nullopt;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (why)
