@@ -24,19 +24,24 @@
 
 namespace kora {
 
-const QStringList& ShowableNames()
+namespace {
+
+bool isShowable(const QString& name)
 {
-    static const QStringList names{QStringLiteral("statistics"), QStringLiteral("history"),
-                                   QStringLiteral("menu")};
-    return names;
+    return name == QLatin1String("statistics") || name == QLatin1String("history") ||
+           name == QLatin1String("menu");
 }
 
-QString PictureBeside(const QString& screenshot, const QString& name)
+// Where the picture of the shown window `name` goes beside the main
+// window's picture `screenshot`: shot.png gives shot-history.png.
+QString pictureBeside(const QString& screenshot, const QString& name)
 {
     const QFileInfo main(screenshot);
     const QString suffix = main.suffix().isEmpty() ? QString() : u'.' + main.suffix();
     return main.dir().filePath(main.completeBaseName() + u'-' + name + suffix);
 }
+
+} // namespace
 
 void SessionOptions::addTo(QCommandLineParser& parser) const
 {
@@ -68,7 +73,7 @@ bool SessionOptions::read(const QCommandLineParser& parser, SessionPlan& plan, Q
         }
     }
     for (const QString& name : parser.values(show)) {
-        if (!ShowableNames().contains(name)) {
+        if (!isShowable(name)) {
             *why = QStringLiteral("--show takes statistics, history or menu, not '%1'").arg(name);
             return false;
         }
@@ -130,10 +135,11 @@ void Session::showAsked()
             opened.emplace_back(name, monitorMenu->showHistory());
     }
     if (plan.show.contains(QLatin1String("menu"))) {
-        // Over the replies' heading, high enough for it to open inside the window.
-        const QWidget* monitor = w.frmMonitor();
-        monitorMenu->popUp(QPoint(monitor->width() * 3 / 5, monitor->height() * 2 / 5));
+        // In the monitor's lower right corner, over the replies: all of it
+        // inside the window, none of it over the counters.
         menu = monitorMenu->menu();
+        const QSize room = w.frmMonitor()->size() - menu->sizeHint() - QSize(8, 8);
+        monitorMenu->popUp(QPoint(room.width(), room.height()));
     }
 }
 
@@ -163,9 +169,9 @@ int Session::finish(int status) const
     std::vector<std::pair<QString, QImage>> pictures{{plan.screenshot, w.grab().toImage()}};
     for (const auto& [name, window] : opened)
         if (window)
-            pictures.emplace_back(PictureBeside(plan.screenshot, name), window->grab().toImage());
+            pictures.emplace_back(pictureBeside(plan.screenshot, name), window->grab().toImage());
     if (menu)
-        pictures.emplace_back(PictureBeside(plan.screenshot, QStringLiteral("menu")),
+        pictures.emplace_back(pictureBeside(plan.screenshot, QStringLiteral("menu")),
                               popupOver(w, *menu));
     for (const auto& [path, image] : pictures)
         if (!image.save(path, "PNG")) {

@@ -29,13 +29,6 @@ struct SessionPlan
     QStringList show;
 };
 
-// The names --show takes, in the order the help gives them.
-const QStringList& ShowableNames();
-
-// Where the picture of the shown window `name` goes beside the main
-// window's picture `screenshot`: shot.png gives shot-history.png.
-QString PictureBeside(const QString& screenshot, const QString& name);
-
 // The command-line options that make up a session plan.
 class SessionOptions
 {
@@ -62,11 +55,12 @@ private:
                        "milliseconds since the process started.")};
     QCommandLineOption show{
         QStringLiteral("show"),
-        QStringLiteral("Opens WINDOW with the main window: statistics (the link statistics), "
-                       "history (the History window) or menu (the monitor's context menu, "
-                       "popped up over it); may be repeated. With --screenshot FILE each is "
-                       "saved as a picture of its own beside FILE: shot-menu.png beside "
-                       "shot.png."),
+        QStringLiteral(
+            "Opens WINDOW with the main window: statistics (the Link statistics window), "
+            "history (the History window) or menu (the monitor's context menu, "
+            "popped up over it); may be repeated. With --screenshot FILE each is "
+            "saved as a picture of its own beside FILE: shot-menu.png beside "
+            "shot.png."),
         QStringLiteral("WINDOW")};
 };
 
