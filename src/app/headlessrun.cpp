@@ -32,17 +32,21 @@ std::string billsJson(const BillFigures& figures)
     JsonObject bills;
     for (const auto& [name, value] : figures.fields())
         bills.raw(name, value.empty() ? "null" : value);
-    // Row 0: the bills refused before the acceptor named them.
     JsonObject each;
-    for (int n = 0; n <= 7; ++n)
-        if (const BillFigures::Row& r = figures.of(n); r.inserted > 0)
-            each.raw(n ? std::to_string(n) : "unknown", JsonObject()
-                                                            .number("inserted", r.inserted)
-                                                            .number("stacked", r.stacked)
-                                                            .number("returned", r.returned)
-                                                            .number("rejected", r.rejected)
-                                                            .number("other", r.other)
-                                                            .str());
+    for (int n = 0; n <= 7; ++n) {
+        const BillFigures::Row& r = figures.of(n);
+        if (r.inserted == 0)
+            continue;
+        // Row 0: the bills refused before the acceptor named them.
+        const std::string name = n ? std::to_string(n) : "unknown";
+        each.raw(name, JsonObject()
+                           .number("inserted", r.inserted)
+                           .number("stacked", r.stacked)
+                           .number("returned", r.returned)
+                           .number("rejected", r.rejected)
+                           .number("other", r.other)
+                           .str());
+    }
     return bills.raw("per_bill", each.str()).str();
 }
 
