@@ -25,22 +25,28 @@ JsonObject withBill(JsonObject line, int bill)
     return bill ? line.number("bill", bill) : line.raw("bill", "null");
 }
 
-// The acceptance figures: the totals, and each denomination that came.
+// The acceptance figures: the totals, and each denomination that came, the
+// unknown ones too.
 std::string billsJson(const BillFigures& figures)
 {
     JsonObject bills;
     for (const auto& [name, value] : figures.fields())
         bills.raw(name, value.empty() ? "null" : value);
     JsonObject each;
-    for (int n = 1; n <= 7; ++n)
-        if (const BillFigures::Row& r = figures.of(n); r.inserted > 0)
-            each.raw(std::to_string(n), JsonObject()
-                                            .number("inserted", r.inserted)
-                                            .number("stacked", r.stacked)
-                                            .number("returned", r.returned)
-                                            .number("rejected", r.rejected)
-                                            .number("other", r.other)
-                                            .str());
+    for (int n = 0; n <= 7; ++n) {
+        const BillFigures::Row& r = figures.of(n);
+        if (r.inserted == 0)
+            continue;
+        // Row 0: the bills refused before the acceptor named them.
+        const std::string name = n ? std::to_string(n) : "unknown";
+        each.raw(name, JsonObject()
+                           .number("inserted", r.inserted)
+                           .number("stacked", r.stacked)
+                           .number("returned", r.returned)
+                           .number("rejected", r.rejected)
+                           .number("other", r.other)
+                           .str());
+    }
     return bills.raw("per_bill", each.str()).str();
 }
 
@@ -100,9 +106,10 @@ std::optional<int> HeadlessRun::begin()
         Say(Priority::Error, QStringLiteral("cannot log to %1").arg(QString::fromStdString(why)));
         return 2;
     }
-    const QString device = engine_.port().deviceFor(plan_.portNumber);
-    faults_.emplace(QStringLiteral("port %1 (%2)").arg(plan_.portNumber).arg(device).toStdString());
-    if (!plan_.metricsPath.isEmpty() && !openMetrics(device))
+    device_ = engine_.port().deviceFor(plan_.portNumber);
+    faults_.emplace(
+        QStringLiteral("port %1 (%2)").arg(plan_.portNumber).arg(device_).toStdString());
+    if (!plan_.metricsPath.isEmpty() && !openMetrics(device_))
         return 2;
     // START, as the button does it; the first open is at once rather than at
     // the first tick, so that a port that cannot be had ends the program.
@@ -126,12 +133,11 @@ std::optional<int> HeadlessRun::begin()
     for (int n = 1; n <= 7; ++n)
         if (plan_.bills[static_cast<std::size_t>(n - 1)])
             bills.push_back(std::to_string(n));
-    emitEvent(event("start")
-                  .number("port", plan_.portNumber)
-                  .text("device", device.toStdString())
+    emitEvent(withPort(event("start"))
                   .number("poll_rate", plan_.pollRateMs)
                   .raw("bills", jsonArray(bills))
-                  .flag("escrow", plan_.escrow));
+                  .flag("escrow", plan_.escrow)
+                  .text("escrow_action", plan_.stackEscrowed ? "stack" : "return"));
     if (!running_)
         return end();
     engine_.StartTimers();
@@ -235,6 +241,13 @@ JsonObject HeadlessRun::event(const char* name) const
         .text("event", name);
 }
 
+// The port as numbered and the device it reached at the start, so that the
+// lines of two pollers on one output can be told apart.
+JsonObject HeadlessRun::withPort(JsonObject line) const
+{
+    return line.number("port", plan_.portNumber).text("device", device_.toStdString());
+}
+
 void HeadlessRun::emitEvent(JsonObject line)
 {
     if (!out_.write(line))
@@ -284,7 +297,7 @@ int HeadlessRun::end()
     JsonObject link;
     for (const auto& [name, value] : engine_.record().stats().fields(LinkStats::Clock::now()))
         link.raw(name, value.empty() ? "null" : value);
-    out_.write(event("stop")
+    out_.write(withPort(event("stop"))
                    .raw("counts", counts.str())
                    .number("total", total)
                    .raw("link", link.str())

@@ -51,6 +51,7 @@ private:
     void emitEvent(JsonObject line);
     bool outputEnded();
     JsonObject event(const char* name) const;
+    JsonObject withPort(JsonObject line) const;
     void stopPolling();
 
     HeadlessPlan plan_;
@@ -63,6 +64,7 @@ private:
     std::vector<const char*> flags_;   // set flags as last reported
     MetricsFile* metrics_ = nullptr;   // with --metrics
     std::optional<FaultWatch> faults_; // from begin(), named by the port
+    QString device_;                   // what the port number reached at the start
     bool running_ = false;
     bool ended_ = false;
 };

@@ -1,12 +1,20 @@
 #include "app/session.h"
 
+#include "control/monitormenu.h"
+#include "ui/historyview.h"
 #include "ui/kora232.h"
+#include "ui/linkstatsview.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
 #include <QImage>
+#include <QMenu>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
@@ -16,12 +24,32 @@
 
 namespace kora {
 
+namespace {
+
+bool isShowable(const QString& name)
+{
+    return name == QLatin1String("statistics") || name == QLatin1String("history") ||
+           name == QLatin1String("menu");
+}
+
+// Where the picture of the shown window `name` goes beside the main
+// window's picture `screenshot`: shot.png gives shot-history.png.
+QString pictureBeside(const QString& screenshot, const QString& name)
+{
+    const QFileInfo main(screenshot);
+    const QString suffix = main.suffix().isEmpty() ? QString() : u'.' + main.suffix();
+    return main.dir().filePath(main.completeBaseName() + u'-' + name + suffix);
+}
+
+} // namespace
+
 void SessionOptions::addTo(QCommandLineParser& parser) const
 {
     parser.addOption(start);
     parser.addOption(screenshot);
     parser.addOption(quitAfter);
     parser.addOption(reportShown);
+    parser.addOption(show);
 }
 
 bool SessionOptions::read(const QCommandLineParser& parser, SessionPlan& plan, QString* why) const
@@ -43,6 +71,14 @@ bool SessionOptions::read(const QCommandLineParser& parser, SessionPlan& plan, Q
                        .arg(parser.value(quitAfter));
             return false;
         }
+    }
+    for (const QString& name : parser.values(show)) {
+        if (!isShowable(name)) {
+            *why = QStringLiteral("--show takes statistics, history or menu, not '%1'").arg(name);
+            return false;
+        }
+        if (!plan.show.contains(name))
+            plan.show << name;
     }
     return true;
 }
@@ -82,18 +118,66 @@ void Session::shown()
         w.PressStartStop();
     if (plan.quitAfterMs >= 0)
         QTimer::singleShot(plan.quitAfterMs, this, [] { QCoreApplication::quit(); });
+    showAsked();
 }
+
+// The windows as the operator opens them from the monitor's menu, and the
+// menu itself last, so that it is the one open on top.
+void Session::showAsked()
+{
+    auto* monitorMenu = w.findChild<MonitorMenu*>();
+    if (plan.show.isEmpty() || !monitorMenu)
+        return;
+    for (const QString& name : plan.show) {
+        if (name == QLatin1String("statistics"))
+            opened.emplace_back(name, monitorMenu->showStatistics());
+        else if (name == QLatin1String("history"))
+            opened.emplace_back(name, monitorMenu->showHistory());
+    }
+    if (plan.show.contains(QLatin1String("menu"))) {
+        // In the monitor's lower right corner, over the replies: all of it
+        // inside the window, none of it over the counters.
+        menu = monitorMenu->menu();
+        const QSize room = w.frmMonitor()->size() - menu->sizeHint() - QSize(8, 8);
+        monitorMenu->popUp(QPoint(room.width(), room.height()));
+    }
+}
+
+namespace {
+
+// The window with the popup drawn where it stands over it, as the operator
+// sees them; the picture grows to take in any part of the popup outside it.
+QImage popupOver(QWidget& window, QWidget& popup)
+{
+    const QRect windowRect(window.mapToGlobal(QPoint(0, 0)), window.size());
+    const QRect popupRect = popup.geometry(); // a popup is a window: its place is global
+    const QRect all = windowRect.united(popupRect);
+    QImage image(all.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.drawPixmap(windowRect.topLeft() - all.topLeft(), window.grab());
+    painter.drawPixmap(popupRect.topLeft() - all.topLeft(), popup.grab());
+    return image;
+}
+
+} // namespace
 
 int Session::finish(int status) const
 {
     if (plan.screenshot.isEmpty())
         return status;
-    const QImage image = w.grab().toImage();
-    if (!image.save(plan.screenshot, "PNG")) {
-        std::fprintf(stderr, "kora232: cannot write the screenshot to %s\n",
-                     qPrintable(plan.screenshot));
-        return 1;
-    }
+    std::vector<std::pair<QString, QImage>> pictures{{plan.screenshot, w.grab().toImage()}};
+    for (const auto& [name, window] : opened)
+        if (window)
+            pictures.emplace_back(pictureBeside(plan.screenshot, name), window->grab().toImage());
+    if (menu)
+        pictures.emplace_back(pictureBeside(plan.screenshot, QStringLiteral("menu")),
+                              popupOver(w, *menu));
+    for (const auto& [path, image] : pictures)
+        if (!image.save(path, "PNG")) {
+            std::fprintf(stderr, "kora232: cannot write the screenshot to %s\n", qPrintable(path));
+            return 1;
+        }
     return status;
 }
 

@@ -2,9 +2,15 @@
 
 #include <QCommandLineOption>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QStringList>
+#include <utility>
+#include <vector>
 
 class QCommandLineParser;
+class QMenu;
+class QWidget;
 
 namespace kora {
 
@@ -18,6 +24,9 @@ struct SessionPlan
     QString screenshot;       // save the window here, as PNG, just before quitting
     int quitAfterMs = -1;     // quit this long after the window is shown; -1: never
     bool reportShown = false; // print "shown <ms>" on stdout when the window is shown
+    // Opened with the window, by their names on the command line: the
+    // windows "statistics" and "history" and the monitor's "menu"; each once.
+    QStringList show;
 };
 
 // The command-line options that make up a session plan.
@@ -44,6 +53,15 @@ private:
         QStringLiteral("report-shown"),
         QStringLiteral("Prints 'shown <ms>' once the window's first frame is drawn: the "
                        "milliseconds since the process started.")};
+    QCommandLineOption show{
+        QStringLiteral("show"),
+        QStringLiteral(
+            "Opens WINDOW with the main window: statistics (the Link statistics window), "
+            "history (the History window) or menu (the monitor's context menu, "
+            "popped up over it); may be repeated. With --screenshot FILE each is "
+            "saved as a picture of its own beside FILE: shot-menu.png beside "
+            "shot.png."),
+        QStringLiteral("WINDOW")};
 };
 
 // Carries out a session plan on the window, which is its parent. "Shown"
@@ -56,8 +74,9 @@ public:
     Session(Kora232& window, SessionPlan plan);
 
     // Call once the event loop has ended, while the window still exists:
-    // saves the screenshot if one was asked for, and gives the exit status,
-    // 1 when the image could not be written.
+    // saves the screenshot if one was asked for, with a picture beside it of
+    // each window --show opened, and gives the exit status, 1 when an image
+    // could not be written.
     int finish(int status) const;
 
 protected:
@@ -65,10 +84,13 @@ protected:
 
 private:
     void shown();
+    void showAsked();
 
     Kora232& w;
     SessionPlan plan;
     bool painted = false;
+    std::vector<std::pair<QString, QPointer<QWidget>>> opened; // by --show, with their names
+    QPointer<QMenu> menu;                                      // popped up by --show menu
 };
 
 // Milliseconds from the process's start, as the kernel recorded it (so the

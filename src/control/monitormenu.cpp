@@ -113,7 +113,7 @@ void MonitorMenu::startLogging(const QString& path)
 {
     std::string why;
     if (!record.openLog(path.toStdString(), &why))
-        ShowNotice(w, QStringLiteral("logError"),
+        ShowNotice(w, NoticeKind::Warning, QStringLiteral("logError"),
                    QStringLiteral("Cannot log to %1").arg(QString::fromStdString(why)));
 }
 
@@ -146,16 +146,18 @@ void MonitorMenu::saveReportTo(const QString& pdf)
     connect(reporting, &QThread::finished, this, [this, result] {
         reporting->deleteLater();
         reporting = nullptr;
-        ShowNotice(
-            w, result->status ? QStringLiteral("reportError") : QStringLiteral("reportSaved"),
-            result->status ? QStringLiteral("Cannot save the report: %1").arg(result->message)
-                           : QStringLiteral("Report saved: %1").arg(result->message));
+        if (result->status)
+            ShowNotice(w, NoticeKind::Warning, QStringLiteral("reportError"),
+                       QStringLiteral("Cannot save the report: %1").arg(result->message));
+        else
+            ShowNotice(w, NoticeKind::Information, QStringLiteral("reportSaved"),
+                       QStringLiteral("Report saved: %1").arg(result->message));
         emit reportDone(result->status);
     });
     reporting->start();
 }
 
-void MonitorMenu::showStatistics()
+LinkStatsView* MonitorMenu::showStatistics()
 {
     if (!statistics)
         statistics = new LinkStatsView(record.stats(), w.engine().figures(), &w);
@@ -166,15 +168,17 @@ void MonitorMenu::showStatistics()
         QStringLiteral("Link statistics - port %1 (%2) - Kora232").arg(n).arg(port.describe(n)));
     statistics->show();
     statistics->raise();
+    return statistics;
 }
 
-void MonitorMenu::showHistory()
+HistoryView* MonitorMenu::showHistory()
 {
     if (!historyView)
         historyView = new HistoryView(*history, &w);
     historyView->show();
     historyView->raise();
     historyView->activateWindow();
+    return historyView;
 }
 
 void MonitorMenu::copyHistory() const

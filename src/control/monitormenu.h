@@ -39,21 +39,24 @@ public:
     // while logging and after the log is closed.
     void askForReportFile();
     void saveReportTo(const QString& pdf);
-    void showStatistics();
+    // Each window is made the first time and shown again after; it is given
+    // back for a script's picture.
+    LinkStatsView* showStatistics();
     // The polls of the run, from START; they are kept whether the window is
     // shown or not.
-    void showHistory();
+    HistoryView* showHistory();
     void copyHistory() const;
     // The six rows of both histories, oldest first, a line each: the time
     // the row was made, the host row and the reply row, tab between.
     QString historyText() const;
+    // Pops the menu up at `at` on the monitor, as a right click there does.
+    void popUp(const QPoint& at);
 
 signals:
     // A report has been saved (status 0) or could not be (see ReportResult).
     void reportDone(int status);
 
 private:
-    void popUp(const QPoint& at);
     void addEscrowActions();
 
     Kora232& w;

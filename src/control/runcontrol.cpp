@@ -8,8 +8,8 @@
 #include "ui/rownotes.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QCheckBox>
+#include <QEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -66,14 +66,15 @@ void RunControl::connectEngine()
     connect(&e, &SessionEngine::runEnded, this, [this] { w.ShowRunning(false); });
     // A port that cannot be opened is an operator's slip (wrong number,
     // adapter missing, port busy), not a reason to end the program.
-    connect(&e, &SessionEngine::openRefused, this,
-            [this](const QString& reason) { ShowNotice(w, QStringLiteral("portError"), reason); });
+    connect(&e, &SessionEngine::openRefused, this, [this](const QString& reason) {
+        ShowNotice(w, NoticeKind::Warning, QStringLiteral("portError"), reason);
+    });
     connect(&e, &SessionEngine::heldByOther, this, [this](const QString& message) {
-        ShowNotice(w, QStringLiteral("portHeld"), message);
+        ShowNotice(w, NoticeKind::Warning, QStringLiteral("portHeld"), message);
     });
     // Logging stops; polling goes on. Said once, without holding anything up.
     record().onLogFailure = [this](const std::string& why) {
-        ShowNotice(w, QStringLiteral("logError"),
+        ShowNotice(w, NoticeKind::Warning, QStringLiteral("logError"),
                    QStringLiteral("Logging stopped: %1").arg(QString::fromStdString(why)));
     };
 }
@@ -85,8 +86,10 @@ void RunControl::showPoll(const PollNotes& notes)
         return;
     UpdateMonitor(s, w, notes.countedBills(), w.engine().counts());
     NoteNewestRows(s, notes.timing, w);
+    // A warning, as in the journal: polling goes on, but without the echo a
+    // late reply to one poll can be taken for the next one's answer.
     if (notes.bitEchoMissing)
-        ShowNotice(w, QStringLiteral("bitEcho"),
+        ShowNotice(w, NoticeKind::Warning, QStringLiteral("bitEcho"),
                    QStringLiteral("The acceptor does not echo the acknowledgement bit: each "
                                   "poll now takes the first good reply as its answer."));
 }

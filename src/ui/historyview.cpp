@@ -123,9 +123,11 @@ HistoryView::~HistoryView()
     view->verticalScrollBar()->disconnect(this);
 }
 
-// Wide enough for what each column holds at its widest, but for the flags
-// and the changes, which can run long: a row of a counted bill fits, and
-// tooltips give the rest.
+// Each column is as wide as what it holds at its widest, but the changes,
+// which can run long: they take what is left of a window that opens within a
+// 1280 x 800 screen, frame and panel included (room for a counted bill's
+// count and total), end in "…" when they outrun it, and their tooltip gives
+// the rest.
 void HistoryView::fitColumns()
 {
     const QFontMetrics text(view->font());
@@ -136,20 +138,21 @@ void HistoryView::fitColumns()
         {&hex, QStringLiteral("00 00 00 00 00 00 00 00")},
         {&hex, QStringLiteral("00 00 00 00 00 00 00 00 00 00 00")},
         {&text, QStringLiteral("Accepting Cassette")},
-        {&text, QStringLiteral("+Stacked -Stacking, bill 3 stacked, counted, count 12, total 40, "
-                               "bill 3 stacked and counted after 1.4 s")},
+        {&text, QStringLiteral("+Stacked -Stacking, bill 3 stacked, counted, count 12, total 40")},
     };
     constexpr int Padding = 24;
     int total = 0;
     for (int c = 0; c < PollHistory::ColumnCount; ++c) {
         const int width = widest[c].first->horizontalAdvance(widest[c].second) + Padding;
-        view->setColumnWidth(c, width);
+        if (c != PollHistory::Changed) // the last column stretches to the edge
+            view->setColumnWidth(c, width);
         total += width;
     }
+    constexpr QSize Opening(1240, 480); // a 1280 x 800 screen less the frame and a panel
     const QMargins margins = layout()->contentsMargins();
-    resize(total + margins.left() + margins.right() + 2 * view->frameWidth() +
-               view->verticalScrollBar()->sizeHint().width(),
-           480);
+    const int width = total + margins.left() + margins.right() + 2 * view->frameWidth() +
+                      view->verticalScrollBar()->sizeHint().width();
+    resize(std::min(width, Opening.width()), Opening.height());
 }
 
 void HistoryView::setFilter(Filter choice)

@@ -4,10 +4,11 @@
 
 namespace kora {
 
-void ShowNotice(QWidget& parent, const QString& name, const QString& text)
+void ShowNotice(QWidget& parent, NoticeKind kind, const QString& name, const QString& text)
 {
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Kora232"), text,
-                                QMessageBox::Ok, &parent);
+    const QMessageBox::Icon icon =
+        kind == NoticeKind::Information ? QMessageBox::Information : QMessageBox::Warning;
+    auto* box = new QMessageBox(icon, QStringLiteral("Kora232"), text, QMessageBox::Ok, &parent);
     box->setObjectName(name);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);

@@ -232,6 +232,7 @@ private slots:
         QCOMPARE(start.value("event").toString(), QStringLiteral("start"));
         QCOMPARE(start.value("device").toString(), rig.link());
         QCOMPARE(start.value("bills").toArray().size(), 7);
+        QCOMPARE(start.value("escrow_action").toString(), QStringLiteral("stack"));
         QStringList statuses;
         for (const QJsonObject& l : run.events("link"))
             statuses << l.value("status").toString();
@@ -252,6 +253,34 @@ private slots:
         QFile csv(log);
         QVERIFY(csv.open(QIODevice::ReadOnly));
         QVERIFY(csv.readAll().contains(",stop," + QByteArray::number(link.value("polls").toInt())));
+    }
+
+    // Two pollers' lines on one output are told apart by port and device;
+    // a bill refused before the acceptor named it is per_bill's "unknown".
+    void theStopLineNamesItsPortAndTheBillsRefusedUnnamed()
+    {
+        Rig rig;
+        Headless run(rig.port() + QStringList{"--escrow-action", "return", "--duration", "30"});
+        QTRY_VERIFY_WITH_TIMEOUT(run.count("start") == 1, 5000);
+        rig.sim->command("reject 3");
+        rig.sim->command("insert 3");
+        QTRY_VERIFY_WITH_TIMEOUT(run.count("bill") == 1, 8000);
+        ::kill(pid_t(run.process.processId()), SIGTERM);
+        QCOMPARE(run.finish(), 0);
+
+        const QJsonObject bill = run.events("bill").first();
+        QCOMPARE(bill.value("outcome").toString(), QStringLiteral("rejected"));
+        QVERIFY(bill.value("bill").isNull());
+        const QJsonObject start = run.lines.first(), stop = run.lines.last();
+        QCOMPARE(start.value("escrow_action").toString(), QStringLiteral("return"));
+        for (const QJsonObject& line : {start, stop}) {
+            QCOMPARE(line.value("port").toInt(), 1);
+            QCOMPARE(line.value("device").toString(), rig.link());
+        }
+        const QJsonObject perBill = stop["bills"]["per_bill"].toObject();
+        QCOMPARE(perBill.keys(), QStringList{"unknown"});
+        QCOMPARE(perBill["unknown"]["inserted"].toInt(), 1);
+        QCOMPARE(perBill["unknown"]["rejected"].toInt(), 1);
     }
 
     void aRunThatEndsWritesTheStopLineAndEndsWithStatusZero_data()

@@ -124,6 +124,43 @@ private slots:
         QCOMPARE(describe(image.pixel(buttonFace())), describe(kRed));
     }
 
+    // Each window --show opens is saved beside the window's picture; the
+    // menu's is the window's with the menu over the monitor.
+    void eachWindowShownLeavesAPictureBesideTheScreenshot()
+    {
+        QTemporaryDir dir;
+        kora::sim::ServerOptions o;
+        o.symlink = dir.filePath(QStringLiteral("acceptor")).toStdString();
+        kora::sim::AcceptorServer sim(o);
+        const QString png = dir.filePath(QStringLiteral("shot.png"));
+
+        const Run run = runProgram({"--port", "1=" + QString::fromStdString(o.symlink), "--start",
+                                    "--quit-after", "1500", "--screenshot", png, "--show", "menu",
+                                    "--show", "statistics", "--show", "history"});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        const QImage window(png);
+        QCOMPARE(window.size(), QSize(641, 434));
+        for (const char* name : {"statistics", "history", "menu"}) {
+            const QImage picture(dir.filePath(QStringLiteral("shot-%1.png").arg(name)));
+            QVERIFY2(picture.width() >= 400 && picture.height() >= 300 && picture.width() <= 1280 &&
+                         picture.height() <= 800,
+                     name);
+        }
+
+        const QImage menu(dir.filePath(QStringLiteral("shot-menu.png")));
+        QVERIFY(menu.width() >= window.width() && menu.height() >= window.height());
+        const QRect monitor(120, 96, 521, 337);
+        int covered = 0;
+        for (int y = 0; y < window.height(); ++y)
+            for (int x = 0; x < window.width(); ++x)
+                if (menu.pixel(x, y) != window.pixel(x, y)) {
+                    QVERIFY2(monitor.contains(x, y),
+                             qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+                    ++covered;
+                }
+        QVERIFY2(covered > 100 * 100, qPrintable(QString::number(covered)));
+    }
+
     void withoutStartTheWindowWaitsStoppedAndNothingIsSent()
     {
         QTemporaryDir dir;
@@ -237,7 +274,7 @@ private slots:
         const Run run = runProgram({"--help"});
         QCOMPARE(run.exitCode, 0);
         for (const char* option : {"--port <N=DEVICE>", "--start", "--screenshot <FILE>",
-                                   "--quit-after <MS>", "--report-shown"})
+                                   "--quit-after <MS>", "--report-shown", "--show <WINDOW>"})
             QVERIFY2(run.out.contains(QLatin1String(option)), option);
     }
 
@@ -269,6 +306,9 @@ private slots:
             << QStringList{"--port", "9=x"} << 2 << "must be 1 to 8";
         QTest::newRow("--report without its log")
             << QStringList{"--report"} << 2 << "Missing value after '--report'";
+        QTest::newRow("--show with no such window")
+            << QStringList{"--show", "history", "--show", "bogus"} << 2
+            << "--show takes statistics, history or menu, not 'bogus'";
         QTest::newRow("Qt's options before a mistake")
             << QStringList{"-platform", "offscreen", "--style=fusion", "-reverse", "--bogus"} << 2
             << "Unknown option 'bogus'";

@@ -100,6 +100,10 @@ private slots:
         menuOf(app).saveReportTo(pdf);
         QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 20000);
         QCOMPARE(done.at(0).at(0).toInt(), 0);
+        // News, not a warning: the box's icon says which.
+        const auto* saved = app.window->findChild<QMessageBox*>("reportSaved");
+        QVERIFY(saved);
+        QCOMPARE(saved->icon(), QMessageBox::Information);
         QProcess pdftotext;
         pdftotext.start(QStringLiteral("pdftotext"), {"-layout", pdf, "-"});
         QVERIFY(pdftotext.waitForFinished());
@@ -118,6 +122,7 @@ private slots:
             QCOMPARE(done.last().at(0).toInt(), 2);
             const auto notices = app.window->findChildren<QMessageBox*>("reportError");
             QVERIFY(!notices.isEmpty());
+            QCOMPARE(notices.last()->icon(), QMessageBox::Warning);
             QCOMPARE(notices.last()->text(), "Cannot save the report: cannot write " + target +
                                                  ": " + why + "; nothing was written");
         }

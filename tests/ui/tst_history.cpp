@@ -10,11 +10,13 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSortFilterProxyModel>
+#include <QStyle>
 #include <QTableView>
 #include <QTest>
 
@@ -288,6 +290,46 @@ private slots:
         QCOMPARE(selected(), QList<int>({2}));
         QTest::keyClick(table, Qt::Key_Up);
         QCOMPARE(selected(), QList<int>({1}));
+    }
+
+    // It fits a 1280 x 800 screen, buttons and all: every column whole but
+    // the changes, which take what is left (their tooltip has the rest).
+    void theWindowOpensWithinASmallScreenWithEveryColumnButTheChangesWhole()
+    {
+        PollHistory h;
+        h.add(poll(1, Stacking), {});
+        h.add(poll(2, Stacked), countedBill(3, 12, 40));
+        h.add(poll(3, Accepting, 2), {});
+        HistoryView view(h, nullptr);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY2(view.frameGeometry().width() <= 1280 && view.frameGeometry().height() <= 800,
+                 qPrintable(QStringLiteral("%1 x %2")
+                                .arg(view.frameGeometry().width())
+                                .arg(view.frameGeometry().height())));
+        for (const char* name : {"historyFilter", "historyPause", "historyCopy"}) {
+            const auto* control = view.findChild<QWidget*>(name);
+            QVERIFY2(view.rect().contains(QRect(control->mapTo(&view, QPoint()), control->size())),
+                     name);
+        }
+        const QTableView* table = view.table();
+        const QHeaderView* header = table->horizontalHeader();
+        // An item's text has the style's focus margin on either side.
+        const int margins =
+            2 * (table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1);
+        for (int r = 0; r < h.rowCount(); ++r)
+            for (int c = 0; c < PollHistory::Changed; ++c) {
+                const QModelIndex cell = h.index(r, c);
+                const QVariant font = cell.data(Qt::FontRole);
+                const QFontMetrics metrics(font.isValid() ? font.value<QFont>() : table->font());
+                QVERIFY2(metrics.horizontalAdvance(cell.data().toString()) + margins <=
+                             header->sectionSize(c),
+                         qPrintable(cell.data().toString()));
+            }
+        const int changedEnds = header->sectionViewportPosition(PollHistory::Changed) +
+                                header->sectionSize(PollHistory::Changed);
+        QCOMPARE(changedEnds, table->viewport()->width());
+        QVERIFY(header->sectionSize(PollHistory::Changed) >= 200);
     }
 
     void theControlsAreNamedAndReachedFromTheKeyboard()
