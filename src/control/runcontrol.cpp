@@ -8,14 +8,19 @@
 #include "ui/rownotes.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QCheckBox>
+#include <QEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTimer>
 
 namespace kora {
+
+namespace {
+constexpr std::chrono::milliseconds PortsReadAfterShown{250};
+}
 
 RunControl::RunControl(Kora232& window) : QObject(&window), w(window)
 {
@@ -43,7 +48,9 @@ void RunControl::connectControls()
     connect(w.hsPoll(), &QScrollBar::valueChanged, this, &RunControl::PollRateChange);
     // Which device a number reaches changes as adapters come and go: each
     // button says it again as its tooltip is about to show, and at START.
-    showPortDevices();
+    // Reading the port list takes longer than building the window, so the
+    // buttons first say it once the window is on screen.
+    w.installEventFilter(this);
     for (int n = 1; n <= 8; ++n)
         w.optCom(n)->installEventFilter(this);
     // The poll reads the box as it stands: the engine follows every change.
@@ -66,9 +73,8 @@ void RunControl::connectEngine()
     // adapter missing, port busy), not a reason to end the program.
     connect(&e, &SessionEngine::openRefused, this,
             [this](const QString& reason) { ShowNotice(w, QStringLiteral("portError"), reason); });
-    connect(&e, &SessionEngine::heldByOther, this, [this](const QString& message) {
-        ShowNotice(w, QStringLiteral("portHeld"), message);
-    });
+    connect(&e, &SessionEngine::heldByOther, this,
+            [this](const QString& message) { ShowNotice(w, QStringLiteral("portHeld"), message); });
     // Logging stops; polling goes on. Said once, without holding anything up.
     record().onLogFailure = [this](const std::string& why) {
         ShowNotice(w, QStringLiteral("logError"),
@@ -89,19 +95,33 @@ void RunControl::showPoll(const PollNotes& notes)
                                   "poll now takes the first good reply as its answer."));
 }
 
+// All eight from one reading of the port list.
 void RunControl::showPortDevices()
 {
+    w.MSComm1().lookAgain();
     for (int n = 1; n <= 8; ++n)
-        showPortDevice(n);
+        w.ShowPortDevice(n, w.MSComm1().describe(n));
 }
 
 void RunControl::showPortDevice(int n)
 {
+    w.MSComm1().lookAgain();
     w.ShowPortDevice(n, w.MSComm1().describe(n));
+}
+
+// The operator needs a moment to reach for a button; a tooltip or START
+// before then reads the list itself. A run that quits as soon as the window
+// is shown never reads it.
+void RunControl::showPortDevicesOnceShown()
+{
+    w.removeEventFilter(this);
+    QTimer::singleShot(PortsReadAfterShown, this, [this] { showPortDevices(); });
 }
 
 bool RunControl::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == &w && event->type() == QEvent::Paint)
+        showPortDevicesOnceShown();
     if (event->type() == QEvent::ToolTip)
         for (int n = 1; n <= 8; ++n)
             if (watched == w.optCom(n))
@@ -122,7 +142,7 @@ void RunControl::StartStopClick()
 {
     SessionEngine& e = w.engine();
     if (w.state().StartStop == 0) {
-        showPortDevices();
+        showPortDevices(); // the run opens the device they name
         e.Start();
         w.ShowRunning(true);
         ClearTraffic(w);

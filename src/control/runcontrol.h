@@ -37,6 +37,7 @@ private:
     void showPoll(const PollNotes& notes);
     void showPortDevices();
     void showPortDevice(int n);
+    void showPortDevicesOnceShown();
     bool eventFilter(QObject* watched, QEvent* event) override;
     std::array<long, 7> countsOnScreen() const;
 

@@ -90,19 +90,24 @@ void MSComm::onDeviceLost(DeviceLost handler)
     lostHandler = std::move(handler);
 }
 
+void MSComm::lookAgain()
+{
+    look = ports.look();
+}
+
 QString MSComm::device() const
 {
-    return ports.deviceFor(number);
+    return look.deviceFor(number);
 }
 
 QString MSComm::deviceFor(int n) const
 {
-    return ports.deviceFor(n);
+    return look.deviceFor(n);
 }
 
 QString MSComm::describe(int n) const
 {
-    return ports.describe(n);
+    return look.describe(n);
 }
 
 bool MSComm::isOpen() const
@@ -113,7 +118,7 @@ bool MSComm::isOpen() const
 void MSComm::open()
 {
     requireClosed();
-    const QString path = ports.deviceFor(number);
+    const QString path = look.deviceFor(number);
     if (path.isEmpty())
         throw SerialError(InvalidPortNumber,
                           QStringLiteral("Invalid port number: port %1 has no device on this "
