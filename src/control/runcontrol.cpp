@@ -88,7 +88,7 @@ void RunControl::showPoll(const PollNotes& notes)
     if (s.SetDisplay != 1)
         return;
     UpdateMonitor(s, w, notes.countedBills());
-    NoteNewestRows(s, notes.timing, w);
+    NoteNewestRows(s, notes, w);
     if (notes.bitEchoMissing)
         ShowNotice(w, QStringLiteral("bitEcho"),
                    QStringLiteral("The acceptor does not echo the acknowledgement bit: each "

@@ -91,7 +91,8 @@ private:
     int readLength = 0;
     bool dtr = false;
     bool rts = false;
-    bool onPseudoTerminal = false; // of the device opened last
+    bool onPseudoTerminal = false;   // of the device opened last
+    std::vector<std::uint8_t> inbox; // taken from the system, not yet read
 };
 
 } // namespace kora
