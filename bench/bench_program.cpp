@@ -6,6 +6,10 @@
 //
 //   bench_program KORA232 [LAUNCHES [REPEATS]]
 //   bench_program --headless KORA232_HEADLESS [REPEATS]
+//   bench_program --beside BARE KORA232 KORA232_HEADLESS [LAUNCHES [REPEATS [SECONDS]]]
+//
+// --beside sets kora232 beside bench_bare_window, the floor any Qt window
+// on this machine costs: launch pairs, then polling runs of SECONDS (20).
 //
 // Each polling figure is the median of REPEATS runs (default 3), interleaved
 // so that a passing disturbance on a shared machine spoils one run, not one
@@ -46,6 +50,8 @@ constexpr double kShownTarget = 100;
 constexpr double kResidentTargetMiB = 40;
 constexpr double kHeadlessCpuTarget = 0.3;
 constexpr double kHeadlessResidentTargetMiB = 20;
+constexpr double kLaunchRatioTarget = 1.25; // kora232 against the bare window
+constexpr double kPollRatioTarget = 1.15;
 
 double msSince(Clock::time_point t)
 {
@@ -151,17 +157,28 @@ public:
     long reap()
     {
         int status = 0;
-        rusage usage{};
         wait4(pid, &status, 0, &usage);
+        ended = Clock::now();
         pid = -1;
         return usage.ru_maxrss;
     }
 
+    // The child's user plus system time, once reaped.
+    double reapedCpuMs() const
+    {
+        const auto ms = [](const timeval& t) {
+            return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
+        };
+        return ms(usage.ru_utime) + ms(usage.ru_stime);
+    }
+
     Clock::time_point launched;
+    Clock::time_point ended;
 
 private:
     pid_t pid = -1;
     int outFd = -1;
+    rusage usage{};
     std::string pending;
 };
 
@@ -176,24 +193,32 @@ struct Polling
 enum class Acceptor { Absent, Live, LiveInBursts, LiveLogged };
 
 // The program measured: the window, which prints a line once shown and then
-// presses START, or the headless poller, whose first line says it polls.
+// presses START, the headless poller, whose first line says it polls, or the
+// bare window (bench_bare_window), which rewrites its rows once shown.
 struct Subject
 {
     std::string program;
     bool headless = false;
+    bool bare = false;
 
     std::vector<std::string> arguments(const std::string& device) const
     {
+        if (bare)
+            return {"--rows", "--report-shown"};
         if (headless)
             return {"--port", "1=" + device};
         return {"--port", "1=" + device, "--start", "--report-shown"};
     }
-    const char* name() const { return headless ? "kora232-headless" : "kora232"; }
+    const char* name() const
+    {
+        return bare ? "bare window" : headless ? "kora232-headless" : "kora232";
+    }
 };
 
 // The program polls a port pinned to the simulator; CPU is counted over
-// kMeasured once polling has settled.
-Polling measurePolling(const Subject& subject, Acceptor acceptor)
+// `measured` once polling has settled.
+Polling measurePolling(const Subject& subject, Acceptor acceptor,
+                       std::chrono::seconds measured = kMeasured)
 {
     kora::sim::AcceptorServer server;
     server.setSilent(acceptor == Acceptor::Absent);
@@ -212,7 +237,7 @@ Polling measurePolling(const Subject& subject, Acceptor acceptor)
     const double run0 = child.runSeconds();
     const auto messages0 = server.messagesServed();
     const auto t0 = Clock::now();
-    std::this_thread::sleep_for(kMeasured);
+    std::this_thread::sleep_for(measured);
     const double cpu = child.cpuSeconds() - cpu0;
     const double run = child.runSeconds() - run0;
     const double wall = msSince(t0) / 1e3;
@@ -330,10 +355,123 @@ void measureAll(const Subject& subject, int launches, int repeats)
     std::printf("    load average at the end: %s\n", loadAverage().c_str());
 }
 
+// A launch to the first frame and straight out again (--quit-after 0).
+// Both times as the launcher sees them, from just before the spawn: the
+// programs' own account of their start is in clock ticks of 10 ms.
+struct Launch
+{
+    double shownMs = 0;   // to the line that says the first frame is shown
+    double processMs = 0; // to the exit
+    double cpuMs = 0;     // user plus system time of the whole process
+};
+
+Launch launchOnce(const std::string& program)
+{
+    Child child(program, {"--report-shown", "--quit-after", "0"});
+    const std::optional<std::string> line = child.readLine(30s);
+    const double shownMs = msSince(child.launched);
+    child.reap();
+    if (!line || line->rfind("shown ", 0) != 0)
+        throw std::runtime_error(program + " did not report its window shown");
+    return {shownMs,
+            std::chrono::duration<double, std::milli>(child.ended - child.launched).count(),
+            child.reapedCpuMs()};
+}
+
+void printBeside(const char* what, const std::vector<double>& bare, const std::vector<double>& kora,
+                 const char* unit, double target)
+{
+    const double ratio = median(kora) / median(bare);
+    std::printf("  %-34s %8.2f %-4s %8.2f %-4s  ratio %.2f   target <= %.2f%s\n", what,
+                median(bare), unit, median(kora), unit, ratio, target,
+                ratio <= target ? "" : "  (missed)");
+}
+
+// kora232 beside the bare window, in pairs whose order alternates, so that
+// whatever else the machine does falls on both alike: the launch to the
+// first frame, then polling a prompt acceptor against the bare window
+// rewriting its rows, and kora232-headless polling the same acceptor.
+void measureBeside(const Subject& bare, const Subject& kora, const Subject& headless, int launches,
+                   int repeats, std::chrono::seconds measured)
+{
+    std::printf("kora232 beside a bare Qt Widgets window of its size (bench_bare_window), on %s; "
+                "load average %s\n",
+                displayInUse().c_str(), loadAverage().c_str());
+    std::vector<Launch> bareLaunches, koraLaunches;
+    for (int i = -1; i < launches; ++i) { // the first pair warms the caches
+        const bool bareFirst = i % 2 == 0;
+        const Launch first = launchOnce(bareFirst ? bare.program : kora.program);
+        const Launch second = launchOnce(bareFirst ? kora.program : bare.program);
+        if (i < 0)
+            continue;
+        bareLaunches.push_back(bareFirst ? first : second);
+        koraLaunches.push_back(bareFirst ? second : first);
+    }
+    const auto field = [](const std::vector<Launch>& v, double Launch::*f) {
+        std::vector<double> out;
+        for (const Launch& l : v)
+            out.push_back(l.*f);
+        return out;
+    };
+    std::printf("Launch, median of %d pairs:            bare window     kora232\n", launches);
+    printBeside("to the first frame (--report-shown)", field(bareLaunches, &Launch::shownMs),
+                field(koraLaunches, &Launch::shownMs), "ms", kLaunchRatioTarget);
+    printBeside("whole process, --quit-after 0", field(bareLaunches, &Launch::processMs),
+                field(koraLaunches, &Launch::processMs), "ms", kLaunchRatioTarget);
+    printBeside("its CPU (utime+stime)", field(bareLaunches, &Launch::cpuMs),
+                field(koraLaunches, &Launch::cpuMs), "ms", kLaunchRatioTarget);
+
+    std::vector<Polling> bareRuns, koraRuns, headlessRuns;
+    for (int i = 0; i < repeats; ++i) {
+        const bool bareFirst = i % 2 == 0;
+        (bareFirst ? bareRuns : koraRuns)
+            .push_back(measurePolling(bareFirst ? bare : kora, Acceptor::Live, measured));
+        (bareFirst ? koraRuns : bareRuns)
+            .push_back(measurePolling(bareFirst ? kora : bare, Acceptor::Live, measured));
+        headlessRuns.push_back(measurePolling(headless, Acceptor::Live, measured));
+    }
+    const auto percent = [](const std::vector<Polling>& v, bool scheduler) {
+        return each(
+            v, [scheduler](const Polling& p) { return scheduler ? p.runPercent : p.cpuPercent; });
+    };
+    std::printf("Polling a prompt acceptor (paced 9600 baud) at 100 ms against the bare window "
+                "rewriting twelve rows ten times a second; %lld s runs, median of %d:\n",
+                static_cast<long long>(measured.count()), repeats);
+    printBeside("share of a core, scheduler run time", percent(bareRuns, true),
+                percent(koraRuns, true), "%", kPollRatioTarget);
+    printBeside("share of a core, utime+stime", percent(bareRuns, false), percent(koraRuns, false),
+                "%", kPollRatioTarget);
+    std::printf("  kora232 polls: %.0f in each run (median)\n",
+                median(each(koraRuns, [](const Polling& p) { return p.messages; })));
+    std::printf("kora232-headless polling the same acceptor: %.2f %% of a core by the scheduler's "
+                "run time (%.2f %% by utime+stime), %.0f polls   target < %.1f %%\n",
+                median(percent(headlessRuns, true)), median(percent(headlessRuns, false)),
+                median(each(headlessRuns, [](const Polling& p) { return p.messages; })),
+                kHeadlessCpuTarget);
+    std::printf("load average at the end: %s\n", loadAverage().c_str());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc >= 5 && std::string(argv[1]) == "--beside") {
+        // bench_program --beside BARE KORA232 HEADLESS [LAUNCHES [REPEATS [SECONDS]]]
+        signal(SIGPIPE, SIG_IGN);
+        setvbuf(stdout, nullptr, _IOLBF, 0);
+        const auto number = [&](int i, int otherwise) {
+            return argc > i ? std::max(1, std::atoi(argv[i])) : otherwise;
+        };
+        try {
+            measureBeside({argv[2], false, true}, {argv[3]}, {argv[4], true}, number(5, 15),
+                          number(6, 3), std::chrono::seconds(number(7, 20)));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "bench_program: %s\n", e.what());
+            return 1;
+        }
+        return 0;
+    }
+
     const bool headless = argc > 1 && std::string(argv[1]) == "--headless";
     const int first = headless ? 2 : 1; // the program's argument
     if (argc <= first) {

@@ -14,8 +14,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTimer>
 
 namespace kora {
+
+namespace {
+constexpr std::chrono::milliseconds PortsReadAfterShown{250};
+}
 
 RunControl::RunControl(Kora232& window) : QObject(&window), w(window)
 {
@@ -46,7 +51,9 @@ void RunControl::connectControls()
                 [this, n] { CounterEdited(n); });
     // Which device a number reaches changes as adapters come and go: each
     // button says it again as its tooltip is about to show, and at START.
-    showPortDevices();
+    // Reading the port list takes longer than building the window, so the
+    // buttons first say it once the window is on screen.
+    w.installEventFilter(this);
     for (int n = 1; n <= 8; ++n)
         w.optCom(n)->installEventFilter(this);
     // The poll reads the box as it stands: the engine follows every change.
@@ -85,7 +92,7 @@ void RunControl::showPoll(const PollNotes& notes)
     if (s.SetDisplay != 1)
         return;
     UpdateMonitor(s, w, notes.countedBills(), w.engine().counts());
-    NoteNewestRows(s, notes.timing, w);
+    NoteNewestRows(s, notes, w);
     // A warning, as in the journal: polling goes on, but without the echo a
     // late reply to one poll can be taken for the next one's answer.
     if (notes.bitEchoMissing)
@@ -94,19 +101,33 @@ void RunControl::showPoll(const PollNotes& notes)
                                   "poll now takes the first good reply as its answer."));
 }
 
+// All eight from one reading of the port list.
 void RunControl::showPortDevices()
 {
+    w.MSComm1().lookAgain();
     for (int n = 1; n <= 8; ++n)
-        showPortDevice(n);
+        w.ShowPortDevice(n, w.MSComm1().describe(n));
 }
 
 void RunControl::showPortDevice(int n)
 {
+    w.MSComm1().lookAgain();
     w.ShowPortDevice(n, w.MSComm1().describe(n));
+}
+
+// The operator needs a moment to reach for a button; a tooltip or START
+// before then reads the list itself. A run that quits as soon as the window
+// is shown never reads it.
+void RunControl::showPortDevicesOnceShown()
+{
+    w.removeEventFilter(this);
+    QTimer::singleShot(PortsReadAfterShown, this, [this] { showPortDevices(); });
 }
 
 bool RunControl::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == &w && event->type() == QEvent::Paint)
+        showPortDevicesOnceShown();
     if (event->type() == QEvent::ToolTip)
         for (int n = 1; n <= 8; ++n)
             if (watched == w.optCom(n))
@@ -134,7 +155,7 @@ void RunControl::StartStopClick()
 {
     SessionEngine& e = w.engine();
     if (w.state().StartStop == 0) {
-        showPortDevices();
+        showPortDevices(); // the run opens the device they name
         e.Start();
         w.ShowRunning(true);
         ClearTraffic(w);

@@ -37,6 +37,7 @@ private:
     void showPoll(const PollNotes& notes);
     void showPortDevices();
     void showPortDevice(int n);
+    void showPortDevicesOnceShown();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     Kora232& w;

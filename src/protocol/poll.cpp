@@ -77,12 +77,22 @@ void readEarlyFrames(RunState& s, AcceptorLink& link)
         readFrame(s, *f, FrameRole::Early);
 }
 
-// Reads frames as they arrive until one answers this poll. What follows the
-// answer stays for the next poll to read.
+// Once a reply's worth of this wait's bytes has been passed over and nothing
+// left may begin a frame, the reply came spoiled: waiting on could only take
+// in the next message's bytes. Bytes kept from the last poll are not this
+// wait's, so they are not counted towards the reply's worth.
+bool spoiled(const RunState& s, std::size_t passedOver, std::size_t keptBefore)
+{
+    return s.LineBytes.empty() && passedOver >= keptBefore + ReplyLength;
+}
+
+// Reads frames as they arrive until one answers this poll, or the reply has
+// come spoiled. What follows stays for the next poll to read.
 Wait awaitAnswer(RunState& s, AcceptorLink& link, Clock::time_point deadline)
 {
     Wait w;
     std::size_t passedOver = 0;
+    const std::size_t keptBefore = s.LineBytes.size();
     while (Clock::now() <= deadline) {
         const std::size_t before = s.LineBytes.size();
         w.bytes += takeWaiting(s, link);
@@ -97,6 +107,8 @@ Wait awaitAnswer(RunState& s, AcceptorLink& link, Clock::time_point deadline)
                 return w;
             }
         }
+        if (spoiled(s, passedOver, keptBefore))
+            break;
         if (!stepOver([&] { return link.isOpen(); }, false))
             break;
         const int wanted = ReplyLength - static_cast<int>(s.LineBytes.size());

@@ -32,8 +32,10 @@ void ToggleAck(RunState& s);
 // One complete exchange: read the frames already waiting, send the host
 // message, wait at most ReplyTimeout for this poll's answer (the first good
 // frame that echoes the message's acknowledgement bit), decode every good
-// frame read in order of arrival, advance the acknowledgement bit. The frames
-// read are left in FramesRead. NRFlag tells how this poll was answered: 0 by
+// frame read in order of arrival, advance the acknowledgement bit. A wait
+// that has passed over eleven bytes of no good frame and holds nothing that
+// may begin one ends there: its reply came spoiled. The frames read are left
+// in FramesRead. NRFlag tells how this poll was answered: 0 by
 // a good frame, 1 not at all, 2 by eleven or more bytes that held no good
 // frame. Link trouble shows only there; no failure escapes. With HoldBit
 // set, the message repeats the last one's acknowledgement bit.

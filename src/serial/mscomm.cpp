@@ -90,19 +90,24 @@ void MSComm::onDeviceLost(DeviceLost handler)
     lostHandler = std::move(handler);
 }
 
+void MSComm::lookAgain()
+{
+    look = ports.look();
+}
+
 QString MSComm::device() const
 {
-    return ports.deviceFor(number);
+    return look.deviceFor(number);
 }
 
 QString MSComm::deviceFor(int n) const
 {
-    return ports.deviceFor(n);
+    return look.deviceFor(n);
 }
 
 QString MSComm::describe(int n) const
 {
-    return ports.describe(n);
+    return look.describe(n);
 }
 
 bool MSComm::isOpen() const
@@ -113,7 +118,7 @@ bool MSComm::isOpen() const
 void MSComm::open()
 {
     requireClosed();
-    const QString path = ports.deviceFor(number);
+    const QString path = look.deviceFor(number);
     if (path.isEmpty())
         throw SerialError(InvalidPortNumber,
                           QStringLiteral("Invalid port number: port %1 has no device on this "
@@ -188,44 +193,59 @@ void MSComm::refuseQtOpen()
 
 void MSComm::close()
 {
+    inbox.clear();
     if (port->isOpen())
         port->close();
     port->clearError();
     claim.release();
 }
 
+// Straight to the system: the caller then waits for the reply without
+// returning to the event loop. A system that takes only part (its buffer
+// full) leaves the rest to the port, which sends it as the line drains.
 void MSComm::write(std::string_view text)
 {
     requireOpen("write");
-    const QByteArray bytes(text.data(), qsizetype(text.size()));
-    // flush() hands the bytes to the system now: the caller then waits for
-    // the reply without returning to the event loop that would send them.
-    if (port->write(bytes) == bytes.size() && port->flush())
+    const qint64 sent = ttyline::writeNow(*port, text);
+    if (sent == qint64(text.size()))
         return;
-    refuse(DeviceIoFailed, QStringLiteral("write failed: %1")
-                               .arg(port->isOpen() ? port->errorString()
-                                                   : QStringLiteral("the device has gone away")));
+    QString why = sent < 0 ? qt_error_string() : QString();
+    if (sent >= 0) {
+        const QByteArray rest(text.data() + sent, qsizetype(text.size()) - qsizetype(sent));
+        if (port->write(rest) == rest.size() && port->flush())
+            return;
+        why = port->errorString();
+    }
+    if (port->isOpen() && ttyline::deviceGone(*port))
+        loseDevice(QStringLiteral("the device has gone away"));
+    refuse(DeviceIoFailed,
+           QStringLiteral("write failed: %1")
+               .arg(port->isOpen() ? why : QStringLiteral("the device has gone away")));
 }
 
 int MSComm::waitingCount()
 {
     requireOpen("waiting count");
     takeInHeldBytes();
-    return int(port->bytesAvailable());
+    return int(inbox.size());
 }
 
 std::vector<std::uint8_t> MSComm::readAll()
 {
     requireOpen("read");
     takeInHeldBytes();
-    const QByteArray bytes = readLength > 0 ? port->read(readLength) : port->readAll();
-    return {bytes.begin(), bytes.end()};
+    const std::size_t count =
+        readLength > 0 ? std::min(inbox.size(), std::size_t(readLength)) : inbox.size();
+    std::vector<std::uint8_t> bytes(inbox.begin(), inbox.begin() + std::ptrdiff_t(count));
+    inbox.erase(inbox.begin(), inbox.begin() + std::ptrdiff_t(count));
+    return bytes;
 }
 
 void MSComm::discardInput()
 {
     requireOpen("discard input");
-    // Drops the port's buffer and what the system still holds.
+    // Drops what was taken in and what the system still holds.
+    inbox.clear();
     if (!port->clear(QSerialPort::Input))
         refuse(DeviceIoFailed, QStringLiteral("discarding input failed"));
 }
@@ -234,14 +254,14 @@ void MSComm::waitForInput(Deadline deadline, int bytesWanted)
 {
     if (!port->isOpen())
         return;
-    const qint64 before = port->bytesAvailable();
+    const std::size_t before = inbox.size();
     takeInHeldBytes();
-    if (!port->isOpen() || port->bytesAvailable() > before)
+    if (!port->isOpen() || inbox.size() > before)
         return;
     switch (ttyline::sleepUntilInput(*port, deadline)) {
     case ttyline::Wake::Input:
         takeInHeldBytes();
-        sleepThroughRest(bytesWanted - int(port->bytesAvailable() - before), deadline);
+        sleepThroughRest(bytesWanted - int(inbox.size() - before), deadline);
         break;
     case ttyline::Wake::Gone:
         loseDevice(QStringLiteral("the device hung up"));
@@ -319,17 +339,18 @@ void MSComm::requireOpen(const char* operation) const
 }
 
 // The caller counts and reads without returning to the event loop, so bytes
-// the system holds are taken into the port's buffer here, where the count
-// and the read find them.
+// the system holds are taken in here, in one read, behind any the event loop
+// gave the port's buffer meanwhile, which came first.
 void MSComm::takeInHeldBytes()
 {
-    for (int chunk = 0; chunk < 16 && port->isOpen(); ++chunk) {
-        const int held = ttyline::heldBySystem(*port);
-        if (held < 0)
-            loseDevice(QStringLiteral("the device no longer answers"));
-        if (held <= 0 || !port->waitForReadyRead(0))
-            return;
+    if (!port->isOpen())
+        return;
+    if (port->bytesAvailable() > 0) {
+        const QByteArray buffered = port->readAll();
+        inbox.insert(inbox.end(), buffered.begin(), buffered.end());
     }
+    if (ttyline::takeHeld(*port, inbox) < 0)
+        loseDevice(QStringLiteral("the device no longer answers"));
 }
 
 // Qt goes on reporting a hung-up device as fast as the event loop turns

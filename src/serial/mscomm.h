@@ -34,14 +34,15 @@ public:
     void setDtr(bool on) override;             // asserted while open
     void setRts(bool on) override;
     void setBinaryInput(bool binary) override;
-    QString device() const; // the device the port number resolves to now
+    void lookAgain() override;
+    QString device() const; // the device the port number resolves to
     QString deviceFor(int n) const override;
     QString describe(int n) const override;
 
     // Operations other than open throw SerialError (PortNotOpen) on a closed
     // port, except isOpen, close and waitForInput, which return at once.
     bool isOpen() const override;
-    // Opens the device the port number leads to now, and takes the device
+    // Opens the device the port number leads to, and takes the device
     // for this program alone before Qt opens it. Throws SerialError, see
     // serialerror.h.
     void open() override;
@@ -79,6 +80,7 @@ private:
     void loseDevice(const QString& why);
 
     PortMap ports;
+    PortLook look = ports.look();
     DeviceLost lostHandler;
     QSerialPort* port = nullptr;
     ttyline::DeviceClaim claim; // held while the port is open
@@ -89,7 +91,8 @@ private:
     int readLength = 0;
     bool dtr = false;
     bool rts = false;
-    bool onPseudoTerminal = false; // of the device opened last
+    bool onPseudoTerminal = false;   // of the device opened last
+    std::vector<std::uint8_t> inbox; // taken from the system, not yet read
 };
 
 } // namespace kora

@@ -51,14 +51,42 @@ bool naturallyBefore(const QString& a, const QString& b)
     return a.size() - i < b.size() - j;
 }
 
-} // namespace
-
-void PortMap::pin(int n, const QString& device)
+// USB adapters first, then the rest, each group in natural name order.
+bool numberedBefore(const QString& a, const QString& b)
 {
-    pinned.insert(n, device);
+    if (isUsbAdapter(a) != isUsbAdapter(b))
+        return isUsbAdapter(a);
+    return naturallyBefore(a, b);
 }
 
-QString PortMap::deviceFor(int n) const
+} // namespace
+
+QList<ListedPort> ListSystemPorts()
+{
+    QList<ListedPort> ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        ports.append({info.portName(), info.systemLocation(), info.description(),
+                      info.manufacturer(), info.serialNumber()});
+    return ports;
+}
+
+PortLook::PortLook(QMap<int, QString> pinnedPorts, PortLister portLister)
+    : pinned(std::move(pinnedPorts)), lister(std::move(portLister))
+{}
+
+const QList<ListedPort>& PortLook::listed() const
+{
+    if (!ports) {
+        ports = lister ? lister() : QList<ListedPort>();
+        std::stable_sort(ports->begin(), ports->end(),
+                         [](const ListedPort& a, const ListedPort& b) {
+                             return numberedBefore(a.name, b.name);
+                         });
+    }
+    return *ports;
+}
+
+QString PortLook::deviceFor(int n) const
 {
     if (n < 1 || n > 8)
         return {};
@@ -67,40 +95,50 @@ QString PortMap::deviceFor(int n) const
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(n);
 #else
-    QStringList names;
-    QMap<QString, QString> locations;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        names << info.portName();
-        locations.insert(info.portName(), info.systemLocation());
-    }
-    names = orderedSystemPorts(names);
-    return n <= names.size() ? locations.value(names[n - 1]) : QString();
+    return n <= listed().size() ? listed()[n - 1].location : QString();
 #endif
 }
 
-QString PortMap::describe(int n) const
+QString PortLook::describe(int n) const
 {
     const QString device = deviceFor(n);
     if (device.isEmpty())
         return QStringLiteral("no device");
-    const QSerialPortInfo info(device);
     QStringList known;
-    for (const QString& part : {info.description(), info.manufacturer()})
-        if (!part.isEmpty())
-            known << part;
-    if (!info.serialNumber().isEmpty())
-        known << QStringLiteral("serial ") + info.serialNumber();
+    const auto port = std::find_if(listed().begin(), listed().end(), [&](const ListedPort& p) {
+        return p.location == device || p.name == device;
+    });
+    if (port != listed().end()) {
+        for (const QString& part : {port->description, port->manufacturer})
+            if (!part.isEmpty())
+                known << part;
+        if (!port->serialNumber.isEmpty())
+            known << QStringLiteral("serial ") + port->serialNumber;
+    }
     if (pinned.contains(n))
         known << QStringLiteral("pinned with --port");
-    return known.isEmpty() ? device : device + QStringLiteral(": ") + known.join(QStringLiteral(", "));
+    return known.isEmpty() ? device
+                           : device + QStringLiteral(": ") + known.join(QStringLiteral(", "));
 }
 
-QString PortMap::table() const
+QString PortLook::table() const
 {
     QString text;
     for (int n = 1; n <= 8; ++n)
         text += QStringLiteral("port %1  %2\n").arg(n).arg(describe(n));
     return text;
+}
+
+PortMap::PortMap(PortLister portLister) : lister(std::move(portLister)) {}
+
+void PortMap::pin(int n, const QString& device)
+{
+    pinned.insert(n, device);
+}
+
+PortLook PortMap::look() const
+{
+    return PortLook(pinned, lister);
 }
 
 bool PortMap::pinFromArgument(const QString& text, QString* error)
@@ -129,11 +167,7 @@ bool PortMap::pinFromArgument(const QString& text, QString* error)
 
 QStringList PortMap::orderedSystemPorts(QStringList names)
 {
-    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-        if (isUsbAdapter(a) != isUsbAdapter(b))
-            return isUsbAdapter(a);
-        return naturallyBefore(a, b);
-    });
+    std::sort(names.begin(), names.end(), numberedBefore);
     return names;
 }
 

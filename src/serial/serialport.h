@@ -26,7 +26,10 @@ public:
     virtual void setDtr(bool on) = 0;
     virtual void setRts(bool on) = 0;
     virtual void setBinaryInput(bool binary) = 0;
-    // The device port number n leads to now; empty for none.
+    // Reads the system's port list afresh at the next need; until the next
+    // call, every port number resolves against that one reading.
+    virtual void lookAgain() {}
+    // The device port number n leads to; empty for none.
     virtual QString deviceFor(int n) const = 0;
     // The same device with what the system says of it, or "no device".
     virtual QString describe(int n) const
@@ -35,7 +38,7 @@ public:
         return device.isEmpty() ? QStringLiteral("no device") : device;
     }
 
-    // Opens the device the port number leads to now.
+    // Opens the device the port number leads to.
     virtual void open() = 0;
     // Opens again the device opened last, whatever the number leads to now.
     virtual void reopen() = 0;

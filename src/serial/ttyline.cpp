@@ -18,6 +18,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 
 namespace kora::ttyline {
@@ -77,6 +78,29 @@ int heldBySystem(QSerialPort& port)
     if (::ioctl(int(port.handle()), FIONREAD, &count) != 0)
         return -1;
     return count;
+}
+
+int takeHeld(QSerialPort& port, std::vector<std::uint8_t>& into)
+{
+    const int held = heldBySystem(port);
+    if (held <= 0)
+        return held;
+    const std::size_t at = into.size();
+    into.resize(at + std::size_t(held));
+    ssize_t got = 0;
+    while ((got = ::read(int(port.handle()), into.data() + at, std::size_t(held))) < 0 &&
+           errno == EINTR) {
+    }
+    into.resize(at + std::size_t(std::max<ssize_t>(got, 0)));
+    return got >= 0 || errno == EAGAIN ? int(std::max<ssize_t>(got, 0)) : -1;
+}
+
+qint64 writeNow(QSerialPort& port, std::string_view bytes)
+{
+    ssize_t sent = 0;
+    while ((sent = ::write(int(port.handle()), bytes.data(), bytes.size())) < 0 && errno == EINTR) {
+    }
+    return sent >= 0 || errno != EAGAIN ? qint64(sent) : 0;
 }
 
 Refusal DeviceClaim::take(const QString& device, QString* reason)
@@ -165,6 +189,20 @@ int heldBySystem(QSerialPort& port)
 {
     port.waitForReadyRead(0);
     return 0;
+}
+
+int takeHeld(QSerialPort& port, std::vector<std::uint8_t>& into)
+{
+    port.waitForReadyRead(0);
+    const QByteArray bytes = port.readAll();
+    into.insert(into.end(), bytes.begin(), bytes.end());
+    return int(bytes.size());
+}
+
+qint64 writeNow(QSerialPort& port, std::string_view bytes)
+{
+    const qint64 sent = port.write(bytes.data(), qint64(bytes.size()));
+    return sent >= 0 && port.flush() ? sent : -1;
 }
 
 // Windows opens a port for one program only.

@@ -3,6 +3,9 @@
 #include "protocol/acceptorlink.h"
 
 #include <QString>
+#include <cstdint>
+#include <string_view>
+#include <vector>
 
 class QSerialPort;
 
@@ -18,6 +21,16 @@ bool isPseudoTerminal(const QString& device);
 // Received bytes the system holds that the port has not yet taken into its
 // own buffer; -1 when the device no longer answers.
 int heldBySystem(QSerialPort& port);
+
+// Moves what the system holds for the port onto the end of `into`, past the
+// port's own buffer; gives the count moved, -1 when the device no longer
+// answers.
+int takeHeld(QSerialPort& port, std::vector<std::uint8_t>& into);
+
+// Hands bytes to the system at once, past the port's own buffer and the
+// write notification that would wake the event loop once more; gives the
+// count the system took, -1 when it took none for an error (errno says).
+qint64 writeNow(QSerialPort& port, std::string_view bytes);
 
 // True once the device behind an open port has hung up or vanished.
 bool deviceGone(QSerialPort& port);

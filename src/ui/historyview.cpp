@@ -216,6 +216,26 @@ void HistoryView::showFrozen()
     view->verticalScrollBar()->setValue(top);
 }
 
+// Hidden, the view lets go of the live history: each poll's row would reach
+// the table all the same, and once the history is full every oldest row
+// leaving costs the table a pass over all the rest. Shown again, it follows
+// the newest.
+void HistoryView::hideEvent(QHideEvent* event)
+{
+    if (!isPaused())
+        shown->setSourceModel(nullptr);
+    QWidget::hideEvent(event);
+}
+
+void HistoryView::showEvent(QShowEvent* event)
+{
+    if (!shown->sourceModel()) {
+        shown->setSourceModel(&live);
+        followNewest();
+    }
+    QWidget::showEvent(event);
+}
+
 QString HistoryView::selectedText() const
 {
     QModelIndexList rows = view->selectionModel()->selectedRows();

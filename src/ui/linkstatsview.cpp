@@ -14,7 +14,9 @@ namespace kora {
 
 namespace {
 
-constexpr int RefreshMs = 250;
+// Twice a second reads as live; more often only costs a repaint of both
+// plots and a new account of them for screen readers each time.
+constexpr int RefreshMs = 500;
 
 QString duration(double seconds)
 {

@@ -1,18 +1,18 @@
 #include "ui/rownotes.h"
 
-#include "record/pollreport.h"
 #include "protocol/statusflags.h"
+#include "record/pollreport.h"
 #include "ui/kora232.h"
 
 #include <QLabel>
 #include <QStringList>
-#include <QTime>
 
 namespace kora {
 
 namespace {
 
-const char* const MadeAt = "madeAt";
+// Every note opens with the time its row was made: "16:30:01.123, ...".
+constexpr qsizetype TimeLength = 12;
 
 QString milliseconds(PollTiming::Clock::duration d)
 {
@@ -29,11 +29,13 @@ QString flagsInWords(const RunState& s)
     return words.isEmpty() ? QStringLiteral("no flag set") : words.join(QStringLiteral(", "));
 }
 
-void setNote(QLabel* row, const QString& note, const QString& time)
+// Both are told only of a change: a screen reader hears each one.
+void setNote(QLabel* row, const QString& note)
 {
+    if (row->toolTip() == note)
+        return;
     row->setToolTip(note);
     row->setAccessibleDescription(note);
-    row->setProperty(MadeAt, time);
 }
 
 } // namespace
@@ -72,26 +74,28 @@ QString ReplyRowNote(const RunState& s, const PollTiming& t, const QString& time
              s.Credit ? QStringLiteral("bill %1").arg(s.Credit) : QStringLiteral("none"));
 }
 
-void NoteNewestRows(const RunState& s, const PollTiming& t, Kora232& w)
+// The poll's own moment, which its log row has too, in the log's local time.
+void NoteNewestRows(const RunState& s, const PollNotes& notes, Kora232& w)
 {
-    const QString time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
-    setNote(w.lbOUT(0), HostRowNote(s, time), time);
-    setNote(w.lbIN(0), ReplyRowNote(s, t, time), time);
+    const QString time =
+        QString::fromStdString(IsoLocalTime(notes.at.value_or(RowNow())).substr(11, TimeLength));
+    setNote(w.lbOUT(0), HostRowNote(s, time));
+    setNote(w.lbIN(0), ReplyRowNote(s, notes.timing, time));
 }
 
 void MoveRowNote(const QLabel* from, QLabel* to)
 {
-    setNote(to, from->toolTip(), from->property(MadeAt).toString());
+    setNote(to, from->toolTip());
 }
 
 void ClearRowNote(QLabel* row)
 {
-    setNote(row, QString(), QString());
+    setNote(row, QString());
 }
 
 QString RowTime(const QLabel* row)
 {
-    return row->property(MadeAt).toString();
+    return row->toolTip().left(TimeLength);
 }
 
 } // namespace kora

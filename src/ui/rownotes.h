@@ -1,6 +1,7 @@
 #pragma once
 
 #include "protocol/poll.h"
+#include "protocol/pollnotes.h"
 #include "protocol/runstate.h"
 
 #include <QString>
@@ -20,7 +21,7 @@ QString HostRowNote(const RunState& s, const QString& time);
 QString ReplyRowNote(const RunState& s, const PollTiming& t, const QString& time);
 
 // Notes the newest rows of both histories, for the poll just shown.
-void NoteNewestRows(const RunState& s, const PollTiming& t, Kora232& w);
+void NoteNewestRows(const RunState& s, const PollNotes& notes, Kora232& w);
 
 // A row's note and time go where its caption goes; a blank row has none.
 void MoveRowNote(const QLabel* from, QLabel* to);

@@ -5,8 +5,10 @@
 #include "fakeport.h"
 #include "ui/appearance.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDeadlineTimer>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -349,6 +351,27 @@ private slots:
         app.clickStartStop();
         QTRY_VERIFY_WITH_TIMEOUT(eight.acceptor.messagesServed() >= 2, 2000);
         QCOMPARE(app.sim->messagesServed(), onOne);
+    }
+
+    void thePortListIsReadOnceAfterTheFirstFrameOnceAtStartAndOnceATooltip()
+    {
+        int listings = 0;
+        App app(150ms, PortMap([&listings] {
+                    ++listings;
+                    return ListSystemPorts();
+                }));
+        QCOMPARE(listings, 0);
+        QTRY_VERIFY(app.window->optCom(2)->toolTip().startsWith(QLatin1String("Port 2: ")));
+        QCOMPARE(listings, 1);
+
+        const QPoint at(4, 4);
+        QHelpEvent tip(QEvent::ToolTip, at, app.window->optCom(3)->mapToGlobal(at));
+        QApplication::sendEvent(app.window->optCom(3), &tip);
+        QCOMPARE(listings, 2);
+
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.sim->repliesSent() >= 1, 2000);
+        QCOMPARE(listings, 3);
     }
 
     void aBillBoxClearsItsEnableBitInTheNextFrameAndRestoresIt()

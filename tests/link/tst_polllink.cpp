@@ -113,16 +113,22 @@ private slots:
         QVERIFY2(second >= 10 && second < 100, qPrintable(QString::number(second)));
     }
 
-    void aWrongLastByteDecodesNothingAndKeepsToggle()
+    void aWrongLastByteCostsOneShortPollThatDecodesNothingAndKeepsToggle()
     {
         SimulatedLink link;
         RunState s = startedState();
-        link.server->setCorrupt(true);
-        PollAcceptor(s, *link.port, 1);
+        link.server->corruptNext(1);
+        const qint64 spoiled = timedPoll(s, link);
         QCOMPARE(s.NRFlag, 2);
+        QVERIFY2(spoiled < 250, qPrintable(QString::number(spoiled))); // not the whole 400 ms
         QCOMPARE(s.Toggle, Byte{0});
         QCOMPARE(s.Cassette, Byte{0});
         QCOMPARE(s.Idling, Byte{0});
+
+        PollAcceptor(s, *link.port, 1);
+        QCOMPARE(s.NRFlag, 0);
+        QCOMPARE(s.Cassette, Byte{1});
+        QCOMPARE(link.server->repliesSent(), std::uint64_t{2});
     }
 
     void aTimeOutRightAfterAChecksumErrorIsNoReply()

@@ -116,6 +116,42 @@ private slots:
             QCOMPARE(acceptorMsg(s), hexBytes(Own));
     }
 
+    void aWaitEndsOnceItsReplyCameSpoiled_data()
+    {
+        QTest::addColumn<QStringList>("arrivals");
+        QTest::addColumn<int>("nrFlag");
+        QTest::addColumn<QString>("roles");
+        QTest::addColumn<int>("arrivalsLeft");
+        const QString noise = "55 0B 20 10 10 18 41 01 03 03 70";
+        QTest::newRow("eleven bytes passed over and nothing left ends it")
+            << QStringList{"02 0B 20 10 10 18 41 01 03 03 71", Own} << 2 << "" << 1;
+        QTest::newRow("eleven bytes of noise leave the reply to the next poll")
+            << QStringList{noise, Own} << 2 << "" << 1;
+        QTest::newRow("02 and fewer than eleven bytes left wait on")
+            << QStringList{noise + " 02 0B 20", Own.mid(9)} << 0 << "A" << 0;
+        QTest::newRow("a frame with the other bit waits on")
+            << QStringList{Other, Own} << 0 << "O A" << 0;
+        QTest::newRow("ten bytes of noise, then the reply, answer")
+            << QStringList{noise.left(29), Own} << 0 << "A" << 0;
+    }
+    void aWaitEndsOnceItsReplyCameSpoiled()
+    {
+        QFETCH(QStringList, arrivals);
+        QFETCH(int, nrFlag);
+        QFETCH(QString, roles);
+        QFETCH(int, arrivalsLeft);
+        RunState s = startedState();
+        StreamLink link;
+        std::vector<std::vector<Byte>> chunks;
+        for (const QString& hex : arrivals)
+            chunks.push_back(hexBytes(hex));
+        link.schedule(chunks, false);
+        PollAcceptor(s, link, 1);
+        QCOMPARE(s.NRFlag, nrFlag);
+        QCOMPARE(::roles(s), roles);
+        QCOMPARE(int(link.arrivalsLeft()), arrivalsLeft);
+    }
+
     void framesLeftWaitingAreReadBeforeTheNextHostMessageIsBuilt()
     {
         RunState s = startedState();

@@ -125,6 +125,34 @@ private slots:
             QCOMPARE(map.deviceFor(n), n <= names.size() ? locations[names[n - 1]] : QString());
     }
 
+    void aLookReadsTheListOnceAndDescribesEachPortFromIt()
+    {
+        int listings = 0;
+        PortMap map([&listings] {
+            ++listings;
+            return QList<ListedPort>{
+                {"ttyS0", "/dev/ttyS0", "", "", ""},
+                {"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10K2"}};
+        });
+        map.pin(3, QStringLiteral("/dev/pts/7"));
+        QCOMPARE(map.deviceFor(3), QStringLiteral("/dev/pts/7"));
+        QCOMPARE(listings, 0); // a pinned device needs no list
+        QCOMPARE(map.table(), QStringLiteral("port 1  /dev/ttyUSB0: FT232R USB UART, FTDI, "
+                                             "serial A10K2\n"
+                                             "port 2  /dev/ttyS0\n"
+                                             "port 3  /dev/pts/7: pinned with --port\n"
+                                             "port 4  no device\n"
+                                             "port 5  no device\n"
+                                             "port 6  no device\n"
+                                             "port 7  no device\n"
+                                             "port 8  no device\n"));
+        QCOMPARE(listings, 1);
+        const PortLook look = map.look();
+        for (int n = 1; n <= 8; ++n)
+            look.describe(n);
+        QCOMPARE(listings, 2);
+    }
+
     void helpExplainsNumberingAndPinning()
     {
         const QString help = PortMap::numberingHelp();

@@ -51,6 +51,8 @@ public:
         arrivals.pop_front();
     }
 
+    std::size_t arrivalsLeft() const { return arrivals.size(); }
+
     std::size_t sent = 0;
 
 private:

@@ -212,6 +212,20 @@ private slots:
         QCOMPARE(h.rowCount(), 5);
     }
 
+    void aClosedViewShowsThePollsThatCameMeanwhileWhenOpenedAgain()
+    {
+        PollHistory h(nullptr, 5);
+        HistoryView view(h, nullptr);
+        view.show();
+        addIdlePolls(h, 1, 3);
+        view.hide();
+        addIdlePolls(h, 4, 12);
+        view.show();
+        QCOMPARE(pollsShown(*view.table()->model()), QList<int>({8, 9, 10, 11, 12}));
+        addIdlePolls(h, 13, 13);
+        QCOMPARE(pollsShown(*view.table()->model()), QList<int>({9, 10, 11, 12, 13}));
+    }
+
     void theViewFollowsTheNewestUntilScrolledUp()
     {
         PollHistory h;
