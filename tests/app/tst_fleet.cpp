@@ -325,8 +325,10 @@ private slots:
         for (const char* command : {"full off", "clear", "cassette on"})
             rig.sim->command(command);
         QTest::qWait(500);
+        // A spoiled reply ends its poll at once: twenty of them, some 2 s of
+        // polls at 100 ms, after a silence of 1 s.
         rig.sim->command("silent 1s");
-        rig.sim->command("corrupt 5");
+        rig.sim->command("corrupt 20");
         QTRY_VERIFY_WITH_TIMEOUT(read().contains("no good reply"), 8000);
         QTRY_VERIFY_WITH_TIMEOUT(linkGood(), 8000);
         ::kill(pid_t(run.process.processId()), SIGTERM);
