@@ -1,14 +1,15 @@
 // The floor kora232 is measured against: a bare Qt Widgets window of
 // kora232's size, with Qt SerialPort linked and a port object made as
-// kora232 makes one, that does nothing but show itself and, with --rows,
-// rewrite twelve rows of hex ten times a second as the history's rows are
-// rewritten after each poll. It answers --report-shown and --quit-after as
+// kora232 makes one, that does nothing but show twelve rows of hex drawn as
+// kora232 draws its history and, with --rows, rewrite them ten times a
+// second as the history's rows are rewritten after each poll. It answers --report-shown and --quit-after as
 // kora232 does, so that the same launcher times both.
 //
 //   bench_bare_window [--report-shown] [--quit-after MS] [--rows]
 #include <QApplication>
 #include <QEvent>
 #include <QFile>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QSerialPort>
 #include <QTimer>
@@ -42,8 +43,7 @@ public:
     {
         setWindowTitle(QStringLiteral("bare"));
         resize(641, 434); // kora232's client area
-        if (rows)
-            addRows();
+        addRows(rows);
     }
 
 protected:
@@ -57,33 +57,69 @@ protected:
     }
 
 private:
-    // Placed where they stand, as kora232 places its controls: no layout;
-    // in its font size, six rows of eight bytes beside six of eleven.
-    void addRows()
+    // The twelve rows of kora232's history as it makes them: placed where
+    // they stand (no layout), plain text that wraps at blanks, centred, in
+    // its bold 9.75 point face (13 pixels), on their own background
+    // colours. Drawing them is the floor of what a poll costs the window.
+    void addRows(bool rewrite)
     {
-        QFont small = font();
-        small.setPixelSize(11);
-        setFont(small);
+        QFont rowFont(family());
+        rowFont.setPixelSize(13);
+        rowFont.setBold(true);
         for (int i = 0; i < 12; ++i) {
-            labels[i] = new QLabel(this);
-            labels[i]->setGeometry(8 + (i / 6) * 240, 8 + (i % 6) * 20, 220, 16);
+            const bool host = i < 6;
+            const int row = i % 6;
+            auto* label = new QLabel(this);
+            // In twips, 15 to a pixel, the monitor frame's top at 2160.
+            const int left = host ? 120 : 3480, width = host ? 3255 : 4215;
+            label->setGeometry(left / 15, (2160 + 4560 - 360 * row) / 15, width / 15, 255 / 15);
+            label->setTextFormat(Qt::PlainText);
+            label->setWordWrap(true);
+            label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+            label->setFont(rowFont);
+            QPalette p = label->palette();
+            p.setColor(QPalette::Window, row == 0 ? (host ? QColor(128, 255, 128)
+                                                          : QColor(192, 192, 255))
+                                                  : (host ? QColor(192, 255, 192)
+                                                          : QColor(216, 216, 255)));
+            p.setColor(QPalette::WindowText, Qt::black);
+            label->setPalette(p);
+            label->setAutoFillBackground(true);
+            labels[i] = label;
         }
+        rewriteRows();
+        if (!rewrite)
+            return;
         auto* timer = new QTimer(this);
         connect(timer, &QTimer::timeout, this, [this] { rewriteRows(); });
         timer->start(100);
     }
 
+    // kora232's face: the classic one where the system has it, else the
+    // sans-serif with its metrics.
+    static QString family()
+    {
+        const QStringList installed = QFontDatabase::families();
+        for (const char* f : {"MS Sans Serif", "Liberation Sans", "Arial", "DejaVu Sans"})
+            if (installed.contains(QLatin1String(f), Qt::CaseInsensitive))
+                return QString::fromLatin1(f);
+        return QFont().family();
+    }
+
+    // Each poll's rows move up one place and the newest comes in at the
+    // bottom, so every row's text changes, as in kora232's history.
     void rewriteRows()
     {
         ++tick;
         for (int i = 0; i < 12; ++i) {
+            const int age = tick - i % 6;
             const QString varying = QStringLiteral("%1 %2")
-                                        .arg((tick + i) & 0xFF, 2, 16, QLatin1Char('0'))
-                                        .arg((tick * 7 + i) & 0xFF, 2, 16, QLatin1Char('0'))
+                                        .arg(age & 1 ? 0x11 : 0x10, 2, 16, QLatin1Char('0'))
+                                        .arg((age * 7) & 0x7F, 2, 16, QLatin1Char('0'))
                                         .toUpper();
             labels[i]->setText(i < 6
-                                   ? QStringLiteral("02 08 10 7F %1 00 03 ").arg(varying)
-                                   : QStringLiteral("02 0B 20 01 10 00 4B 01 03 %1 ").arg(varying));
+                                   ? QStringLiteral("02 08 %1 10 00 03 77 ").arg(varying)
+                                   : QStringLiteral("02 0B %1 10 00 4B 01 03 03 73 ").arg(varying));
         }
     }
 

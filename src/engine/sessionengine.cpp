@@ -303,7 +303,13 @@ void SessionEngine::keepTrying()
 
 void SessionEngine::PollTick()
 {
-    pollTimer_->setInterval(s_.PollRate > 0 ? s_.PollRate : FirstPeriod.count());
+    // Setting a running timer's interval restarts it, even to the same
+    // value: the poll timer would then drift off the delay timer's beat and
+    // wake the program once more every period. A new period still governs
+    // the interval after the tick that first sees it.
+    const int period = s_.PollRate > 0 ? s_.PollRate : int(FirstPeriod.count());
+    if (pollTimer_->interval() != period)
+        pollTimer_->setInterval(period);
     emit ticked();
     if (s_.StartStop == 1 && (port_->isOpen() || EnsureOpen())) {
         PollNotes notes;

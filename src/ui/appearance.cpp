@@ -37,8 +37,12 @@ QString findWindowFontFamily()
 {
     // Liberation Sans has the metrics of Arial, which is what the classic
     // face falls back to on systems that do not have it either.
+    // Looked up in the list of installed families: asking for a family that
+    // is not there (hasFamily) has fontconfig resolve it as an alias, which
+    // takes longer than building the whole window.
+    const QStringList installed = QFontDatabase::families();
     for (const char* family : {"MS Sans Serif", "Liberation Sans", "Arial", "DejaVu Sans"}) {
-        if (QFontDatabase::hasFamily(QString::fromLatin1(family)))
+        if (installed.contains(QLatin1String(family), Qt::CaseInsensitive))
             return QString::fromLatin1(family);
     }
     return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();

@@ -86,12 +86,12 @@ void Kora232::buildControlsFrame()
     pollHeading = MakeLabel(
         {"lblPoll", -1, 240, 2280, 1215, 495, "Poll Rate  (milliseconds)", Black, Pink}, frame);
 
-    pollText = MakeTextBox(QStringLiteral("txtPoll"), QStringLiteral("100 ms"),
-                           TwipsRect(240, 2820, 1335, 375), frame);
+    pollText = MakeTextBox(QStringLiteral("txtPoll"), TwipsRect(240, 2820, 1335, 375), frame);
     pollText->setAlignment(Qt::AlignCenter);
     pollText->setFont(LargeBoldFont());
     SetBackColor(pollText, QColor(DarkGrey));
     SetForeColor(pollText, QColor(Peach));
+    pollText->setText(QStringLiteral("100 ms"));
 
     pollScroll = new QScrollBar(Qt::Horizontal, frame);
     pollScroll->setObjectName(QStringLiteral("hsPoll"));

@@ -105,9 +105,9 @@ void FaceButton::paintEvent(QPaintEvent*)
     }
 }
 
-QLineEdit* MakeTextBox(const QString& name, const QString& text, QRect place, QWidget* parent)
+QLineEdit* MakeTextBox(const QString& name, QRect place, QWidget* parent)
 {
-    auto* box = new QLineEdit(text, parent);
+    auto* box = new QLineEdit(parent);
     box->setObjectName(name);
     box->setGeometry(place);
     QPalette p = box->palette();

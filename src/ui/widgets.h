@@ -71,7 +71,9 @@ protected:
 };
 
 // A text box whose border shows on any background: the style shades the
-// border from the box's own window colour, not from its container's.
-QLineEdit* MakeTextBox(const QString& name, const QString& text, QRect place, QWidget* parent);
+// border from the box's own window colour, not from its container's. It is
+// made empty: its text is laid out again at each change of font, colour or
+// alignment, so the caller gives the text once those are set.
+QLineEdit* MakeTextBox(const QString& name, QRect place, QWidget* parent);
 
 } // namespace kora
