@@ -236,8 +236,8 @@ std::string SessionEngine::continueFromLog()
         return {};
     // Rows of an earlier run of this process, if any, are in the file first.
     log.drain(OutputQueue::Clock::now() + std::chrono::milliseconds(200));
-    const std::optional<LogContinuation> c = ContinuationFromLog(
-        log.path(), port_->deviceFor(s_.PortSelect).toStdString(), nullptr);
+    const std::optional<LogContinuation> c =
+        ContinuationFromLog(log.path(), port_->deviceFor(s_.PortSelect).toStdString(), nullptr);
     if (!c)
         return {};
     s_.LastFrame = c->lastFrame;

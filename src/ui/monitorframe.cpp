@@ -144,9 +144,9 @@ void Kora232::buildBillColumn()
     // The counters come after the labels: they overlap them by one pixel
     // and lie on top there.
     for (int n = 1; n <= 7; ++n) {
-        QLineEdit* counter = MakeTextBox(billCounters.memberName(n),
-                                         TwipsRect(4440, 360 + 240 * (n - 1), 495, 285),
-                                         monitorFrame);
+        QLineEdit* counter =
+            MakeTextBox(billCounters.memberName(n), TwipsRect(4440, 360 + 240 * (n - 1), 495, 285),
+                        monitorFrame);
         counter->setAlignment(Qt::AlignCenter);
         SetBackColor(counter, QColor(Black));
         SetForeColor(counter, QColor(Grey));
