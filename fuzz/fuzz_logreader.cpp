@@ -1,6 +1,7 @@
 // Arbitrary bytes as a session log, read and analysed as the report reads
 // one: whatever the file, the analysis ends, and each session it hands over
 // holds together.
+#include "invariant.h"
 #include "record/sessionanalysis.h"
 
 #include <cstdio>
@@ -10,14 +11,6 @@
 using namespace kora;
 
 namespace {
-
-void require(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 void check(const SessionSummary& s, int& sessions)
 {

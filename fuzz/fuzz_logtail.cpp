@@ -1,6 +1,7 @@
 // Arbitrary bytes as the end of a session log, read as a poller restarting
 // on its device reads it, whole and cut at a point within: what it gives to
 // carry on from is a good frame and a bit.
+#include "invariant.h"
 #include "protocol/reply.h"
 #include "record/logtail.h"
 
@@ -9,18 +10,6 @@
 #include <sstream>
 
 using namespace kora;
-
-namespace {
-
-void require(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -1,6 +1,7 @@
 // Drives arbitrary far-end byte streams through the poll transaction and the
 // monitor update, checking what must hold whatever the line delivers.
 #include "fakeport.h"
+#include "invariant.h"
 #include "protocol/poll.h"
 #include "streamlink.h"
 #include "ui/kora232.h"
@@ -17,14 +18,6 @@ namespace {
 
 QApplication* app = nullptr;
 Kora232* window = nullptr;
-
-void require(bool ok, const char* what)
-{
-    if (!ok) {
-        fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 bool isHistoryRow(const QString& text, int bytes)
 {

@@ -1,6 +1,7 @@
 // Arbitrary bytes as a session log replayed by the simulated acceptor, in
 // process: refused before it plays, or played to its end with every wait
 // within the bound and every answer a whole reply.
+#include "invariant.h"
 #include "replay.h"
 
 #include <cstdio>
@@ -15,14 +16,6 @@ using namespace kora::sim;
 namespace {
 
 std::string path;
-
-void require(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 HostMessage message(std::uint8_t ack)
 {

@@ -133,6 +133,20 @@ void fillPipe(int fd, const QByteArray& filler)
     ::fcntl(fd, F_SETFL, flags);
 }
 
+// A FIFO at `path`, full, for a log that nobody reads until the test reads
+// the end it gives; -1 when it cannot be made.
+int stalledFifo(const QString& path)
+{
+    const QByteArray fifo = QFile::encodeName(path);
+    if (::mkfifo(fifo.constData(), 0600) != 0)
+        return -1;
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int filler = ::open(fifo.constData(), O_WRONLY | O_CLOEXEC);
+    fillPipe(filler, "\r\n");
+    ::close(filler);
+    return reader;
+}
+
 // A pipe for the program's standard output that nobody reads until the
 // test says so.
 struct StalledPipe
@@ -404,12 +418,8 @@ private slots:
     {
         Rig rig;
         const QString log = rig.dir.filePath(QStringLiteral("log"));
-        const QByteArray fifo = QFile::encodeName(log);
-        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
-        const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        const int filler = ::open(fifo.constData(), O_WRONLY | O_CLOEXEC);
-        fillPipe(filler, "\r\n");
-        ::close(filler);
+        const int reader = stalledFifo(log);
+        QVERIFY(reader >= 0);
         Headless run(rig.port() + QStringList{"--duration", "30", "--log", log});
         QTRY_VERIFY_WITH_TIMEOUT(rig.sim->messagesServed() >= 10, 8000);
         ::kill(pid_t(run.process.processId()), SIGTERM);
@@ -540,12 +550,8 @@ private slots:
     {
         Rig rig;
         const QString log = rig.dir.filePath(QStringLiteral("log"));
-        const QByteArray fifo = QFile::encodeName(log);
-        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
-        const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        const int filler = ::open(fifo.constData(), O_WRONLY | O_CLOEXEC);
-        fillPipe(filler, "\r\n");
-        ::close(filler);
+        const int reader = stalledFifo(log);
+        QVERIFY(reader >= 0);
         Headless run(rig.port() + QStringList{"--duration", "30", "--log", log});
         QTRY_VERIFY_WITH_TIMEOUT(rig.sim->messagesServed() >= 5, 8000);
         QVERIFY(rig.sim->command("insert 3").ok);
