@@ -285,9 +285,9 @@ private slots:
     {
         QTemporaryDir dir;
         kora::sim::ServerOptions o;
-        o.replay = std::make_shared<Replay>(options(
-            session(dir, {pollRow(1, "good", 0, Stacked0, "bill 3 stacked, counted, count 1, total 1"),
-                          pollRow(2, "good", 1, Idle1)})));
+        o.replay = std::make_shared<Replay>(options(session(
+            dir, {pollRow(1, "good", 0, Stacked0, "bill 3 stacked, counted, count 1, total 1"),
+                  pollRow(2, "good", 1, Idle1)})));
         QStringList logged;
         o.log = [&logged](const std::string& line) { logged << QString::fromStdString(line); };
         kora::sim::AcceptorServer server(o);
