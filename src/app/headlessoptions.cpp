@@ -32,7 +32,9 @@ QString describeRun()
     return QStringLiteral(
                "Polls a banknote acceptor on a serial port as kora232 does, without a window,\n"
                "and writes what happens on standard output as JSON lines, one per event; a\n"
-               "log that fails says so in a log-failed line, and polling goes on.\n\n"
+               "log that fails says so in a log-failed line, and polling goes on. Bills count\n"
+               "by kora232's rule (man kora232-headless gives its limits); with --log, a\n"
+               "restart carries on from the log's end.\n\n"
                "Exit status:\n"
                "  0  the run ended (--duration, --until-bills, SIGTERM, SIGINT, SIGHUP,\n"
                "     standard output closed) with every line and row written; --help,\n"
@@ -96,7 +98,8 @@ struct Options
                        "comes first."),
         QStringLiteral("N")};
     QCommandLineOption log{QStringLiteral("log"),
-                           QStringLiteral("Appends a row per poll to the CSV session log FILE."),
+                           QStringLiteral("Appends a row per poll to the CSV session log FILE, and "
+                                          "carries on from its end."),
                            QStringLiteral("FILE")};
     QCommandLineOption metrics{
         QStringLiteral("metrics"),

@@ -39,7 +39,8 @@ struct Options
     QCommandLineOption listPorts = ListPortsOption();
     QCommandLineOption log{QStringLiteral("log"),
                            QStringLiteral("Appends a CSV row for every poll, START and STOP to "
-                                          "FILE (created if missing, never truncated)."),
+                                          "FILE (created if missing, never truncated); a "
+                                          "restart carries on from its end."),
                            QStringLiteral("FILE")};
     QCommandLineOption report{
         QStringLiteral("report"),
@@ -51,7 +52,12 @@ struct Options
     Options()
     {
         parser.setApplicationDescription(
-            QStringLiteral("Runs and watches a banknote acceptor on a serial port.\n\n") +
+            QStringLiteral(
+                "Runs and watches a banknote acceptor on a serial port. Each stacked bill counts\n"
+                "once: a lost reply sent again, or in escrow mode a report staying up, counts no\n"
+                "more; with escrow mode off a report that stays up over fresh replies counts\n"
+                "again. With a log, a restart carries on from its end. man kora232 gives the\n"
+                "whole rule and its limits.\n\n") +
             QLatin1String(ExitStatusHelp) + u'\n' + PortMap::numberingHelp());
         parser.addOption(port);
         parser.addOption(listPorts);
