@@ -5,6 +5,10 @@
 # display for 40 s while bills go in through noise, spoiled checksums, silences,
 # slow replies, a rejected bill, a jam, a cheat and an unplug, ending with a bill
 # through a spoiled checksum and a silence, and leaves the pictures with --show.
+# Also the first page of the committed noisy session's report
+# (kora232-report.png), at 80 dots an inch (pdftoppm, from poppler-utils).
+# The Bills table's picture comes from the test that plays the bench scenario
+# (tst_benchwindow leaves kora232-bills.png beside it).
 # Usage: docs/make-pictures.sh [BUILD_DIR]   (default build/ci)
 set -eu
 bin=${1:-build/ci}
@@ -28,3 +32,8 @@ for name in statistics history menu; do
     cp "$tmp/shot-$name.png" "$docs/kora232-$name.png"
 done
 grep '^tally' "$tmp/sim.out"
+
+QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$tmp} "$bin/src/app/kora232" \
+    --report "$docs/../tests/data/noisy-session.csv" "$tmp/report.pdf" >/dev/null
+pdftoppm -r 80 -f 1 -l 1 -singlefile -png "$tmp/report.pdf" "$tmp/report"
+cp "$tmp/report.png" "$docs/kora232-report.png"

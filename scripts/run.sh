@@ -14,12 +14,14 @@
 # With no display ($DISPLAY and $WAYLAND_DISPLAY empty): a short scripted
 # session under Xvfb instead. kora232 presses START, the simulator takes a few
 # bills, and after about eight seconds the window is saved to SCREENSHOT
-# (default kora232-demo.png in the current directory); then the simulator's
-# tally and the screenshot's path are printed.
+# (default build/kora232-demo.png in the repository, beside the build, which
+# git ignores); then the simulator's tally and the screenshot's path are
+# printed.
 set -euo pipefail
 
-shot=$(realpath -m -- "${1:-kora232-demo.png}")
+shot=${1:+$(realpath -m -- "$1")}
 cd "$(dirname "$0")/.."
+shot=${shot:-$PWD/build/kora232-demo.png}
 
 # One line a stage; the whole build log goes to a file, shown if a stage fails.
 log=build/run.log

@@ -4,6 +4,7 @@
 #
 #   scripts/setup.sh run     build the programs and run the window (scripts/run.sh)
 #   scripts/setup.sh rig     build the programs and run scripts/rig-example.sh
+#   scripts/setup.sh package build the programs and their .deb (cmake --workflow --preset package)
 #   scripts/setup.sh test    everything: the suite, the fuzzer, the package checks
 #   scripts/setup.sh         the same as test
 set -euo pipefail
@@ -20,10 +21,13 @@ run=(
 rig=(
     jq                                    # reads kora232-headless's JSON lines
 )
+package=(
+    dpkg-dev file                         # CPack's .deb: dpkg-shlibdeps finds the libraries
+)
 test=(
     clang libclang-rt-14-dev              # libFuzzer and the sanitizer runtimes
     lld                                   # the ci, asan and fuzz presets link with it
-    desktop-file-utils dpkg-dev file      # install checks and the .deb package
+    desktop-file-utils                    # the menu entry checked
     appstream lintian                     # checks of the metainfo and of the .deb
     g++-mingw-w64-x86-64-posix            # the wire and the record compiled for Windows, syntax only
     prometheus systemd                    # promtool on the metrics, systemd-analyze on the unit
@@ -36,9 +40,10 @@ for group in "${@:-test}"; do
     case $group in
     run) packages+=("${build[@]}" "${run[@]}") ;;
     rig) packages+=("${build[@]}" "${rig[@]}") ;;
-    test) packages+=("${build[@]}" "${run[@]}" "${rig[@]}" "${test[@]}") ;;
+    package) packages+=("${build[@]}" "${package[@]}") ;;
+    test) packages+=("${build[@]}" "${run[@]}" "${rig[@]}" "${package[@]}" "${test[@]}") ;;
     *)
-        echo "setup: no group '$group'; the groups are run, rig and test" >&2
+        echo "setup: no group '$group'; the groups are run, rig, package and test" >&2
         exit 2
         ;;
     esac

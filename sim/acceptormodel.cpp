@@ -12,6 +12,18 @@ void Tally::add(int bill)
     ++outcomes_.stacked;
 }
 
+Tally& Tally::operator+=(const Tally& other)
+{
+    for (std::size_t i = 0; i < count_.size(); ++i)
+        count_[i] += other.count_[i];
+    outcomes_.stacked += other.outcomes_.stacked;
+    outcomes_.returned += other.outcomes_.returned;
+    outcomes_.rejected += other.outcomes_.rejected;
+    outcomes_.jammed += other.outcomes_.jammed;
+    outcomes_.cheated += other.outcomes_.cheated;
+    return *this;
+}
+
 int Tally::total() const
 {
     return std::accumulate(count_.begin(), count_.end(), 0);

@@ -62,6 +62,8 @@ class Tally
 public:
     int of(int bill) const { return count_.at(static_cast<std::size_t>(bill - 1)); }
     void add(int bill);
+    // Another tally's bills and outcomes added to these.
+    Tally& operator+=(const Tally& other);
     // Any outcome but stacked, which add() counts.
     void count(int Outcomes::*outcome) { ++(outcomes_.*outcome); }
     int total() const;

@@ -45,13 +45,23 @@ Options:
                      "02 0B 20 10 10 18 4B 01 03 03 7A"; a first message with
                      bit B gets it again; a bill in it is not in the tally
   --replay LOG       answer each host message as the next poll row of a
-                     session log the host program wrote (--log) recorded
+                     session log the host program wrote (--log) recorded;
+                     the tally counts each bill the recording counted
   --session N        replay session N of LOG, from 1 (default: the last)
   --replay-loop      start the session again at its end (else: idle replies)
   --replay-timing    keep each reply's recorded delay (else: at once)
   --verbose          log every exchange on standard error
   --version          print the version
-  --help             this text
+  -h, --help         this text
+
+Exit status:
+  0  stopped on quit or a signal; --help, --version
+  1  the line could not be served: a --device that cannot be opened or hung
+     up, or no pseudo-terminal to be had
+  2  a command line it cannot take: an unknown option or one without its
+     value, a --run or --scenario line that is no command, a --link or
+     --device path it must not use, a --last-bit or --last-reply wrong or
+     alone, a --replay log that is no session log or lacks the --session
 
 )";
 

@@ -151,6 +151,7 @@ void Replay::play(const LogRow& row, std::uint8_t ack, ReplayStep& step)
 {
     current_ = row;
     ++played_;
+    tally(row);
     if (row.parts.endsLost()) {
         step.unplug = outage(row);
         aheadSent_ = false;
@@ -181,6 +182,22 @@ void Replay::play(const LogRow& row, std::uint8_t ack, ReplayStep& step)
             (*step.answer)[kReplySize - 1] ^= 0x01;
         }
     }
+}
+
+// Every verdict of the row that counted a bill: its answer's and those of the
+// frames read outside it, wherever they go on the line.
+void Replay::tally(const LogRow& row)
+{
+    const auto add = [this](const FrameCount& count) {
+        if (count.counted())
+            stacked_.add(count.bill);
+    };
+    for (const LoggedFrame& frame : row.parts.early)
+        add(frame.count);
+    for (const LoggedFrame& frame : row.parts.otherBit)
+        add(frame.count);
+    if (row.parts.answer)
+        add(*row.parts.answer);
 }
 
 // Frames the next poll read before its host message waited on the line: they

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acceptormodel.h"
 #include "framing.h"
 #include "record/logsessions.h"
 
@@ -60,6 +61,13 @@ public:
     std::string badRows() const { return reader_.badRowsText(); }
     // The waits of the session cut to LongestWait, in one line; empty for none.
     std::string waitsCut() const;
+    // The bills stacked in the rows played so far, each pass anew: one for
+    // each stacked report the recording counted. A replayed acceptor has no
+    // cassette of its own, and the recording's verdicts are the one account
+    // of what it stacked that the host under test does not make itself:
+    // judging the frames served by the counting rule again would agree with
+    // any host that runs the same rule, right or wrong.
+    const Tally& stacked() const { return stacked_; }
 
 private:
     struct Waits
@@ -76,6 +84,7 @@ private:
     std::optional<LogRow> startAgain(ReplayStep& step);
     void play(const LogRow& row, std::uint8_t ack, ReplayStep& step);
     void sendBehind(std::uint8_t nextAck, ReplayStep& step);
+    void tally(const LogRow& row);
     std::chrono::milliseconds outage(const LogRow& lost);
 
     ReplayOptions options_;
@@ -87,6 +96,7 @@ private:
     std::size_t played_ = 0; // rows of this pass, skipped ones included
     int pass_ = 1;
     bool over_ = false;
+    Tally stacked_;
 };
 
 } // namespace kora::sim

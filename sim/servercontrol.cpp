@@ -232,7 +232,10 @@ Tally AcceptorServer::tally() const
 {
     std::lock_guard lock(mutex_);
     advanceModel(Clock::now());
-    return model_.tally();
+    Tally tally = model_.tally();
+    if (replay_)
+        tally += replay_->stacked(); // what the recorded acceptor stacked, as it was played
+    return tally;
 }
 
 Counters AcceptorServer::counters() const

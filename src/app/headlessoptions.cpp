@@ -32,12 +32,18 @@ QString describeRun()
     return QStringLiteral(
                "Polls a banknote acceptor on a serial port as kora232 does, without a window,\n"
                "and writes what happens on standard output as JSON lines, one per event; a\n"
-               "log that fails says so in a log-failed line, and polling goes on.\n"
-               "Exit status: 0 when the run ends (--duration, --until-bills, SIGTERM, SIGINT,\n"
-               "SIGHUP, standard output closed) with every line and row written; 2 on a bad\n"
-               "command line; 3 when the port cannot be opened at the start; 4 when lines or\n"
-               "rows were lost: a write failed, a reader fell 8 MiB behind, or the last of\n"
-               "them took more than a second to get out.\n\n") +
+               "log that fails says so in a log-failed line, and polling goes on. Bills count\n"
+               "by kora232's rule (man kora232-headless gives its limits); with --log, a\n"
+               "restart carries on from the log's end.\n\n"
+               "Exit status:\n"
+               "  0  the run ended (--duration, --until-bills, SIGTERM, SIGINT, SIGHUP,\n"
+               "     standard output closed) with every line and row written; --help,\n"
+               "     --version, --list-ports\n"
+               "  2  a command line it cannot take, or a --log or --metrics file that\n"
+               "     cannot be written, is in use or is refused at the start\n"
+               "  3  the port cannot be opened at the start\n"
+               "  4  lines or rows were lost: a write failed, a reader fell 8 MiB behind,\n"
+               "     or the last of them took more than a second to get out\n\n") +
            numberingForOneRun();
 }
 
@@ -92,7 +98,8 @@ struct Options
                        "comes first."),
         QStringLiteral("N")};
     QCommandLineOption log{QStringLiteral("log"),
-                           QStringLiteral("Appends a row per poll to the CSV session log FILE."),
+                           QStringLiteral("Appends a row per poll to the CSV session log FILE, and "
+                                          "carries on from its end."),
                            QStringLiteral("FILE")};
     QCommandLineOption metrics{
         QStringLiteral("metrics"),

@@ -17,6 +17,19 @@ namespace {
 constexpr const char* Usage = "Usage: kora232 [OPTION]... or kora232 --report LOG OUT.pdf; "
                               "kora232 --help lists the options";
 
+// In the help, in the form the manual page's list is checked against.
+constexpr const char* ExitStatusHelp =
+    "Exit status:\n"
+    "  0  the window was closed, --quit-after ran out or a stop signal came (SIGTERM,\n"
+    "     SIGINT, SIGHUP); --help, --version, --list-ports, a --report written\n"
+    "  1  an error the program could not handle (a message box shows it), no display\n"
+    "     for the window, or a --screenshot picture or --report PDF not written\n"
+    "  2  a command line it cannot take: an unknown option or argument, a value out\n"
+    "     of range, a --log file that cannot be opened or is in use, a --report log\n"
+    "     that is no session log, or an output that is the log or no regular file\n"
+    "  3  with --start or --quit-after, a port that cannot be opened at START\n"
+    "  4  as 0, but rows of the session log were lost\n";
+
 struct Options
 {
     QCommandLineParser parser;
@@ -26,7 +39,8 @@ struct Options
     QCommandLineOption listPorts = ListPortsOption();
     QCommandLineOption log{QStringLiteral("log"),
                            QStringLiteral("Appends a CSV row for every poll, START and STOP to "
-                                          "FILE (created if missing, never truncated)."),
+                                          "FILE (created if missing, never truncated); a "
+                                          "restart carries on from its end."),
                            QStringLiteral("FILE")};
     QCommandLineOption report{
         QStringLiteral("report"),
@@ -38,8 +52,13 @@ struct Options
     Options()
     {
         parser.setApplicationDescription(
-            QStringLiteral("Runs and watches a banknote acceptor on a serial port.\n\n") +
-            PortMap::numberingHelp());
+            QStringLiteral(
+                "Runs and watches a banknote acceptor on a serial port. Each stacked bill counts\n"
+                "once: a lost reply sent again, or in escrow mode a report staying up, counts no\n"
+                "more; with escrow mode off a report that stays up over fresh replies counts\n"
+                "again. With a log, a restart carries on from its end. man kora232 gives the\n"
+                "whole rule and its limits.\n\n") +
+            QLatin1String(ExitStatusHelp) + u'\n' + PortMap::numberingHelp());
         parser.addOption(port);
         parser.addOption(listPorts);
         parser.addOption(log);

@@ -1,5 +1,6 @@
 #include "serial/portmap.h"
 
+#include <QFileInfo>
 #include <QSerialPortInfo>
 #include <algorithm>
 
@@ -59,6 +60,19 @@ bool numberedBefore(const QString& a, const QString& b)
     return naturallyBefore(a, b);
 }
 
+// A pinned path is taken as given and may name nothing, a typing mistake or
+// a simulator's link left behind: said before START fails on it. A COM name
+// on Windows is no path to look for.
+QString missingMark(const QString& device)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(device);
+    return {};
+#else
+    return QFileInfo::exists(device) ? QString() : QStringLiteral("; no such file");
+#endif
+}
+
 } // namespace
 
 QList<ListedPort> ListSystemPorts()
@@ -116,7 +130,7 @@ QString PortLook::describe(int n) const
             known << QStringLiteral("serial ") + port->serialNumber;
     }
     if (pinned.contains(n))
-        known << QStringLiteral("pinned with --port");
+        known << QStringLiteral("pinned with --port") + missingMark(device);
     return known.isEmpty() ? device
                            : device + QStringLiteral(": ") + known.join(QStringLiteral(", "));
 }

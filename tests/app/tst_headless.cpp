@@ -266,7 +266,10 @@ private slots:
                                                   link.value("checksum").toInt());
         QFile csv(log);
         QVERIFY(csv.open(QIODevice::ReadOnly));
-        QVERIFY(csv.readAll().contains(",stop," + QByteArray::number(link.value("polls").toInt())));
+        const QByteArray rows = csv.readAll();
+        QVERIFY(rows.contains(",stop," + QByteArray::number(link.value("polls").toInt())));
+        // The start row names the program as --version does.
+        QVERIFY(rows.contains(", kora232-headless " KORA_VERSION "\""));
     }
 
     // Two pollers' lines on one output are told apart by port and device;
@@ -693,7 +696,8 @@ private slots:
                                                "--until-bills <N>",
                                                "--log <FILE>",
                                                "log-failed",
-                                               "; 4 when lines or",
+                                               "Exit status:\n  0  ",
+                                               "\n  4  lines or rows were lost",
                                                "USB adapters"};
         QTest::newRow("--list-ports") << "--list-ports" << QStringList{"port 1  ", "port 8  "};
         QTest::newRow("--help-all") << "--help-all"

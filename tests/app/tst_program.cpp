@@ -91,13 +91,14 @@ private slots:
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         env.remove(QStringLiteral("DISPLAY"));
         program.setProcessEnvironment(env);
-        program.start(QStringLiteral(KORA232), {"--list-ports", "--port", "2=/tmp/pinned"});
+        program.start(QStringLiteral(KORA232), {"--list-ports", "--port", "2=/nonexistent/pinned"});
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitCode(), 0);
         const QStringList lines = QString::fromLocal8Bit(program.readAllStandardOutput())
                                       .split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 8);
-        QCOMPARE(lines[1], QStringLiteral("port 2  /tmp/pinned: pinned with --port"));
+        QCOMPARE(lines[1],
+                 QStringLiteral("port 2  /nonexistent/pinned: pinned with --port; no such file"));
     }
 
     void aScriptedSessionPressesStartPollsTheAcceptorAndLeavesAScreenshot()

@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QGroupBox>
 #include <QMenu>
 #include <atomic>
 #include <thread>
@@ -77,10 +78,14 @@ private slots:
         QCOMPARE(view->bills(QStringLiteral("Unknown"), QStringLiteral("Rejected")),
                  QString::number(o.rejected));
         QCOMPARE(view->value("Reconnects"), QStringLiteral("1"));
-        const QPixmap shot = view->grab();
-        for (const char* name : {"kora232-bills.png", "kora232-statistics.png"})
-            QVERIFY(shot.save(
-                QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(name))));
+        // The pictures of the README: the whole window, and the figures
+        // above its plots, down to the Bills table's last row.
+        const QDir here(QCoreApplication::applicationDirPath());
+        QVERIFY(view->grab().save(here.filePath(QStringLiteral("kora232-statistics.png"))));
+        const QWidget* bills = view->findChild<QGroupBox*>();
+        QVERIFY(bills);
+        const QRect figures(0, 0, view->width(), bills->geometry().bottom() + 5);
+        QVERIFY(view->grab(figures).save(here.filePath(QStringLiteral("kora232-bills.png"))));
 
         QFile csv(log);
         QVERIFY(csv.open(QIODevice::ReadOnly));

@@ -95,6 +95,20 @@ for picture in $pictures; do
         fail "the README shows $picture, which the package does not carry beside it"
 done
 
+# The README's kiosk section installs the package by name, from the folder
+# the package preset leaves it in: the name is the one this build makes.
+named=$(grep -oP 'apt-get install \./\K[^ `]+\.deb' "$source/README.md" | sort -u)
+if [ "$(wc -l <<<"$named")" -ne 1 ] || [ -z "$named" ]; then
+    fail "the README should install one package by name, not: ${named:-none}"
+else
+    [ "$(basename "$named")" = "$(basename "$deb")" ] ||
+        fail "the README installs $(basename "$named"), but the build makes $(basename "$deb")"
+    folder=$(jq -r '.packagePresets[] | select(.name == "package") | .packageDirectory' \
+        "$source/CMakePresets.json")
+    [ "${folder/'${sourceDir}'/.}" = "./$(dirname "$named")" ] ||
+        fail "the README installs from $(dirname "$named"), the package preset leaves it in $folder"
+fi
+
 # The software centre fetches the screenshots from the project's site, where
 # the project's docs/ folder serves them: each is a picture of ours.
 if [ -f "$metainfo" ]; then

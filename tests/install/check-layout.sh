@@ -102,6 +102,9 @@ if [ -x "$root/bin/kora232-headless" ]; then
         fail "bin/kora232-headless links the GUI: $gui"
 fi
 if [ -x "$root/bin/acceptor-sim" ]; then
+    said=$("$root/bin/acceptor-sim" --version 2>&1)
+    [ "$said" = "acceptor-sim $version" ] ||
+        fail "installed acceptor-sim --version says '$said', expected 'acceptor-sim $version'"
     # grep reads all of it: with -q it would stop at the match, and the help's
     # rest would meet a closed pipe, which pipefail takes for a failure.
     "$root/bin/acceptor-sim" --help 2>&1 | grep '^Usage: acceptor-sim' >/dev/null ||

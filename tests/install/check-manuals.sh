@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Usage: check-manuals.sh MAN_DIR PROGRAM=EXECUTABLE...
 # Checks each PROGRAM's manual page MAN_DIR/PROGRAM.1 against what
-# "EXECUTABLE --help" lists: every option is a heading of the page's OPTIONS,
-# and every entry of a further list in the help, such as the simulator's
-# Commands and Faults, is a heading of the page's section of that name. The
-# page must also format without a warning and have the usual sections.
-# Names every fault it finds and fails if there is one.
+# "EXECUTABLE --help" lists: the options of the help and of the page's
+# OPTIONS are the same, so are the statuses of the help's "Exit status:" and
+# of the page's EXIT STATUS, and every entry of a further list in the help,
+# such as the simulator's Commands and Faults, is a heading of the page's
+# section of that name. The page must also format without a warning and have
+# the usual sections. Names every fault it finds and fails if there is one.
 set -uo pipefail
 mandir=$1
 shift
@@ -17,11 +18,12 @@ fail() {
 }
 
 # The help's lists as "SECTION<tab>ENTRY" lines: a line that ends with ':'
-# (or '):') opens a list named by its first word, and its entries are the
-# lines indented by two spaces, up to the first run of two spaces.
+# (or '):') opens a list named by its words up to any parenthesis ("Exit
+# status:" is EXIT STATUS), and its entries are the lines indented by two
+# spaces, up to the first run of two spaces.
 help_entries() {
     awk '
-        /^[A-Z][^ ]*( .*)?:$/ { list = toupper($1); sub(/[^A-Z]+$/, "", list); next }
+        /^[A-Z][^ ]*( .*)?:$/ { list = toupper($0); sub(/ *[(:].*$/, "", list); next }
         /^$/ { list = "" }
         list != "" && /^  [^ ]/ {
             entry = substr($0, 3)
@@ -77,15 +79,29 @@ for pair in "$@"; do
         grep -qxF -- "$option" <<<"$documented" ||
             fail "$program.1 does not give $option, which $program --help lists"
     done
+    for option in $documented; do
+        grep -qxF -- "$option" <<<"$listed" ||
+            fail "$program.1 gives $option, which $program --help does not list"
+    done
+
+    # Both give the same exit statuses, whatever the words for each.
+    said=$(grep -P '^EXIT STATUS\t' <<<"$entries" | cut -f 2 | sort -u)
+    paged=$(grep -P '^EXIT STATUS\t' <<<"$headings" | cut -f 2 | sort -u)
+    if [ -z "$said" ]; then
+        fail "$program --help gives no exit status under 'Exit status:'"
+    elif [ "$said" != "$paged" ]; then
+        fail "$program.1 gives the exit statuses $(echo $paged), $program --help $(echo $said)"
+    fi
 
     # Other lists, word for word: the page gives each entry as the help does.
     while IFS=$'\t' read -r list entry; do
-        [ "$list" = OPTIONS ] && continue
+        [ "$list" = OPTIONS ] || [ "$list" = "EXIT STATUS" ] && continue
         grep -qxF -- "$list"$'\t'"$entry" <<<"$headings" ||
             fail "$program.1 has no heading '$entry' in a $list section, which $program --help lists"
     done <<<"$entries"
 
-    echo "$program.1: $(wc -w <<<"$listed") options and $(grep -vcP '^OPTIONS\t' <<<"$entries") other entries of --help"
+    echo "$program.1: $(wc -w <<<"$listed") options, exit statuses $(echo $said) and" \
+        "$(grep -vcP '^(OPTIONS|EXIT STATUS)\t' <<<"$entries") other entries of --help"
 done
 
 [ "$faults" -eq 0 ] || { echo "$faults fault(s) in the manual pages"; exit 1; }

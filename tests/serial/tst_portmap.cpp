@@ -1,6 +1,8 @@
 #include "serial/portmap.h"
 
+#include <QFile>
 #include <QSerialPortInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kora;
@@ -125,8 +127,13 @@ private slots:
             QCOMPARE(map.deviceFor(n), n <= names.size() ? locations[names[n - 1]] : QString());
     }
 
+    // A pinned path that names nothing says so, before START fails on it.
     void aLookReadsTheListOnceAndDescribesEachPortFromIt()
     {
+        QTemporaryDir dir;
+        const QString pty = dir.filePath(QStringLiteral("pty"));
+        QVERIFY(QFile(pty).open(QIODevice::WriteOnly));
+        const QString gone = dir.filePath(QStringLiteral("gone"));
         int listings = 0;
         PortMap map([&listings] {
             ++listings;
@@ -134,18 +141,20 @@ private slots:
                 {"ttyS0", "/dev/ttyS0", "", "", ""},
                 {"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10K2"}};
         });
-        map.pin(3, QStringLiteral("/dev/pts/7"));
-        QCOMPARE(map.deviceFor(3), QStringLiteral("/dev/pts/7"));
+        map.pin(3, pty);
+        map.pin(4, gone);
+        QCOMPARE(map.deviceFor(3), pty);
         QCOMPARE(listings, 0); // a pinned device needs no list
         QCOMPARE(map.table(), QStringLiteral("port 1  /dev/ttyUSB0: FT232R USB UART, FTDI, "
                                              "serial A10K2\n"
                                              "port 2  /dev/ttyS0\n"
-                                             "port 3  /dev/pts/7: pinned with --port\n"
-                                             "port 4  no device\n"
+                                             "port 3  %1: pinned with --port\n"
+                                             "port 4  %2: pinned with --port; no such file\n"
                                              "port 5  no device\n"
                                              "port 6  no device\n"
                                              "port 7  no device\n"
-                                             "port 8  no device\n"));
+                                             "port 8  no device\n")
+                                  .arg(pty, gone));
         QCOMPARE(listings, 1);
         const PortLook look = map.look();
         for (int n = 1; n <= 8; ++n)

@@ -257,13 +257,37 @@ private slots:
         QCOMPARE(Replay(o).next(message(0)).replyTime, std::chrono::microseconds(211500));
     }
 
-    // Through a pseudo-terminal, as a host sees it.
+    // The recorded noisy session, played to its end: bills counted in
+    // answers, around a jam and through an unplug, each tallied once, so that
+    // the tally equals the counts of the stop row.
+    void aReplayTalliesTheBillsTheRecordingCounted()
+    {
+        const QString path = QStringLiteral(KORA_TEST_DATA "/noisy-session.csv");
+        Replay replay(options(path));
+        int ack = 0;
+        for (int messages = 0; replay.next(message(ack)).played; ++messages, ack ^= 1)
+            QVERIFY(messages < 10'000);
+        QFile log(path);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(log.readAll());
+        const qsizetype stop = text.lastIndexOf(QLatin1String(",stop,"));
+        QVERIFY(stop > 0);
+        QString counts = text.mid(text.indexOf(u'"', stop) + 1);
+        counts = counts.left(counts.indexOf(u';')).replace(QLatin1String("bill "), "bill");
+        QCOMPARE(QString::fromStdString(replay.stacked().text()), counts);
+        QCOMPARE(replay.stacked().outcomes().stacked, replay.stacked().total());
+        QVERIFY(replay.stacked().total() > 0);
+    }
+
+    // Through a pseudo-terminal, as a host sees it; a stacked report the
+    // recording counted is in the acceptor's tally.
     void theServerAnswersFromTheLogAndSaysWhichRow()
     {
         QTemporaryDir dir;
         kora::sim::ServerOptions o;
-        o.replay = std::make_shared<Replay>(
-            options(session(dir, {pollRow(1, "good", 0, Stacked0), pollRow(2, "good", 1, Idle1)})));
+        o.replay = std::make_shared<Replay>(options(session(
+            dir, {pollRow(1, "good", 0, Stacked0, "bill 3 stacked, counted, count 1, total 1"),
+                  pollRow(2, "good", 1, Idle1)})));
         QStringList logged;
         o.log = [&logged](const std::string& line) { logged << QString::fromStdString(line); };
         kora::sim::AcceptorServer server(o);
@@ -274,6 +298,8 @@ private slots:
         QVERIFY2(status.endsWith("| replay session 1, line 3 (poll 1, good), 1 of 2 rows left"),
                  qPrintable(status));
         QTRY_VERIFY(!logged.filter("replay session 1, line 3").isEmpty());
+        QCOMPARE(server.tally().of(3), 1);
+        QCOMPARE(server.outcomes().stacked, 1);
     }
 
     // The program refuses a bad log before it serves a line: nothing on
