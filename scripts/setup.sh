@@ -26,7 +26,7 @@ package=(
 )
 test=(
     clang libclang-rt-14-dev              # libFuzzer and the sanitizer runtimes
-    lld                                   # the ci, asan and fuzz presets link with it
+    lld                                   # the ci and asan presets link with it
     desktop-file-utils                    # the menu entry checked
     appstream lintian                     # checks of the metainfo and of the .deb
     g++-mingw-w64-x86-64-posix            # the wire and the record compiled for Windows, syntax only

@@ -81,21 +81,21 @@ void HeadlessRun::connectEngine()
     connect(&engine_, &SessionEngine::deviceLost, this, [this](const QString& reason) {
         Say(Priority::Warning,
             QStringLiteral("%1; trying the same device again at each poll").arg(reason));
-        emitEvent(event("lost"));
+        emitEvent(eventLine("lost"));
     });
     connect(&engine_, &SessionEngine::reconnected, this, [this](const QString& device) {
         Say(Priority::Info, QStringLiteral("reconnected to %1").arg(device));
-        emitEvent(event("reconnected"));
+        emitEvent(eventLine("reconnected"));
     });
     connect(&engine_, &SessionEngine::heldByOther, this, [this](const QString& message) {
         Say(Priority::Warning, message);
-        emitEvent(event("refused").text("reason", message.toStdString()));
+        emitEvent(eventLine("refused").text("reason", message.toStdString()));
     });
     // Polling goes on; the run's exit status tells of the rows lost.
     engine_.record().onLogFailure = [this](const std::string& why) {
         Say(Priority::Error,
             QStringLiteral("logging stopped: %1").arg(QString::fromStdString(why)));
-        emitEvent(event("log-failed").text("reason", why));
+        emitEvent(eventLine("log-failed").text("reason", why));
     };
 }
 
@@ -133,7 +133,7 @@ std::optional<int> HeadlessRun::begin()
     for (int n = 1; n <= 7; ++n)
         if (plan_.bills[static_cast<std::size_t>(n - 1)])
             bills.push_back(std::to_string(n));
-    emitEvent(withPort(event("start"))
+    emitEvent(withPort(eventLine("start"))
                   .number("poll_rate", plan_.pollRateMs)
                   .raw("bills", jsonArray(bills))
                   .flag("escrow", plan_.escrow)
@@ -182,7 +182,7 @@ void HeadlessRun::showPoll(const PollNotes& notes)
 // Each counted bill is told with the engine's count and total right after it.
 void HeadlessRun::reportCounted(const FrameNote& note)
 {
-    emitEvent(event("stacked")
+    emitEvent(eventLine("stacked")
                   .number("bill", note.count.bill)
                   .number("count", note.billCount)
                   .number("total", note.total));
@@ -192,7 +192,7 @@ void HeadlessRun::reportCounted(const FrameNote& note)
 
 void HeadlessRun::reportBill(const BillCycle& cycle)
 {
-    emitEvent(withBill(event("bill"), cycle.bill)
+    emitEvent(withBill(eventLine("bill"), cycle.bill)
                   .text("outcome", OutcomeWord(cycle.outcome))
                   .flag("counted", cycle.count.counted())
                   .flag("after_jam", cycle.jam)
@@ -204,7 +204,7 @@ void HeadlessRun::reportFrame(const FrameNote& note)
     const FrameCount& c = note.count;
     if (c.reason == CountReason::NotStacked)
         return;
-    emitEvent(withBill(event("not-counted"), c.bill).text("reason", ReasonName(c.reason)));
+    emitEvent(withBill(eventLine("not-counted"), c.bill).text("reason", ReasonName(c.reason)));
 }
 
 void HeadlessRun::reportOutcome()
@@ -213,7 +213,7 @@ void HeadlessRun::reportOutcome()
         ++outcomePolls_;
         return;
     }
-    emitEvent(event("link")
+    emitEvent(eventLine("link")
                   .text("status", OutcomeName(s_.NRFlag))
                   .number("previous_polls", outcomePolls_));
     outcome_ = s_.NRFlag;
@@ -231,10 +231,10 @@ void HeadlessRun::reportFlags()
     std::vector<std::string> names;
     for (const char* name : set)
         names.push_back(JsonString(name));
-    emitEvent(event("state").raw("flags", jsonArray(names)));
+    emitEvent(eventLine("state").raw("flags", jsonArray(names)));
 }
 
-JsonObject HeadlessRun::event(const char* name) const
+JsonObject HeadlessRun::eventLine(const char* name) const
 {
     return JsonObject()
         .text("t", IsoLocalTime(std::chrono::system_clock::now()))
@@ -297,7 +297,7 @@ int HeadlessRun::end()
     JsonObject link;
     for (const auto& [name, value] : engine_.record().stats().fields(LinkStats::Clock::now()))
         link.raw(name, value.empty() ? "null" : value);
-    out_.write(withPort(event("stop"))
+    out_.write(withPort(eventLine("stop"))
                    .raw("counts", counts.str())
                    .number("total", total)
                    .raw("link", link.str())

@@ -50,7 +50,7 @@ private:
     void reportFlags();
     void emitEvent(JsonObject line);
     bool outputEnded();
-    JsonObject event(const char* name) const;
+    JsonObject eventLine(const char* name) const;
     JsonObject withPort(JsonObject line) const;
     void stopPolling();
 
