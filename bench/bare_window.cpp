@@ -2,8 +2,9 @@
 // kora232's size, with Qt SerialPort linked and a port object made as
 // kora232 makes one, that does nothing but show twelve rows of hex drawn as
 // kora232 draws its history and, with --rows, rewrite them ten times a
-// second as the history's rows are rewritten after each poll. It answers --report-shown and --quit-after as
-// kora232 does, so that the same launcher times both.
+// second as the history's rows are rewritten after each poll. It answers
+// --report-shown and --quit-after as kora232 does, so that the same launcher
+// times both.
 //
 //   bench_bare_window [--report-shown] [--quit-after MS] [--rows]
 #include <QApplication>

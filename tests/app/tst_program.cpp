@@ -66,6 +66,21 @@ QPoint buttonFace()
     return kStartStop.topLeft() + QPoint(6, kStartStop.height() / 2);
 }
 
+// A simulated acceptor at a path of its own, for --port 1=DEVICE.
+struct PinnedAcceptor
+{
+    QTemporaryDir dir;
+    QString device = dir.filePath(QStringLiteral("acceptor"));
+    kora::sim::AcceptorServer sim{options(device)};
+
+    static kora::sim::ServerOptions options(const QString& path)
+    {
+        kora::sim::ServerOptions o;
+        o.symlink = path.toStdString();
+        return o;
+    }
+};
+
 } // namespace
 
 class ProgramTest : public QObject
@@ -103,18 +118,15 @@ private slots:
 
     void aScriptedSessionPressesStartPollsTheAcceptorAndLeavesAScreenshot()
     {
-        QTemporaryDir dir;
-        kora::sim::ServerOptions o;
-        o.symlink = dir.filePath(QStringLiteral("acceptor")).toStdString();
-        kora::sim::AcceptorServer sim(o);
-        const QString png = dir.filePath(QStringLiteral("window.png"));
+        PinnedAcceptor pinned;
+        const QString png = pinned.dir.filePath(QStringLiteral("window.png"));
 
-        const Run run = runProgram({"--port", "1=" + QString::fromStdString(o.symlink), "--start",
+        const Run run = runProgram({"--port", "1=" + pinned.device, "--start",
                                     "--quit-after", "2500", "--screenshot", png});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
 
         // 2.5 s at the start-up poll period of 100 ms is about 25 polls.
-        const auto served = sim.messagesServed();
+        const auto served = pinned.sim.messagesServed();
         QVERIFY2(served >= 8 && served <= 40, qPrintable(QString::number(served)));
 
         const QImage image(png);
@@ -129,26 +141,23 @@ private slots:
     // menu's is the window's with the menu over the monitor.
     void eachWindowShownLeavesAPictureBesideTheScreenshot()
     {
-        QTemporaryDir dir;
-        kora::sim::ServerOptions o;
-        o.symlink = dir.filePath(QStringLiteral("acceptor")).toStdString();
-        kora::sim::AcceptorServer sim(o);
-        const QString png = dir.filePath(QStringLiteral("shot.png"));
+        PinnedAcceptor pinned;
+        const QString png = pinned.dir.filePath(QStringLiteral("shot.png"));
 
-        const Run run = runProgram({"--port", "1=" + QString::fromStdString(o.symlink), "--start",
+        const Run run = runProgram({"--port", "1=" + pinned.device, "--start",
                                     "--quit-after", "1500", "--screenshot", png, "--show", "menu",
                                     "--show", "statistics", "--show", "history"});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         const QImage window(png);
         QCOMPARE(window.size(), QSize(641, 434));
         for (const char* name : {"statistics", "history", "menu"}) {
-            const QImage picture(dir.filePath(QStringLiteral("shot-%1.png").arg(name)));
+            const QImage picture(pinned.dir.filePath(QStringLiteral("shot-%1.png").arg(name)));
             QVERIFY2(picture.width() >= 400 && picture.height() >= 300 && picture.width() <= 1280 &&
                          picture.height() <= 800,
                      name);
         }
 
-        const QImage menu(dir.filePath(QStringLiteral("shot-menu.png")));
+        const QImage menu(pinned.dir.filePath(QStringLiteral("shot-menu.png")));
         QVERIFY(menu.width() >= window.width() && menu.height() >= window.height());
         const QRect monitor(120, 96, 521, 337);
         int covered = 0;
@@ -164,16 +173,13 @@ private slots:
 
     void withoutStartTheWindowWaitsStoppedAndNothingIsSent()
     {
-        QTemporaryDir dir;
-        kora::sim::ServerOptions o;
-        o.symlink = dir.filePath(QStringLiteral("acceptor")).toStdString();
-        kora::sim::AcceptorServer sim(o);
-        const QString png = dir.filePath(QStringLiteral("window.png"));
+        PinnedAcceptor pinned;
+        const QString png = pinned.dir.filePath(QStringLiteral("window.png"));
 
-        const Run run = runProgram({"--port", "1=" + QString::fromStdString(o.symlink),
+        const Run run = runProgram({"--port", "1=" + pinned.device,
                                     "--quit-after", "800", "--screenshot", png});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-        QCOMPARE(sim.messagesServed(), 0u);
+        QCOMPARE(pinned.sim.messagesServed(), 0u);
         QVERIFY(run.out.isEmpty());
         const QImage image(png);
         QCOMPARE(image.size(), QSize(641, 434));
@@ -212,20 +218,17 @@ private slots:
     {
         QFETCH(int, signal);
         QFETCH(bool, twice);
-        QTemporaryDir dir;
-        kora::sim::ServerOptions o;
-        o.symlink = dir.filePath(QStringLiteral("acceptor")).toStdString();
-        kora::sim::AcceptorServer sim(o);
+        PinnedAcceptor pinned;
         QProcess program;
         program.start(QStringLiteral(KORA232),
-                      {"--port", "1=" + QString::fromStdString(o.symlink), "--start"});
-        QTRY_VERIFY_WITH_TIMEOUT(sim.messagesServed() >= 2, 10000);
+                      {"--port", "1=" + pinned.device, "--start"});
+        QTRY_VERIFY_WITH_TIMEOUT(pinned.sim.messagesServed() >= 2, 10000);
         const QString lock = lockFileOf(program.processId());
         QVERIFY(!lock.isEmpty());
         if (twice) {
-            sim.setSilent(true);
-            const auto served = sim.messagesServed();
-            QTRY_VERIFY_WITH_TIMEOUT(sim.messagesServed() >= served + 2, 5000);
+            pinned.sim.setSilent(true);
+            const auto served = pinned.sim.messagesServed();
+            QTRY_VERIFY_WITH_TIMEOUT(pinned.sim.messagesServed() >= served + 2, 5000);
         }
 
         ::kill(pid_t(program.processId()), signal);
@@ -243,28 +246,25 @@ private slots:
     // stops, polling goes on, and the run's status tells of the rows lost.
     void aLogReaderThatGoesAwayStopsLoggingNotTheProgram()
     {
-        QTemporaryDir dir;
-        kora::sim::ServerOptions o;
-        o.symlink = dir.filePath(QStringLiteral("acceptor")).toStdString();
-        kora::sim::AcceptorServer sim(o);
-        const QString log = dir.filePath(QStringLiteral("log"));
+        PinnedAcceptor pinned;
+        const QString log = pinned.dir.filePath(QStringLiteral("log"));
         QCOMPARE(::mkfifo(QFile::encodeName(log).constData(), 0600), 0);
         const int reader =
             ::open(QFile::encodeName(log).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         QProcess program;
-        program.start(QStringLiteral(KORA232), {"--port", "1=" + QString::fromStdString(o.symlink),
+        program.start(QStringLiteral(KORA232), {"--port", "1=" + pinned.device,
                                                 "--log", log, "--start", "--quit-after", "2500"});
         qsizetype read = 0;
         char buf[300];
         QTRY_VERIFY_WITH_TIMEOUT(
             (read += std::max<ssize_t>(0, ::read(reader, buf, size_t(300 - read)))) >= 300, 10000);
         ::close(reader);
-        const auto served = sim.messagesServed();
+        const auto served = pinned.sim.messagesServed();
 
         QVERIFY(program.waitForFinished(15000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 4);
-        QVERIFY(sim.messagesServed() >= served + 5);
+        QVERIFY(pinned.sim.messagesServed() >= served + 5);
         const QString err = QString::fromLocal8Bit(program.readAllStandardError());
         QVERIFY2(err.contains("kora232: the log is incomplete: " + log + ": Broken pipe"),
                  qPrintable(err));
