@@ -121,8 +121,8 @@ private slots:
         PinnedAcceptor pinned;
         const QString png = pinned.dir.filePath(QStringLiteral("window.png"));
 
-        const Run run = runProgram({"--port", "1=" + pinned.device, "--start",
-                                    "--quit-after", "2500", "--screenshot", png});
+        const Run run = runProgram({"--port", "1=" + pinned.device, "--start", "--quit-after",
+                                    "2500", "--screenshot", png});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
 
         // 2.5 s at the start-up poll period of 100 ms is about 25 polls.
@@ -144,9 +144,9 @@ private slots:
         PinnedAcceptor pinned;
         const QString png = pinned.dir.filePath(QStringLiteral("shot.png"));
 
-        const Run run = runProgram({"--port", "1=" + pinned.device, "--start",
-                                    "--quit-after", "1500", "--screenshot", png, "--show", "menu",
-                                    "--show", "statistics", "--show", "history"});
+        const Run run = runProgram({"--port", "1=" + pinned.device, "--start", "--quit-after",
+                                    "1500", "--screenshot", png, "--show", "menu", "--show",
+                                    "statistics", "--show", "history"});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         const QImage window(png);
         QCOMPARE(window.size(), QSize(641, 434));
@@ -176,8 +176,8 @@ private slots:
         PinnedAcceptor pinned;
         const QString png = pinned.dir.filePath(QStringLiteral("window.png"));
 
-        const Run run = runProgram({"--port", "1=" + pinned.device,
-                                    "--quit-after", "800", "--screenshot", png});
+        const Run run = runProgram(
+            {"--port", "1=" + pinned.device, "--quit-after", "800", "--screenshot", png});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QCOMPARE(pinned.sim.messagesServed(), 0u);
         QVERIFY(run.out.isEmpty());
@@ -220,8 +220,7 @@ private slots:
         QFETCH(bool, twice);
         PinnedAcceptor pinned;
         QProcess program;
-        program.start(QStringLiteral(KORA232),
-                      {"--port", "1=" + pinned.device, "--start"});
+        program.start(QStringLiteral(KORA232), {"--port", "1=" + pinned.device, "--start"});
         QTRY_VERIFY_WITH_TIMEOUT(pinned.sim.messagesServed() >= 2, 10000);
         const QString lock = lockFileOf(program.processId());
         QVERIFY(!lock.isEmpty());
@@ -252,8 +251,8 @@ private slots:
         const int reader =
             ::open(QFile::encodeName(log).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         QProcess program;
-        program.start(QStringLiteral(KORA232), {"--port", "1=" + pinned.device,
-                                                "--log", log, "--start", "--quit-after", "2500"});
+        program.start(QStringLiteral(KORA232), {"--port", "1=" + pinned.device, "--log", log,
+                                                "--start", "--quit-after", "2500"});
         qsizetype read = 0;
         char buf[300];
         QTRY_VERIFY_WITH_TIMEOUT(
