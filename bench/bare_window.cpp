@@ -79,10 +79,9 @@ private:
             label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
             label->setFont(rowFont);
             QPalette p = label->palette();
-            p.setColor(QPalette::Window, row == 0 ? (host ? QColor(128, 255, 128)
-                                                          : QColor(192, 192, 255))
-                                                  : (host ? QColor(192, 255, 192)
-                                                          : QColor(216, 216, 255)));
+            p.setColor(QPalette::Window,
+                       row == 0 ? (host ? QColor(128, 255, 128) : QColor(192, 192, 255))
+                                : (host ? QColor(192, 255, 192) : QColor(216, 216, 255)));
             p.setColor(QPalette::WindowText, Qt::black);
             label->setPalette(p);
             label->setAutoFillBackground(true);

@@ -7,7 +7,7 @@ namespace kora {
 namespace {
 
 constexpr Byte StackedBit = 0x10, ReturningBits = 0x60; // Returning, Returned
-constexpr Byte PowerBit = 0x01;                          // byte 6: powering up
+constexpr Byte PowerBit = 0x01;                         // byte 6: powering up
 
 bool stacked(const ReplyFrame& f)
 {

@@ -10,10 +10,10 @@ namespace kora {
 enum class CountReason {
     NotStacked, // reports no stacked bill
     Counted,
-    Repeat,     // the frame before, byte for byte: a lost reply sent again
-    SameReport, // escrow mode: a stacked report staying up over fresh replies
-    BeforeRun,  // this process's first frame may repeat the last one before it
-    NoCredit,   // stacked, but with no bill named
+    Repeat,             // the frame before, byte for byte: a lost reply sent again
+    SameReport,         // escrow mode: a stacked report staying up over fresh replies
+    BeforeRun,          // this process's first frame may repeat the last one before it
+    NoCredit,           // stacked, but with no bill named
     StackedAndReturned, // stacked and returned (or returning) in one report
 };
 

@@ -82,9 +82,9 @@ bool SessionRecord::openLog(const std::string& path, std::string* why)
 void SessionRecord::closeLog()
 {
     if (running_)
-        write(
-            MarkRow("stop", polls_,
-                    "logging ends; " + CountsText(countsNow()) + "; " + stats_.text(LinkStats::Clock::now())));
+        write(MarkRow("stop", polls_,
+                      "logging ends; " + CountsText(countsNow()) + "; " +
+                          stats_.text(LinkStats::Clock::now())));
     log_.close();
 }
 

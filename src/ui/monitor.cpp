@@ -1,7 +1,7 @@
 #include "ui/monitor.h"
 
-#include "record/pollreport.h"
 #include "protocol/statusflags.h"
+#include "record/pollreport.h"
 #include "ui/appearance.h"
 #include "ui/kora232.h"
 #include "ui/rownotes.h"

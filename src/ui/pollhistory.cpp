@@ -1,7 +1,7 @@
 #include "ui/pollhistory.h"
 
-#include "record/pollreport.h"
 #include "protocol/statusflags.h"
+#include "record/pollreport.h"
 
 #include <QDateTime>
 #include <QFontDatabase>

@@ -65,8 +65,9 @@ struct Run
     {
         sim.terminate();
         sim.waitForFinished(5000);
-        const QRegularExpression line(QStringLiteral(
-            "outcomes: stacked=(\\d+) returned=(\\d+) rejected=(\\d+) jammed=(\\d+) cheated=(\\d+)"));
+        const QRegularExpression line(
+            QStringLiteral("outcomes: stacked=(\\d+) returned=(\\d+) rejected=(\\d+) jammed=(\\d+) "
+                           "cheated=(\\d+)"));
         const auto m = line.match(QString::fromUtf8(sim.readAllStandardOutput()));
         if (!m.hasMatch())
             return QStringLiteral("no outcomes line");

@@ -43,21 +43,23 @@ QList<Scenario> scenarios()
 {
     // The acceptor takes bills once a host message has enabled them: the
     // first poll comes one poll period after the poller starts.
-    const QString badPatch = "step 300ms; wait 2500ms; insert 3; insert %1; wait 500ms; corrupt on; "
-                             "wait 1500ms; corrupt off";
+    const QString badPatch =
+        "step 300ms; wait 2500ms; insert 3; insert %1; wait 500ms; corrupt on; "
+        "wait 1500ms; corrupt off";
     return {
         {"late reply and its repeat late, 500 ms", "step 150ms; wait 1s; insert 3; late 600 12",
          500, true, 9},
         {"late reply and its repeat late, 1000 ms",
          "step 150ms; wait 2500ms; insert 3; late 1200 10", 1000, true, 13},
-        {"two bills around a no-reply poll", "step 150ms; wait 1s; insert 3; insert 5; " +
-                                                 every("silent 120ms", 400, 2000),
-         100, false, 6},
+        {"two bills around a no-reply poll",
+         "step 150ms; wait 1s; insert 3; insert 5; " + every("silent 120ms", 400, 2000), 100, false,
+         6},
         {"bad patch, then another bill, 100 ms", badPatch.arg(5), 100, true, 8},
         {"bad patch, then another bill, 1000 ms", badPatch.arg(5), 1000, true, 16},
         {"bad patch, then the same bill, no escrow", badPatch.arg(3), 100, false, 8},
-        {"sticky report, 100 ms", "step 150ms; wait 1s; sticky 2; insert 3; wait 2s; sticky 2; "
-                                  "insert 4",
+        {"sticky report, 100 ms",
+         "step 150ms; wait 1s; sticky 2; insert 3; wait 2s; sticky 2; "
+         "insert 4",
          100, true, 7},
         {"sticky report, 1000 ms", "step 150ms; wait 2500ms; sticky 2; insert 3", 1000, true, 10},
         {"queued replies, 700 ms", "step 150ms; queue on; wait 1s; insert 3; insert 5; insert 1",
@@ -68,7 +70,11 @@ QList<Scenario> scenarios()
          "step 150ms; wait 1s; insert 3; " + every("deaf 1", 110, 2000), 100, true, 6},
         {"deaf after a stacked reply, 500 ms",
          "step 150ms; wait 1s; insert 3; " + every("deaf 1", 520, 5000), 500, true, 9},
-        {"a report from before the process", "wait 1500ms; insert 5", 100, true, 5,
+        {"a report from before the process",
+         "wait 1500ms; insert 5",
+         100,
+         true,
+         5,
          {"--last-bit", "0", "--last-reply", StackedBefore}},
     };
 }
@@ -94,12 +100,11 @@ struct Pair
     {
         if (!simReady())
             return false;
-        poller.start(KORA232_HEADLESS,
-                     QStringList{"--port", "1=" + link, "--poll-rate",
-                                 QString::number(scenario.pollMs), "--escrow",
-                                 scenario.escrow ? "on" : "off", "--duration",
-                                 QString::number(scenario.seconds)} +
-                         more);
+        poller.start(KORA232_HEADLESS, QStringList{"--port", "1=" + link, "--poll-rate",
+                                                   QString::number(scenario.pollMs), "--escrow",
+                                                   scenario.escrow ? "on" : "off", "--duration",
+                                                   QString::number(scenario.seconds)} +
+                                           more);
         return true;
     }
     // The window instead, at its start-up rate of 100 ms with escrow mode,
@@ -111,8 +116,8 @@ struct Pair
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         poller.setProcessEnvironment(env);
-        poller.start(KORA232, {"--port", "1=" + link, "--start", "--log", logPath(),
-                               "--quit-after", QString::number(scenario.seconds * 1000)});
+        poller.start(KORA232, {"--port", "1=" + link, "--start", "--log", logPath(), "--quit-after",
+                               QString::number(scenario.seconds * 1000)});
         return true;
     }
     QString logPath() const { return dir.filePath(QStringLiteral("log.csv")); }
@@ -146,7 +151,9 @@ struct Pair
             QStringList parts;
             const QJsonObject counts = o.value("counts").toObject();
             for (int n = 1; n <= 7; ++n)
-                parts << QStringLiteral("bill%1=%2").arg(n).arg(counts.value(QString::number(n)).toInt());
+                parts << QStringLiteral("bill%1=%2")
+                             .arg(n)
+                             .arg(counts.value(QString::number(n)).toInt());
             return (parts << QStringLiteral("total=%1").arg(o.value("total").toInt())).join(' ');
         }
         return QStringLiteral("no stop line");
@@ -270,8 +277,7 @@ private:
             p->sim.waitForFinished(5000);
             p->simOut += p->sim.readAllStandardOutput();
             const QString tally = p->tally();
-            if (tally.isEmpty() || tally.endsWith(QLatin1String("total=0")) ||
-                counted(*p) != tally)
+            if (tally.isEmpty() || tally.endsWith(QLatin1String("total=0")) || counted(*p) != tally)
                 wrong << QStringLiteral("%1: counted %2, tally %3")
                              .arg(p->scenario.name, counted(*p), tally);
         }

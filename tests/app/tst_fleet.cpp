@@ -2,8 +2,8 @@
 // Prometheus's own checker and by a reader racing its rewrites, its messages
 // under the journal, and its log rotated under it.
 #include "acceptorserver.h"
-#include "keptpaths.h"
 #include "csvreader.h"
+#include "keptpaths.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -500,12 +500,11 @@ private slots:
         running.start();
         // LeakSanitizer cannot work under ptrace: in the sanitizer build the
         // traced program leaves leaks unchecked, as gdb would have it.
-        Headless run(rig.port() +
-                         QStringList{"--until-bills", "2", "--duration", "30", "--log", log},
-                     QStringLiteral("env"),
-                     {"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1", strace, "-ff", "-o", trace,
-                      "-e", "trace=write,fdatasync", "-e", "signal=none", "-s", "100000",
-                      KORA232_HEADLESS});
+        Headless run(
+            rig.port() + QStringList{"--until-bills", "2", "--duration", "30", "--log", log},
+            QStringLiteral("env"),
+            {"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1", strace, "-ff", "-o", trace, "-e",
+             "trace=write,fdatasync", "-e", "signal=none", "-s", "100000", KORA232_HEADLESS});
         QTRY_VERIFY_WITH_TIMEOUT(run.count("start") == 1, 8000);
         QTest::qWait(600);
         for (const int bill : {3, 5}) {

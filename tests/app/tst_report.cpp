@@ -206,7 +206,8 @@ private slots:
             << NoisyLog << "no-such-folder/out.pdf" << 1 << "cannot write";
         QTest::newRow("no output named") << NoisyLog << "" << 2 << "needs the PDF file to write";
         QTest::newRow("a device that never ends a line")
-            << "/dev/zero" << "out.pdf" << 2 << "its first row is not the header";
+            << "/dev/zero"
+            << "out.pdf" << 2 << "its first row is not the header";
     }
 
     void badInputIsRefusedWithAClearMessage()

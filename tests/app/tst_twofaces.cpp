@@ -29,11 +29,21 @@ constexpr std::uint8_t Idling = 0x01, Accepting = 0x02, Escrowed = 0x04, Stackin
 // Two bills, one report staying up, a lost reply repeated, noise; no timing.
 std::deque<ScriptedPort::Entry> script()
 {
-    return {{K::Report, Idling},           {K::Report, Accepting, 0}, {K::Report, Escrowed, 3},
-            {K::Report, Stacking, 3},      {K::Silence},              {K::Report, Stacked, 3},
-            {K::Report, Stacked, 3},       {K::Noise},                {K::Repeat},
-            {K::Report, Escrowed, 5},      {K::Report, Stacked, 5},   {K::Report, Stacked, 0},
-            {K::Report, Idling},           {K::Silence},              {K::Report, Idling}};
+    return {{K::Report, Idling},
+            {K::Report, Accepting, 0},
+            {K::Report, Escrowed, 3},
+            {K::Report, Stacking, 3},
+            {K::Silence},
+            {K::Report, Stacked, 3},
+            {K::Report, Stacked, 3},
+            {K::Noise},
+            {K::Repeat},
+            {K::Report, Escrowed, 5},
+            {K::Report, Stacked, 5},
+            {K::Report, Stacked, 0},
+            {K::Report, Idling},
+            {K::Silence},
+            {K::Report, Idling}};
 }
 
 // A log's rows without what depends on the clock: the time, the reply time,
@@ -106,8 +116,8 @@ private slots:
         const QList<QStringList> rows = timeless(windowLog);
         QCOMPARE(rows.size(), 1 + 1 + int(script().size()) + 1); // header, start, polls, stop
         QCOMPARE(timeless(headlessLog), rows);
-        QVERIFY(rows.last().last().startsWith(
-            QLatin1String("bill 1=0 bill 2=0 bill 3=1 bill 4=0 bill 5=1 bill 6=0 bill 7=0 total=2")));
+        QVERIFY(rows.last().last().startsWith(QLatin1String(
+            "bill 1=0 bill 2=0 bill 3=1 bill 4=0 bill 5=1 bill 6=0 bill 7=0 total=2")));
         QCOMPARE(window.txBillCount(3)->text(), QStringLiteral("1"));
     }
 };

@@ -95,8 +95,8 @@ private slots:
         QTest::newRow("02 0B that starts no frame") << "02 0B " + Own << 0 << "A" << 0;
         QTest::newRow("noise ahead") << "55 66 03 " + Own << 0 << "A" << 0;
         QTest::newRow("half a frame is kept") << Own.left(17) << 1 << "" << 6;
-        QTest::newRow("eleven bytes of noise") << "55 0B 20 10 10 18 41 01 03 03 70" << 2 << ""
-                                               << 0;
+        QTest::newRow("eleven bytes of noise")
+            << "55 0B 20 10 10 18 41 01 03 03 70" << 2 << "" << 0;
     }
     void theAnswerIsTheFirstGoodFrameThatEchoesThisPollsBit()
     {

@@ -70,9 +70,12 @@ private slots:
         QTest::addColumn<int>("nrFlag");
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QString>("reply");
-        QTest::newRow("good") << 0 << "good" << "02 0B 20 10 10 18 41 01 03 03 70 ";
-        QTest::newRow("no reply") << 1 << "no-reply" << "";
-        QTest::newRow("checksum") << 2 << "checksum" << "02 0B 20 10 10 18 41 01 03 03 70 ";
+        QTest::newRow("good") << 0 << "good"
+                              << "02 0B 20 10 10 18 41 01 03 03 70 ";
+        QTest::newRow("no reply") << 1 << "no-reply"
+                                  << "";
+        QTest::newRow("checksum") << 2 << "checksum"
+                                  << "02 0B 20 10 10 18 41 01 03 03 70 ";
     }
     void aPollRowGivesEachColumnItsValue()
     {
@@ -93,9 +96,8 @@ private slots:
         QStringList values;
         for (auto v = row.begin() + 1; v != row.end(); ++v)
             values << QString::fromStdString(*v);
-        QCOMPARE(values,
-                 QStringList({"poll", "42", outcome, "02 08 10 7F 10 00 03 77 ", reply, "12.3",
-                              "Stacked Cassette", "bill 3 stacked"}));
+        QCOMPARE(values, QStringList({"poll", "42", outcome, "02 08 10 7F 10 00 03 77 ", reply,
+                                      "12.3", "Stacked Cassette", "bill 3 stacked"}));
     }
 
     void theRecordWritesAStartRowAPollRowAndAStopRow()
@@ -124,8 +126,10 @@ private slots:
         QCOMPARE(rows.size(), 4);
         for (QStringList& row : rows.mid(1))
             QVERIFY(!row.first().isEmpty());
-        QCOMPARE(rows[1].mid(1), QStringList({"start", "0", "", "", "", "", "", "port 1 (fake), 9600, E, 7, 1"}));
-        QCOMPARE(rows[2].mid(1, 4), QStringList({"poll", "1", "no-reply", "02 08 10 7F 10 00 03 77 "}));
+        QCOMPARE(rows[1].mid(1),
+                 QStringList({"start", "0", "", "", "", "", "", "port 1 (fake), 9600, E, 7, 1"}));
+        QCOMPARE(rows[2].mid(1, 4),
+                 QStringList({"poll", "1", "no-reply", "02 08 10 7F 10 00 03 77 "}));
         QCOMPARE(rows[2].last(), QStringLiteral("device lost: gone, reconnected"));
         QCOMPARE(rows[3].mid(1, 2), QStringList({"stop", "1"}));
         QVERIFY(rows[3].last().startsWith(QLatin1String("bill 1=0 total=0; polls 1,")));

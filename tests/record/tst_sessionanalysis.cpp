@@ -377,11 +377,12 @@ private slots:
     void aCycleTextWithANoteAfterItsTimeIsNoVerdict()
     {
         const std::string counted = "bill 3 stacked, counted, count 1, total 1";
-        const auto sessions = analyseText(
-            Header + mark(0, "start", StartRow) +
-            answered(1, replyHex(0, 0x10, 3), counted + ", bill 3 stacked and counted after "
-                                                           "4.2 s, after a jam") +
-            answered(2, replyHex(0, 1), "bill 5 rejected after 0.0 s, under one poll"));
+        const auto sessions =
+            analyseText(Header + mark(0, "start", StartRow) +
+                        answered(1, replyHex(0, 0x10, 3),
+                                 counted + ", bill 3 stacked and counted after "
+                                           "4.2 s, after a jam") +
+                        answered(2, replyHex(0, 1), "bill 5 rejected after 0.0 s, under one poll"));
         QCOMPARE(sessions.size(), 1u);
         QCOMPARE(sessions[0].badRows, 0u);
         QCOMPARE(sessions[0].countedTotal(), 1L);

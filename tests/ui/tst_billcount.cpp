@@ -36,7 +36,7 @@ private slots:
         QCOMPARE(ForeColor(w->lbD(3)), StackingColour);
         QCOMPARE(counters(*w), QStringList(7, QString()));
 
-        const int bills[] = {3, 5, 3}; // one poll may count several
+        const int bills[] = {3, 5, 3};                         // one poll may count several
         const std::array<long, 7> counts{4, 0, 2, 0, 1, 0, 0}; // bill 1's is older
         UpdateMonitor(*s, *w, bills, counts);
         QCOMPARE(counters(*w), QStringList({"", "", "2", "", "1", "", ""}));
