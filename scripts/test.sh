@@ -27,7 +27,8 @@ build() {
 }
 
 # One libFuzzer target for its share of the budget. The log readers start
-# from the committed logs, cut to 8 KiB so that a few seconds run thousands.
+# from the committed logs, cut to 8 KiB: a few seconds of the unoptimised
+# sanitizer build then run some hundreds of logs, mutated.
 fuzz_target() {
     local target=$1 seconds=$2 corpus="$work/corpus-$1" status=0 options=()
     mkdir "$corpus"
