@@ -10,10 +10,11 @@
 
 namespace kora {
 
-// The most one counter of a log's texts may hold: a bill a millisecond for
-// thirty years. A count read past it makes its row malformed, so that no sum
-// of a session's counts can overflow.
-inline constexpr long MostCounted = 1'000'000'000'000;
+// The most one counter of a log's texts may hold: three hundred million,
+// more bills than an acceptor takes in its life. A count read past it makes
+// its row malformed, so that no sum of a session's seven counts can overflow,
+// even where a long has 32 bits (Windows).
+inline constexpr long MostCounted = 300'000'000;
 
 using BillCounts = std::array<long, 7>;
 
