@@ -1,6 +1,7 @@
 // Draws the window's banner (591 x 85, at most 256 colours) and its icon
-// (32 x 32, 16 colours) in the window's own colours, and writes them as
-// banner.png and kora232.png into the directory given as the argument.
+// (32 x 32, 16 colours) in the window's own colours, and writes them as raw
+// pixels, banner.rgb32 and kora232.rgb32, into the directory given as the
+// argument: the window shows them with no image decoder.
 // With --icons it writes instead the icon set that desktops and software
 // centres pick from: kora232-SIZE.png for each size given, and kora232.svg.
 #include <QDir>
@@ -256,6 +257,23 @@ bool save(const QImage& image, const QString& path)
     return false;
 }
 
+// Width and height (32 bits each, in the machine's order), then the rows of
+// RGB32 pixels: what the window copies into a QImage as it stands.
+bool saveRaw(const QImage& drawn, const QString& path)
+{
+    const QImage image = drawn.convertToFormat(QImage::Format_RGB32);
+    const quint32 size[2] = {quint32(image.width()), quint32(image.height())};
+    QFile file(path);
+    const auto bytes = qint64(image.sizeInBytes());
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+        file.write(reinterpret_cast<const char*>(size), sizeof size) == qint64(sizeof size) &&
+        file.write(reinterpret_cast<const char*>(image.constBits()), bytes) == bytes &&
+        file.flush())
+        return true;
+    std::fprintf(stderr, "artwork: cannot write %s\n", qPrintable(path));
+    return false;
+}
+
 bool saveText(const QString& text, const QString& path)
 {
     QFile file(path);
@@ -305,7 +323,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const QDir out(args[0]);
-    const bool ok = save(banner(), out.filePath(QStringLiteral("banner.png"))) &&
-                    save(icon(), out.filePath(QStringLiteral("kora232.png")));
+    const bool ok = saveRaw(banner(), out.filePath(QStringLiteral("banner.rgb32"))) &&
+                    saveRaw(icon(), out.filePath(QStringLiteral("kora232.rgb32")));
     return ok ? 0 : 1;
 }

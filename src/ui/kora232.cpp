@@ -4,19 +4,40 @@
 #include "ui/widgets.h"
 
 #include <QCheckBox>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QScrollBar>
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QResource>
+#include <QScrollBar>
+#include <cstring>
 
 namespace kora {
 
 namespace {
 constexpr int ClientWidth = 641;  // 9615 twips
 constexpr int ClientHeight = 434; // 6510 twips
+
+// The banner and the icon are built in as raw pixels (width, height, then
+// RGB32 rows), so that the first frame needs no image decoder: finding Qt's
+// image plugins and decoding PNG took a tenth of the launch.
+QImage Artwork(const QString& path)
+{
+    const QByteArray bytes = QResource(path).uncompressedData();
+    quint32 size[2] = {};
+    if (bytes.size() < qsizetype(sizeof size))
+        return {};
+    std::memcpy(size, bytes.constData(), sizeof size);
+    const QSize dimensions{int(size[0]), int(size[1])};
+    QImage image{dimensions, QImage::Format_RGB32};
+    const auto pixels = qsizetype(image.sizeInBytes());
+    if (image.isNull() || bytes.size() != qsizetype(sizeof size) + pixels)
+        return {};
+    std::memcpy(image.bits(), bytes.constData() + sizeof size, size_t(pixels));
+    return image;
+}
 } // namespace
 
 Kora232::Kora232(std::unique_ptr<SerialPort> port, QWidget* parent)
@@ -24,7 +45,7 @@ Kora232::Kora232(std::unique_ptr<SerialPort> port, QWidget* parent)
 {
     setObjectName(QStringLiteral("Kora232"));
     setWindowTitle(QStringLiteral("RS-232 Interface Program  -  Kora232  Ver. 1.3"));
-    setWindowIcon(QIcon(QStringLiteral(":/kora232/kora232.png")));
+    setWindowIcon(QIcon(QPixmap::fromImage(Artwork(QStringLiteral(":/kora232/kora232.rgb32")))));
     setFont(WindowFont());
     SetBackColor(this, QColor(colour::LightBlue));
     resize(ClientWidth, ClientHeight);
@@ -97,7 +118,7 @@ void Kora232::buildWindow()
     picture1->setObjectName(QStringLiteral("Picture1"));
     picture1->setGeometry(TwipsRect(300, 0, 8955, 1275));
     picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    picture1->setPixmap(QPixmap(QStringLiteral(":/kora232/banner.png")));
+    picture1->setPixmap(QPixmap::fromImage(Artwork(QStringLiteral(":/kora232/banner.rgb32"))));
     SetBackColor(picture1, QColor(colour::LightBlue));
 
     controlsFrame = new Frame(QStringLiteral("Settings && Controls"), this);
