@@ -45,10 +45,10 @@ FrameCount CountFrame(RunState& s, const ReplyFrame& f, int escrowRequest)
     s.LastFrameFromLog = 0;
     const FrameCount verdict{judge(s, f), stacked(f) ? FrameCredit(f) : 0,
                              s.HaveLastFrame == 1 && s.LastFrame == f};
-    // A stacked report read for the first time begins under the mode asked
-    // for now; its copies keep that mode whatever the box says later.
-    if (stacked(f) && verdict.reason != CountReason::Repeat &&
-        verdict.reason != CountReason::SameReport)
+    // A frame read for the first time comes under the mode asked for now; a
+    // stacked report's copies keep the mode it began under, whatever the box
+    // says later.
+    if (verdict.reason != CountReason::Repeat && verdict.reason != CountReason::SameReport)
         s.LastReportEscrow = escrowRequest == 1 ? 1 : 0;
     s.LastFrame = f;
     s.HaveLastFrame = 1;

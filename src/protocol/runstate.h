@@ -73,9 +73,10 @@ struct RunState
     // means the acceptor was switched off and on meanwhile, and the frame
     // before tells nothing about it.
     Byte LastFrameFromLog = 0;
-    // Escrow mode as it was when the stacked report in LastFrame was first
-    // read: whether that report staying up is still the same bill depends on
-    // the mode it began under, not on the box as it is now.
+    // Escrow mode as it was when LastFrame was first read, or for a stacked
+    // report's copies when the report was: whether that report staying up is
+    // still the same bill depends on the mode it began under, not on the box
+    // as it is now.
     Byte LastReportEscrow = 0;
     // Polls in a row whose wait brought good frames, all with the other bit;
     // at BitEchoLimit the acceptor is taken not to echo the bit, and

@@ -1,5 +1,6 @@
 #include "record/logtail.h"
 
+#include "protocol/counting.h"
 #include "protocol/reply.h"
 #include "record/logreader.h"
 #include "record/pollreport.h"
@@ -11,10 +12,9 @@ namespace kora {
 
 namespace {
 
-constexpr Byte StackedState = 0x10;
-
 // Follows the frames of the tail in their order of arrival, and the escrow
-// mode in force as each was read.
+// mode in force as each was read, judged by the counting rule as the process
+// that logged them judged them.
 class TailFrames
 {
 public:
@@ -53,19 +53,17 @@ private:
                 static_cast<Byte>((row.hostBytes.at(2) & 1) ^ (row.outcome == "good" ? 1 : 0));
     }
 
-    // A stacked report of the same credit as the frame before goes on with
-    // that frame's run, and keeps the mode the run began under.
+    // A stacked report's copies keep the mode the report began under.
     void frame(const ReplyFrame& f)
     {
-        const bool stacked = (f(4) & StackedState) != 0;
-        const bool sameRun = found && stacked && (found->lastFrame(4) & StackedState) != 0 &&
-                             FrameCredit(found->lastFrame) == FrameCredit(f);
+        CountFrame(judged_, f, escrow);
         if (!found)
             found.emplace();
-        if (!sameRun)
-            found->escrowAtReport = escrow;
         found->lastFrame = f;
+        found->escrowAtReport = judged_.LastReportEscrow;
     }
+
+    RunState judged_;
 };
 
 // The offset of the first whole row at or after `from`.
