@@ -41,6 +41,21 @@ QString pictureBeside(const QString& screenshot, const QString& name)
     return main.dir().filePath(main.completeBaseName() + u'-' + name + suffix);
 }
 
+// The window with the popup drawn where it stands over it, as the operator
+// sees them; the picture grows to take in any part of the popup outside it.
+QImage popupOver(QWidget& window, QWidget& popup)
+{
+    const QRect windowRect(window.mapToGlobal(QPoint(0, 0)), window.size());
+    const QRect popupRect = popup.geometry(); // a popup is a window: its place is global
+    const QRect all = windowRect.united(popupRect);
+    QImage image(all.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.drawPixmap(windowRect.topLeft() - all.topLeft(), window.grab());
+    painter.drawPixmap(popupRect.topLeft() - all.topLeft(), popup.grab());
+    return image;
+}
+
 } // namespace
 
 void SessionOptions::addTo(QCommandLineParser& parser) const
@@ -142,25 +157,6 @@ void Session::showAsked()
         monitorMenu->popUp(QPoint(room.width(), room.height()));
     }
 }
-
-namespace {
-
-// The window with the popup drawn where it stands over it, as the operator
-// sees them; the picture grows to take in any part of the popup outside it.
-QImage popupOver(QWidget& window, QWidget& popup)
-{
-    const QRect windowRect(window.mapToGlobal(QPoint(0, 0)), window.size());
-    const QRect popupRect = popup.geometry(); // a popup is a window: its place is global
-    const QRect all = windowRect.united(popupRect);
-    QImage image(all.size(), QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.drawPixmap(windowRect.topLeft() - all.topLeft(), window.grab());
-    painter.drawPixmap(popupRect.topLeft() - all.topLeft(), popup.grab());
-    return image;
-}
-
-} // namespace
 
 int Session::finish(int status) const
 {

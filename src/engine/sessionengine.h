@@ -47,10 +47,10 @@ public:
     // The program is ending: a run under way ends in the record as STOP
     // would, with nothing for the face to show, and the port closes.
     void Finish();
+    void ChoosePort(int n); // 1-8, used at the next open
     // A bill enable, the poll period, escrow mode or the escrow action
     // changed while polling is a row of its own in the record: at once, or
     // for the poll period once it has settled.
-    void ChoosePort(int n);   // 1-8, used at the next open
     void ToggleBill(int n);   // 1-7
     void SetPollRate(int ms); // from the next tick on
     void SetEscrowMode(bool on);

@@ -93,7 +93,8 @@ std::array<long, 7> SessionRecord::countsNow() const
     return countsSoFar ? countsSoFar() : std::array<long, 7>{};
 }
 
-// The face has added this poll's bills by now.
+// The engine has counted this poll's bills by now: a row that continues the
+// run before this poll's row states the counts without them.
 std::array<long, 7> SessionRecord::countsBefore(const std::vector<int>& counted) const
 {
     std::array<long, 7> before = countsNow();
