@@ -71,9 +71,11 @@ private:
             const bool host = i < 6;
             const int row = i % 6;
             auto* label = new QLabel(this);
-            // In twips, 15 to a pixel, the monitor frame's top at 2160.
+            // In twips, 15 to a pixel, within the monitor frame, whose
+            // top left corner lies at (1800, 1440) in the window.
             const int left = host ? 120 : 3480, width = host ? 3255 : 4215;
-            label->setGeometry(left / 15, (2160 + 4560 - 360 * row) / 15, width / 15, 255 / 15);
+            label->setGeometry((1800 + left) / 15, (1440 + 4560 - 360 * row) / 15, width / 15,
+                               255 / 15);
             label->setTextFormat(Qt::PlainText);
             label->setWordWrap(true);
             label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
