@@ -194,8 +194,6 @@ void MSComm::refuseQtOpen()
 void MSComm::close()
 {
     inbox.clear();
-    onTheLine.reset();
-    replyBeginsLate = false;
     if (port->isOpen())
         port->close();
     port->clearError();
@@ -208,7 +206,6 @@ void MSComm::close()
 void MSComm::write(std::string_view text)
 {
     requireOpen("write");
-    onTheLine = Message{Deadline::clock::now(), int(text.size())};
     const qint64 sent = ttyline::writeNow(*port, text);
     if (sent == qint64(text.size()))
         return;
@@ -259,11 +256,10 @@ void MSComm::waitForInput(Deadline deadline, int bytesWanted)
         return;
     const std::size_t before = inbox.size();
     takeInHeldBytes();
-    if (!port->isOpen() || inbox.size() > before || sleepWhileOnTheLine(bytesWanted, deadline))
+    if (!port->isOpen() || inbox.size() > before)
         return;
     switch (ttyline::sleepUntilInput(*port, deadline)) {
     case ttyline::Wake::Input:
-        noteFirstByte(bytesWanted);
         takeInHeldBytes();
         sleepThroughRest(bytesWanted - int(inbox.size() - before), deadline);
         break;
@@ -273,43 +269,6 @@ void MSComm::waitForInput(Deadline deadline, int bytesWanted)
     case ttyline::Wake::Deadline:
         break;
     }
-}
-
-// A reply cannot be whole before the message it answers and the reply itself
-// have crossed the line, one character after the other, so the first wait
-// after a write sleeps until then without looking at the line: a prompt reply
-// is then taken in at one wake-up, where waking at its first byte costs two.
-// What came meanwhile is taken in and the rest slept through. An acceptor
-// that had not begun by then is woken for at its first byte, as it is from
-// then on while its replies begin later than that, which would otherwise
-// cost a wake-up more.
-bool MSComm::sleepWhileOnTheLine(int bytesWanted, Deadline deadline)
-{
-    if (!onTheLine || replyBeginsLate)
-        return false;
-    std::this_thread::sleep_until(std::min(deadline, wholeAtTheEarliest(bytesWanted)));
-    const std::size_t before = inbox.size();
-    takeInHeldBytes();
-    if (inbox.size() == before) {
-        replyBeginsLate = true;
-        return false;
-    }
-    onTheLine.reset();
-    sleepThroughRest(bytesWanted - int(inbox.size() - before), deadline);
-    return true;
-}
-
-void MSComm::noteFirstByte(int bytesWanted)
-{
-    if (!onTheLine)
-        return;
-    replyBeginsLate = Deadline::clock::now() > wholeAtTheEarliest(bytesWanted);
-    onTheLine.reset();
-}
-
-Deadline MSComm::wholeAtTheEarliest(int bytesWanted) const
-{
-    return onTheLine->sent + (onTheLine->length + bytesWanted) * line.characterTime();
 }
 
 // A reply comes one character at a time at the line rate; once it has

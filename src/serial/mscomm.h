@@ -9,7 +9,6 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
-#include <optional>
 
 namespace kora {
 
@@ -76,9 +75,6 @@ private:
     void requireClosed() const;
     void requireOpen(const char* operation) const;
     void takeInHeldBytes();
-    bool sleepWhileOnTheLine(int bytesWanted, Deadline deadline);
-    void noteFirstByte(int bytesWanted);
-    Deadline wholeAtTheEarliest(int bytesWanted) const;
     void sleepThroughRest(int missing, Deadline deadline);
     void onPortError(QSerialPort::SerialPortError error);
     void loseDevice(const QString& why);
@@ -97,13 +93,6 @@ private:
     bool rts = false;
     bool onPseudoTerminal = false;   // of the device opened last
     std::vector<std::uint8_t> inbox; // taken from the system, not yet read
-    struct Message
-    {
-        Deadline sent;
-        int length = 0;
-    };
-    std::optional<Message> onTheLine; // written; its reply not begun when last looked
-    bool replyBeginsLate = false;     // after the line could have carried it
 };
 
 } // namespace kora

@@ -4,8 +4,6 @@
 #include "protocol/poll.h"
 #include "protocol/reply.h"
 
-#include <sys/resource.h>
-
 using namespace kora;
 using namespace std::chrono_literals;
 
@@ -22,49 +20,17 @@ private:
         return t.elapsed();
     }
 
-    // The times this thread gave up the processor: each is a wake-up.
-    static long voluntarySwitches()
-    {
-        rusage usage{};
-        getrusage(RUSAGE_THREAD, &usage);
-        return usage.ru_nvcsw;
-    }
-
 private slots:
-    // The 8 characters out and the 11 back take 19.8 ms at 9600 baud 7E1: a
-    // reply whole by then is taken in at the one wake-up that ends that time;
-    // an acceptor that begins later is woken for at its first byte and once
-    // its reply is whole, as long as it keeps beginning late.
-    void aReplyCostsTheFewestWakeUps_data()
+    void aPromptReplyIsTakenInAsSoonAsItIsComplete()
     {
-        QTest::addColumn<int>("lateMs");
-        QTest::addColumn<long>("wakeUps");
-        QTest::addColumn<int>("leastMs"); // the simulator sends the reply at the line rate
-        QTest::newRow("prompt") << 0 << 1L << 19;
-        QTest::newRow("30 ms late") << 30 << 2L << 40;
-    }
-
-    void aReplyCostsTheFewestWakeUps()
-    {
-        QFETCH(int, lateMs);
-        QFETCH(long, wakeUps);
-        QFETCH(int, leastMs);
         SimulatedLink link;
-        link.server->setLate(std::chrono::milliseconds(lateMs));
         RunState s = startedState();
-        PollAcceptor(s, *link.port, 1);
-        // Over several polls, so that one wake-up the poll did not cause (a
-        // lock the simulator's thread held) cannot pass for the poll's own.
-        constexpr int Polls = 6;
-        const long switchesBefore = voluntarySwitches();
-        for (int i = 0; i < Polls; ++i) {
-            const qint64 ms = timedPoll(s, link);
-            QCOMPARE(s.NRFlag, 0);
-            QVERIFY2(ms >= leastMs && ms < 200 + lateMs, qPrintable(QString::number(ms)));
-        }
-        const long switches = voluntarySwitches() - switchesBefore;
-        QVERIFY2(switches <= Polls * wakeUps + 2, qPrintable(QString::number(switches)));
+        const qint64 ms = timedPoll(s, link);
+        QCOMPARE(s.NRFlag, 0);
         QCOMPARE(s.Cassette, Byte{1});
+        QCOMPARE(s.AcceptorMsg(3), Byte{0x20});
+        QVERIFY2(ms >= 10 && ms < 200, qPrintable(QString::number(ms))); // 11 bytes at 9600 baud
+        QCOMPARE(s.Toggle, Byte{1});
     }
 
     void noAcceptorWaitsAboutFourTenthsAndKeepsTheLastStatus()
