@@ -3,7 +3,6 @@
 #include "ui/appearance.h"
 #include "ui/widgets.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QIcon>
 #include <QLabel>
@@ -39,25 +38,6 @@ QImage Artwork(const QString& path)
     std::memcpy(image.bits(), bytes.constData() + sizeof size, size_t(pixels));
     return image;
 }
-
-// A text box lays out its text as it is made, in the application's face,
-// before it takes the window's: made while the window's face is the
-// application's, it does not load the platform's default face (a font
-// lookup through fontconfig) only to drop it, some 3 million instructions, a
-// thirtieth of the launch's. The application's own face is back once the controls are made, for
-// the windows and messages that use it.
-class BuiltInWindowFace
-{
-public:
-    BuiltInWindowFace() { QApplication::setFont(WindowFont()); }
-    ~BuiltInWindowFace() { QApplication::setFont(saved); }
-    BuiltInWindowFace(const BuiltInWindowFace&) = delete;
-    BuiltInWindowFace& operator=(const BuiltInWindowFace&) = delete;
-
-private:
-    QFont saved = QApplication::font();
-};
-
 } // namespace
 
 Kora232::Kora232(std::unique_ptr<SerialPort> port, QWidget* parent)
@@ -70,12 +50,9 @@ Kora232::Kora232(std::unique_ptr<SerialPort> port, QWidget* parent)
     SetBackColor(this, QColor(colour::LightBlue));
     resize(ClientWidth, ClientHeight);
 
-    {
-        const BuiltInWindowFace face;
-        buildWindow();
-        buildControlsFrame();
-        buildMonitorFrame();
-    }
+    buildWindow();
+    buildControlsFrame();
+    buildMonitorFrame();
 
     // Both run from creation on; their first ticks come once the event loop
     // runs, which is after start-up.
