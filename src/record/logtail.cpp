@@ -32,7 +32,10 @@ public:
     }
 
     std::optional<std::string> device; // named by the last start row
-    std::optional<LogContinuation> found;
+    // The frames as the counting rule took them: the last one, and the mode
+    // its report began under.
+    RunState judged;
+    Byte nextBit = 0;
     int escrow = 1;
     bool ignoresBit = false;
 
@@ -41,29 +44,17 @@ private:
     {
         for (const auto* frames : {&row.parts.early, &row.parts.otherBit})
             for (const LoggedFrame& f : *frames)
-                frame(f.bytes);
+                CountFrame(judged, f.bytes, escrow);
         if (row.outcome == "good") {
             ReplyFrame answer;
             std::copy(row.replyBytes.begin(), row.replyBytes.end(), answer.raw().begin());
-            frame(answer);
+            CountFrame(judged, answer, escrow);
         }
         ignoresBit = ignoresBit || row.parts.bitEchoMissing;
-        if (found)
-            found->nextBit =
+        if (judged.HaveLastFrame == 1)
+            nextBit =
                 static_cast<Byte>((row.hostBytes.at(2) & 1) ^ (row.outcome == "good" ? 1 : 0));
     }
-
-    // A stacked report's copies keep the mode the report began under.
-    void frame(const ReplyFrame& f)
-    {
-        CountFrame(judged_, f, escrow);
-        if (!found)
-            found.emplace();
-        found->lastFrame = f;
-        found->escrowAtReport = judged_.LastReportEscrow;
-    }
-
-    RunState judged_;
 };
 
 // The offset of the first whole row at or after `from`.
@@ -106,9 +97,12 @@ std::optional<LogContinuation> ContinuationFromStream(std::istream& in, const st
             tail.read(*row);
     if (tail.device && *tail.device != device)
         return fail("the log's last start row names another device, " + *tail.device);
-    if (!tail.found)
+    if (tail.judged.HaveLastFrame != 1)
         return fail("the end of the log holds no good frame");
-    LogContinuation c = *tail.found;
+    LogContinuation c;
+    c.lastFrame = tail.judged.LastFrame;
+    c.nextBit = tail.nextBit;
+    c.escrowAtReport = tail.judged.LastReportEscrow;
     c.ignoresBit = tail.ignoresBit;
     std::string hex = HexText(c.lastFrame.raw());
     hex.pop_back();
