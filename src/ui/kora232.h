@@ -19,6 +19,7 @@ namespace kora {
 
 class Frame;
 class Line;
+class RowPictures;
 class Shape;
 struct LabelRow;
 
@@ -108,8 +109,10 @@ private:
     void buildIndicators();
     void buildBillColumn();
     void buildHistories();
-    // Makes each row's label in the container and files it in its array.
-    void addLabels(std::span<const LabelRow> rows, QWidget* container);
+    // Makes each row's label in the container and files it in its array;
+    // with pictures, as history rows that share them.
+    void addLabels(std::span<const LabelRow> rows, QWidget* container,
+                   const std::shared_ptr<RowPictures>& pictures = {});
 
     SessionEngine* session = nullptr;
 

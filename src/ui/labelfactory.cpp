@@ -8,7 +8,11 @@ namespace kora {
 
 QLabel* MakeLabel(const LabelRow& row, QWidget* container)
 {
-    auto* label = new QLabel(QString::fromLatin1(row.caption), container);
+    return SetUpLabel(new QLabel(QString::fromLatin1(row.caption), container), row);
+}
+
+QLabel* SetUpLabel(QLabel* label, const LabelRow& row)
+{
     const QString name = QString::fromLatin1(row.name);
     label->setObjectName(row.index < 0 ? name : name + QStringLiteral("(%1)").arg(row.index));
     label->setGeometry(TwipsRect(row.left, row.top, row.width, row.height));

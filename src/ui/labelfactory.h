@@ -33,4 +33,8 @@ inline constexpr bool Hidden = true;
 // labels lie on top of earlier ones.
 QLabel* MakeLabel(const LabelRow& row, QWidget* container);
 
+// The same for a label the caller made, with the row's caption, in the
+// container.
+QLabel* SetUpLabel(QLabel* label, const LabelRow& row);
+
 } // namespace kora

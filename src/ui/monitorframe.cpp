@@ -5,6 +5,7 @@
 #include "ui/appearance.h"
 #include "ui/kora232.h"
 #include "ui/labelfactory.h"
+#include "ui/rowlabel.h"
 #include "ui/widgets.h"
 
 #include <QLabel>
@@ -107,14 +108,18 @@ Line* makeLine(const char* name, int top, QWidget* frame)
 
 } // namespace
 
-void Kora232::addLabels(std::span<const LabelRow> rows, QWidget* container)
+void Kora232::addLabels(std::span<const LabelRow> rows, QWidget* container,
+                        const std::shared_ptr<RowPictures>& pictures)
 {
     const std::pair<const char*, ControlArray<QLabel>*> arrays[] = {
         {"lb0", &stateLabels},  {"lb1", &eventLabels}, {"lb2", &faultLabels}, {"lbD", &billLabels},
         {"lbx", &cassetteCopy}, {"lbOUT", &hostRows},  {"lbIN", &replyRows},
     };
     for (const LabelRow& row : rows) {
-        QLabel* label = MakeLabel(row, container);
+        QLabel* label =
+            pictures ? SetUpLabel(
+                           new RowLabel(pictures, QString::fromLatin1(row.caption), container), row)
+                     : MakeLabel(row, container);
         for (const auto& [name, array] : arrays) {
             if (qstrcmp(name, row.name) == 0)
                 array->add(row.index, label);
@@ -163,7 +168,7 @@ void Kora232::buildHistories()
     replyHeading = MakeLabel(
         {"Label1", -1, 4440, 2400, 3015, 255, "Acceptor Response to PC:", LightBlue, Black, Bold},
         monitorFrame);
-    addLabels(HistoryRows, monitorFrame);
+    addLabels(HistoryRows, monitorFrame, std::make_shared<RowPictures>());
 }
 
 } // namespace kora

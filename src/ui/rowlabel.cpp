@@ -1,0 +1,83 @@
+#include "ui/rowlabel.h"
+
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
+
+namespace kora {
+
+namespace {
+constexpr double MetresPerInch = 0.0254;
+
+// The flags a plain-text label hands the style for its text.
+int textFlags(const QLabel& label)
+{
+    const Qt::LayoutDirection direction =
+        label.text().isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
+    return int(QStyle::visualAlignment(direction, label.alignment())) |
+           (label.wordWrap() ? Qt::TextWordWrap : 0) |
+           (direction == Qt::LeftToRight ? Qt::TextForceLeftToRight : Qt::TextForceRightToLeft);
+}
+} // namespace
+
+size_t qHash(const RowPictureKey& key, size_t seed) noexcept
+{
+    return qHashMulti(seed, key.text, key.size.width(), key.size.height(), key.ratio, key.dpiX,
+                      key.dpiY, key.back, key.fore, key.flags, key.enabled, key.font);
+}
+
+RowLabel::RowLabel(std::shared_ptr<RowPictures> shared, const QString& text, QWidget* parent)
+    : QLabel(text, parent), pictures(std::move(shared))
+{}
+
+void RowLabel::paintEvent(QPaintEvent* event)
+{
+    if (text().isEmpty() || frameWidth() != 0 || margin() != 0 || indent() > 0 ||
+        textFormat() != Qt::PlainText)
+        return QLabel::paintEvent(event); // not drawn as a row is
+    const RowPictureKey key = pictureKey();
+    QImage* picture = pictures->pictures.object(key);
+    if (!picture) {
+        picture = new QImage(drawPicture());
+        pictures->pictures.insert(key, picture);
+        ++pictures->drawCount;
+    }
+    QPainter(this).drawImage(0, 0, *picture);
+}
+
+RowPictureKey RowLabel::pictureKey() const
+{
+    const QPalette& colours = palette();
+    return {text(),
+            size(),
+            devicePixelRatioF(),
+            logicalDpiX(),
+            logicalDpiY(),
+            colours.color(backgroundRole()).rgba(),
+            colours.color(foregroundRole()).rgba(),
+            textFlags(*this),
+            isEnabled(),
+            font()};
+}
+
+// What a plain label paints: its text through the style, over its
+// background, at the widget's resolution so that points take as many pixels.
+// Opaque, the picture is copied, not blended.
+QImage RowLabel::drawPicture() const
+{
+    const qreal ratio = devicePixelRatioF();
+    QImage picture(size() * ratio, QImage::Format_RGB32);
+    picture.setDevicePixelRatio(ratio);
+    picture.setDotsPerMeterX(qRound(logicalDpiX() / MetresPerInch));
+    picture.setDotsPerMeterY(qRound(logicalDpiY() / MetresPerInch));
+    picture.fill(palette().color(backgroundRole()));
+    QPainter painter(&picture);
+    painter.setFont(font());
+    QStyleOption option;
+    option.initFrom(this);
+    style()->drawItemText(&painter, contentsRect(), textFlags(*this), option.palette, isEnabled(),
+                          text(), foregroundRole());
+    return picture;
+}
+
+} // namespace kora

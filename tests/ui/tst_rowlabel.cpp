@@ -1,0 +1,116 @@
+// History rows drawn from kept pictures: pixel for pixel what a plain label
+// shows, and drawn once for each text and look however often it moves.
+#include "ui/appearance.h"
+#include "ui/labelfactory.h"
+#include "ui/rowlabel.h"
+
+#include <QTest>
+#include <QWidget>
+
+using namespace kora;
+using namespace kora::colour;
+
+namespace {
+
+LabelRow rowOf(int width, QRgb back, const QByteArray& caption)
+{
+    return {"lbIN",
+            0,
+            0,
+            0,
+            width,
+            255,
+            caption.constData(),
+            Black,
+            back,
+            LabelFont::LargeBold,
+            Qt::AlignHCenter};
+}
+
+// A plain label and a history row made from the same table row, side by side.
+struct Pair
+{
+    QWidget window;
+    std::shared_ptr<RowPictures> pictures = std::make_shared<RowPictures>();
+    QLabel* plain = nullptr;
+    RowLabel* row = nullptr;
+
+    explicit Pair(const LabelRow& layout)
+    {
+        plain = MakeLabel(layout, &window);
+        row = new RowLabel(pictures, QString::fromLatin1(layout.caption), &window);
+        SetUpLabel(row, layout);
+        window.resize(plain->width() + 10, plain->height() + 10);
+        window.show();
+    }
+    bool looksAlike() const { return plain->grab().toImage() == row->grab().toImage(); }
+};
+
+} // namespace
+
+class RowLabelTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void aRowLooksAsAPlainLabelWould_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QRgb>("back");
+        QTest::addColumn<QByteArray>("caption");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("host message")
+            << 3255 << LightGreen << QByteArray("02 08 10 7F 10 00 03 77") << true;
+        QTest::newRow("reply") << 4215 << PaleBlue << QByteArray("02 0B 20 10 10 18 4B 01 03 03 7A")
+                               << true;
+        QTest::newRow("a fault in words")
+            << 4215 << LightBlue << QByteArray("Checksum Error") << true;
+        QTest::newRow("wrapped at a blank")
+            << 1200 << PaleGreen << QByteArray("Acceptor Busy / Not Connected") << true;
+        QTest::newRow("disabled") << 3255 << PaleGreen << QByteArray("02 08 11 7F 10 00 03 76")
+                                  << false;
+    }
+    void aRowLooksAsAPlainLabelWould()
+    {
+        QFETCH(int, width);
+        QFETCH(QRgb, back);
+        QFETCH(QByteArray, caption);
+        QFETCH(bool, enabled);
+        Pair pair(rowOf(width, back, caption));
+        pair.plain->setEnabled(enabled);
+        pair.row->setEnabled(enabled);
+        QVERIFY(pair.looksAlike());
+        // Found again, and drawn anew once the look changes.
+        QVERIFY(pair.looksAlike());
+        SetBackColor(pair.plain, QColor(Yellow));
+        SetBackColor(pair.row, QColor(Yellow));
+        QVERIFY(pair.looksAlike());
+        QCOMPARE(pair.pictures->drawn(), 2);
+    }
+
+    void textsMovingUpTheRowsAreNotDrawnAgain()
+    {
+        QWidget window;
+        auto pictures = std::make_shared<RowPictures>();
+        std::vector<RowLabel*> rows;
+        for (int r = 0; r < 6; ++r) {
+            rows.push_back(new RowLabel(pictures, {}, &window));
+            SetUpLabel(rows.back(), rowOf(3255, r == 0 ? LightGreen : PaleGreen, ""));
+            rows.back()->move(0, 20 * r);
+        }
+        window.show();
+        // An idle acceptor: two messages in turn, each shown in both colours.
+        const QString sent[] = {QStringLiteral("02 08 10 7F 10 00 03 77"),
+                                QStringLiteral("02 08 11 7F 10 00 03 76")};
+        for (int poll = 0; poll < 20; ++poll) {
+            for (int r = 5; r > 0; --r)
+                rows[std::size_t(r)]->setText(rows[std::size_t(r - 1)]->text());
+            rows[0]->setText(sent[poll % 2]);
+            window.grab();
+        }
+        QCOMPARE(pictures->drawn(), 4);
+    }
+};
+
+QTEST_MAIN(RowLabelTest)
+#include "tst_rowlabel.moc"
