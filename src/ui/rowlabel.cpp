@@ -32,7 +32,8 @@ RowLabel::RowLabel(std::shared_ptr<RowPictures> shared, const QString& text, QWi
 
 void RowLabel::paintEvent(QPaintEvent* event)
 {
-    if (text().isEmpty() || frameWidth() != 0 || margin() != 0 || indent() > 0 ||
+    const bool opaque = autoFillBackground() && palette().color(backgroundRole()).alpha() == 255;
+    if (!opaque || text().isEmpty() || frameWidth() != 0 || margin() != 0 || indent() > 0 ||
         textFormat() != Qt::PlainText)
         return QLabel::paintEvent(event); // not drawn as a row is
     const RowPictureKey key = pictureKey();

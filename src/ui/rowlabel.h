@@ -46,8 +46,9 @@ private:
 };
 
 // A label of the history: it shows its text as a plain label would, from a
-// picture it draws once for each text, size, font and pair of colours. Its
-// background must be opaque, as the window's labels are.
+// picture it draws once for each text, size, font and pair of colours. A
+// label that does not fill its background with an opaque colour, as the
+// window's labels all do, is drawn as a plain label.
 class RowLabel : public QLabel
 {
 public:

@@ -88,6 +88,15 @@ private slots:
         QCOMPARE(pair.pictures->drawn(), 2);
     }
 
+    void aRowOverItsParentsBackgroundIsDrawnAsALabel()
+    {
+        Pair pair(rowOf(3255, Pink, "Checksum Error"));
+        pair.plain->setAutoFillBackground(false);
+        pair.row->setAutoFillBackground(false);
+        QVERIFY(pair.looksAlike());
+        QCOMPARE(pair.pictures->drawn(), 0);
+    }
+
     void textsMovingUpTheRowsAreNotDrawnAgain()
     {
         QWidget window;
