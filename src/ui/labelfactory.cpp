@@ -8,7 +8,7 @@ namespace kora {
 
 QLabel* MakeLabel(const LabelRow& row, QWidget* container)
 {
-    return SetUpLabel(new QLabel(QString::fromLatin1(row.caption), container), row);
+    return SetUpLabel(new QLabel(container), row);
 }
 
 QLabel* SetUpLabel(QLabel* label, const LabelRow& row)
@@ -17,6 +17,7 @@ QLabel* SetUpLabel(QLabel* label, const LabelRow& row)
     label->setObjectName(row.index < 0 ? name : name + QStringLiteral("(%1)").arg(row.index));
     label->setGeometry(TwipsRect(row.left, row.top, row.width, row.height));
     label->setTextFormat(Qt::PlainText);
+    label->setText(QString::fromLatin1(row.caption));
     label->setWordWrap(true);
     label->setAlignment(row.align | Qt::AlignTop);
     label->setFont(row.font == LabelFont::LargeBold ? LargeBoldFont() : WindowFont());

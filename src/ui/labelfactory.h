@@ -33,8 +33,7 @@ inline constexpr bool Hidden = true;
 // labels lie on top of earlier ones.
 QLabel* MakeLabel(const LabelRow& row, QWidget* container);
 
-// The same for a label the caller made, with the row's caption, in the
-// container.
+// The same for a label the caller made in the container.
 QLabel* SetUpLabel(QLabel* label, const LabelRow& row);
 
 } // namespace kora

@@ -116,10 +116,8 @@ void Kora232::addLabels(std::span<const LabelRow> rows, QWidget* container,
         {"lbx", &cassetteCopy}, {"lbOUT", &hostRows},  {"lbIN", &replyRows},
     };
     for (const LabelRow& row : rows) {
-        QLabel* label =
-            pictures ? SetUpLabel(
-                           new RowLabel(pictures, QString::fromLatin1(row.caption), container), row)
-                     : MakeLabel(row, container);
+        QLabel* label = pictures ? SetUpLabel(new RowLabel(pictures, container), row)
+                                 : MakeLabel(row, container);
         for (const auto& [name, array] : arrays) {
             if (qstrcmp(name, row.name) == 0)
                 array->add(row.index, label);

@@ -26,8 +26,8 @@ size_t qHash(const RowPictureKey& key, size_t seed) noexcept
                       key.dpiY, key.back, key.fore, key.flags, key.enabled, key.font);
 }
 
-RowLabel::RowLabel(std::shared_ptr<RowPictures> shared, const QString& text, QWidget* parent)
-    : QLabel(text, parent), pictures(std::move(shared))
+RowLabel::RowLabel(std::shared_ptr<RowPictures> shared, QWidget* parent)
+    : QLabel(parent), pictures(std::move(shared))
 {}
 
 void RowLabel::paintEvent(QPaintEvent* event)
@@ -36,14 +36,8 @@ void RowLabel::paintEvent(QPaintEvent* event)
     if (!opaque || text().isEmpty() || frameWidth() != 0 || margin() != 0 || indent() > 0 ||
         textFormat() != Qt::PlainText)
         return QLabel::paintEvent(event); // not drawn as a row is
-    const RowPictureKey key = pictureKey();
-    QImage* picture = pictures->pictures.object(key);
-    if (!picture) {
-        picture = new QImage(drawPicture());
-        pictures->pictures.insert(key, picture);
-        ++pictures->drawCount;
-    }
-    QPainter(this).drawImage(0, 0, *picture);
+    QPainter(this).drawImage(0, 0,
+                             pictures->picture(pictureKey(), [this] { return drawPicture(); }));
 }
 
 RowPictureKey RowLabel::pictureKey() const

@@ -34,11 +34,21 @@ size_t qHash(const RowPictureKey& key, size_t seed = 0) noexcept;
 class RowPictures
 {
 public:
+    // The picture kept for the key, drawn first when there is none.
+    template <typename Draw> const QImage& picture(const RowPictureKey& key, Draw draw)
+    {
+        QImage* kept = pictures.object(key);
+        if (!kept) {
+            kept = new QImage(draw());
+            pictures.insert(key, kept);
+            ++drawCount;
+        }
+        return *kept;
+    }
     // How many pictures were drawn rather than found.
     int drawn() const { return drawCount; }
 
 private:
-    friend class RowLabel;
     // Two columns of six rows in two looks, with room for the texts an idle
     // acceptor repeats; a picture is some 20 KB.
     QCache<RowPictureKey, QImage> pictures{24};
@@ -52,7 +62,7 @@ private:
 class RowLabel : public QLabel
 {
 public:
-    RowLabel(std::shared_ptr<RowPictures> shared, const QString& text, QWidget* parent);
+    RowLabel(std::shared_ptr<RowPictures> shared, QWidget* parent);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -38,7 +38,7 @@ struct Pair
     explicit Pair(const LabelRow& layout)
     {
         plain = MakeLabel(layout, &window);
-        row = new RowLabel(pictures, QString::fromLatin1(layout.caption), &window);
+        row = new RowLabel(pictures, &window);
         SetUpLabel(row, layout);
         window.resize(plain->width() + 10, plain->height() + 10);
         window.show();
@@ -103,7 +103,7 @@ private slots:
         auto pictures = std::make_shared<RowPictures>();
         std::vector<RowLabel*> rows;
         for (int r = 0; r < 6; ++r) {
-            rows.push_back(new RowLabel(pictures, {}, &window));
+            rows.push_back(new RowLabel(pictures, &window));
             SetUpLabel(rows.back(), rowOf(3255, r == 0 ? LightGreen : PaleGreen, ""));
             rows.back()->move(0, 20 * r);
         }
