@@ -45,12 +45,14 @@ struct Wait
     std::size_t bytes = 0;
 };
 
-// Moves whatever is waiting into LineBytes; the count of bytes moved.
+// Moves whatever is waiting into LineBytes; the count of bytes moved. A read
+// that finds nothing leaves RxData as the last one that did.
 std::size_t takeWaiting(RunState& s, AcceptorLink& link)
 {
-    if (stepOver([&] { return link.waitingCount(); }, 0) <= 0)
+    std::vector<Byte> bytes = stepOver([&] { return link.readAll(); }, {});
+    if (bytes.empty())
         return 0;
-    s.RxData = stepOver([&] { return link.readAll(); }, {});
+    s.RxData = std::move(bytes);
     s.LineBytes.insert(s.LineBytes.end(), s.RxData.begin(), s.RxData.end());
     return s.RxData.size();
 }
@@ -87,13 +89,17 @@ bool spoiled(const RunState& s, std::size_t passedOver, std::size_t keptBefore)
 }
 
 // Reads frames as they arrive until one answers this poll, or the reply has
-// come spoiled. What follows stays for the next poll to read.
+// come spoiled. What follows stays for the next poll to read. The early read
+// left no whole frame behind, so each turn waits first; a wait returns at
+// once for bytes already waiting.
 Wait awaitAnswer(RunState& s, AcceptorLink& link, Clock::time_point deadline)
 {
     Wait w;
     std::size_t passedOver = 0;
     const std::size_t keptBefore = s.LineBytes.size();
-    while (Clock::now() <= deadline) {
+    while (Clock::now() <= deadline && stepOver([&] { return link.isOpen(); }, false)) {
+        const int wanted = ReplyLength - static_cast<int>(s.LineBytes.size());
+        stepOver([&] { link.waitForInput(deadline, std::max(1, wanted)); });
         const std::size_t before = s.LineBytes.size();
         w.bytes += takeWaiting(s, link);
         for (std::size_t i = before; i < s.LineBytes.size() && w.first.size() < ReplyLength; ++i)
@@ -109,10 +115,6 @@ Wait awaitAnswer(RunState& s, AcceptorLink& link, Clock::time_point deadline)
         }
         if (spoiled(s, passedOver, keptBefore))
             break;
-        if (!stepOver([&] { return link.isOpen(); }, false))
-            break;
-        const int wanted = ReplyLength - static_cast<int>(s.LineBytes.size());
-        stepOver([&] { link.waitForInput(deadline, std::max(1, wanted)); });
     }
     return w;
 }

@@ -255,12 +255,14 @@ void MSComm::waitForInput(Deadline deadline, int bytesWanted)
     if (!port->isOpen())
         return;
     const std::size_t before = inbox.size();
-    takeInHeldBytes();
-    if (!port->isOpen() || inbox.size() > before)
+    // What the system holds ends the sleep at once, so only the port's own
+    // buffer is looked at first: no system call before the sleep.
+    takeInBuffered();
+    if (inbox.size() > before)
         return;
     switch (ttyline::sleepUntilInput(*port, deadline)) {
     case ttyline::Wake::Input:
-        takeInHeldBytes();
+        takeInHeldNow();
         sleepThroughRest(bytesWanted - int(inbox.size() - before), deadline);
         break;
     case ttyline::Wake::Gone:
@@ -284,7 +286,7 @@ void MSComm::sleepThroughRest(int missing, Deadline deadline)
         return;
     std::this_thread::sleep_until(
         std::min(deadline, Deadline::clock::now() + missing * line.characterTime()));
-    takeInHeldBytes();
+    takeInHeldNow();
 }
 
 QString MSComm::portText() const
@@ -345,11 +347,25 @@ void MSComm::takeInHeldBytes()
 {
     if (!port->isOpen())
         return;
+    takeInBuffered();
+    if (ttyline::takeHeld(*port, inbox) < 0)
+        loseDevice(QStringLiteral("the device no longer answers"));
+}
+
+void MSComm::takeInBuffered()
+{
     if (port->bytesAvailable() > 0) {
         const QByteArray buffered = port->readAll();
         inbox.insert(inbox.end(), buffered.begin(), buffered.end());
     }
-    if (ttyline::takeHeld(*port, inbox) < 0)
+}
+
+// Right after a wake for input, or a sleep for the rest of a reply: a device
+// that hung up meanwhile reads as empty here and is told apart at the next
+// waiting count or wait.
+void MSComm::takeInHeldNow()
+{
+    if (port->isOpen() && ttyline::takeHeldNow(*port, inbox) < 0)
         loseDevice(QStringLiteral("the device no longer answers"));
 }
 

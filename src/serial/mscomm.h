@@ -75,6 +75,8 @@ private:
     void requireClosed() const;
     void requireOpen(const char* operation) const;
     void takeInHeldBytes();
+    void takeInBuffered();
+    void takeInHeldNow();
     void sleepThroughRest(int missing, Deadline deadline);
     void onPortError(QSerialPort::SerialPortError error);
     void loseDevice(const QString& why);

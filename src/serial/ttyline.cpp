@@ -95,6 +95,23 @@ int takeHeld(QSerialPort& port, std::vector<std::uint8_t>& into)
     return got >= 0 || errno == EAGAIN ? int(std::max<ssize_t>(got, 0)) : -1;
 }
 
+int takeHeldNow(QSerialPort& port, std::vector<std::uint8_t>& into)
+{
+    std::uint8_t chunk[512];
+    int taken = 0;
+    for (;;) {
+        const ssize_t got = ::read(int(port.handle()), chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return errno == EAGAIN ? taken : -1;
+        into.insert(into.end(), chunk, chunk + got);
+        taken += int(got);
+        if (std::size_t(got) < sizeof chunk)
+            return taken;
+    }
+}
+
 qint64 writeNow(QSerialPort& port, std::string_view bytes)
 {
     ssize_t sent = 0;
@@ -197,6 +214,11 @@ int takeHeld(QSerialPort& port, std::vector<std::uint8_t>& into)
     const QByteArray bytes = port.readAll();
     into.insert(into.end(), bytes.begin(), bytes.end());
     return int(bytes.size());
+}
+
+int takeHeldNow(QSerialPort& port, std::vector<std::uint8_t>& into)
+{
+    return takeHeld(port, into);
 }
 
 qint64 writeNow(QSerialPort& port, std::string_view bytes)

@@ -27,6 +27,13 @@ int heldBySystem(QSerialPort& port);
 // answers.
 int takeHeld(QSerialPort& port, std::vector<std::uint8_t>& into);
 
+// Moves what the system holds for the port onto the end of `into` without
+// asking how much that is first: one system call where takeHeld makes two.
+// A device that hung up reads as one that holds nothing, so only a caller
+// that has just been told there is input (or that asks again later) may use
+// it; -1 when the device no longer answers.
+int takeHeldNow(QSerialPort& port, std::vector<std::uint8_t>& into);
+
 // Hands bytes to the system at once, past the port's own buffer and the
 // write notification that would wake the event loop once more; gives the
 // count the system took, -1 when it took none for an error (errno says).
