@@ -74,8 +74,15 @@ HeadlessRun::HeadlessRun(std::unique_ptr<SerialPort> port, HeadlessPlan plan, in
 
 void HeadlessRun::connectEngine()
 {
-    // A reader that died is noticed at each tick even when no event is due.
-    connect(&engine_, &SessionEngine::ticked, this, [this] { outputEnded(); });
+    // A reader that died is noticed within a second even when no event is
+    // due; asking at every tick would cost a system call each poll.
+    readerAsked_.start();
+    connect(&engine_, &SessionEngine::ticked, this, [this] {
+        if (readerAsked_.hasExpired(1000)) {
+            readerAsked_.restart();
+            outputEnded();
+        }
+    });
     connect(&engine_, &SessionEngine::polled, this, &HeadlessRun::showPoll);
     connect(&engine_, &SessionEngine::billEnded, this, &HeadlessRun::reportBill);
     connect(&engine_, &SessionEngine::deviceLost, this, [this](const QString& reason) {

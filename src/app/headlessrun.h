@@ -6,6 +6,7 @@
 #include "app/metricsfile.h"
 #include "engine/sessionengine.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <optional>
@@ -59,7 +60,8 @@ private:
     RunState& s_;
     JsonLines out_;
     QTimer durationTimer_;
-    int outcome_ = -1; // NRFlag of the polls since the last link line; -1 before the first
+    QElapsedTimer readerAsked_; // when a dead reader of the lines was last looked for
+    int outcome_ = -1;          // NRFlag of the polls since the last link line; -1 before the first
     long outcomePolls_ = 0;
     std::vector<const char*> flags_;   // set flags as last reported
     MetricsFile* metrics_ = nullptr;   // with --metrics

@@ -603,7 +603,7 @@ private slots:
         QTest::addColumn<int>("startLines");
         QTest::addColumn<QString>("message");
         // The reader dies a second after the start, once the acceptor idles
-        // and no more lines are due: the program notices within a poll all
+        // and no more lines are due: the program notices within a second all
         // the same, closes the port and ends.
         QTest::newRow("reader gone")
             << "\"$0\" \"$@\" | { head -n 1; sleep 1; }; exit ${PIPESTATUS[0]}" << 1
