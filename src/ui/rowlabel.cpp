@@ -30,14 +30,45 @@ RowLabel::RowLabel(std::shared_ptr<RowPictures> shared, QWidget* parent)
     : QLabel(parent), pictures(std::move(shared))
 {}
 
+// A row fills its rectangle with an opaque colour and shows plain text,
+// nothing else; anything else is drawn as a plain label.
+bool RowLabel::drawnAsRow() const
+{
+    return autoFillBackground() && palette().brush(backgroundRole()).isOpaque() &&
+           frameWidth() == 0 && margin() == 0 && indent() <= 0 && textFormat() == Qt::PlainText;
+}
+
+// A row covers every pixel itself, so the background Qt would fill first is
+// left out: that fill wrote every row's pixels twice at each poll. A row
+// that stops being one has its parent show through again from its next
+// paint on.
+void RowLabel::keepOpaquePainting(bool asRow)
+{
+    if (asRow == testAttribute(Qt::WA_OpaquePaintEvent))
+        return;
+    setAttribute(Qt::WA_OpaquePaintEvent, asRow);
+    if (!asRow)
+        update();
+}
+
 void RowLabel::paintEvent(QPaintEvent* event)
 {
-    const bool opaque = autoFillBackground() && palette().color(backgroundRole()).alpha() == 255;
-    if (!opaque || text().isEmpty() || frameWidth() != 0 || margin() != 0 || indent() > 0 ||
-        textFormat() != Qt::PlainText)
-        return QLabel::paintEvent(event); // not drawn as a row is
-    QPainter(this).drawImage(0, 0,
-                             pictures->picture(pictureKey(), [this] { return drawPicture(); }));
+    const bool asRow = drawnAsRow();
+    keepOpaquePainting(asRow);
+    if (!asRow)
+        return QLabel::paintEvent(event);
+    QPainter painter(this);
+    if (text().isEmpty())
+        painter.fillRect(rect(), palette().brush(backgroundRole()));
+    else
+        painter.drawImage(0, 0, pictures->picture(pictureKey(), [this] { return drawPicture(); }));
+}
+
+void RowLabel::changeEvent(QEvent* event)
+{
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        keepOpaquePainting(testAttribute(Qt::WA_OpaquePaintEvent) && drawnAsRow());
 }
 
 RowPictureKey RowLabel::pictureKey() const

@@ -66,8 +66,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    bool drawnAsRow() const;
+    void keepOpaquePainting(bool asRow);
     RowPictureKey pictureKey() const;
     QImage drawPicture() const;
 

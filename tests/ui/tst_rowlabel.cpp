@@ -59,16 +59,19 @@ private slots:
         QTest::addColumn<QRgb>("back");
         QTest::addColumn<QByteArray>("caption");
         QTest::addColumn<bool>("enabled");
+        QTest::addColumn<int>("drawn"); // pictures, one for each look
         QTest::newRow("host message")
-            << 3255 << LightGreen << QByteArray("02 08 10 7F 10 00 03 77") << true;
+            << 3255 << LightGreen << QByteArray("02 08 10 7F 10 00 03 77") << true << 2;
         QTest::newRow("reply") << 4215 << PaleBlue << QByteArray("02 0B 20 10 10 18 4B 01 03 03 7A")
-                               << true;
+                               << true << 2;
         QTest::newRow("a fault in words")
-            << 4215 << LightBlue << QByteArray("Checksum Error") << true;
+            << 4215 << LightBlue << QByteArray("Checksum Error") << true << 2;
         QTest::newRow("wrapped at a blank")
-            << 1200 << PaleGreen << QByteArray("Acceptor Busy / Not Connected") << true;
+            << 1200 << PaleGreen << QByteArray("Acceptor Busy / Not Connected") << true << 2;
         QTest::newRow("disabled") << 3255 << PaleGreen << QByteArray("02 08 11 7F 10 00 03 76")
-                                  << false;
+                                  << false << 2;
+        QTest::newRow("blank, as before the first poll")
+            << 3255 << PaleGreen << QByteArray() << true << 0;
     }
     void aRowLooksAsAPlainLabelWould()
     {
@@ -76,6 +79,7 @@ private slots:
         QFETCH(QRgb, back);
         QFETCH(QByteArray, caption);
         QFETCH(bool, enabled);
+        QFETCH(int, drawn);
         Pair pair(rowOf(width, back, caption));
         pair.plain->setEnabled(enabled);
         pair.row->setEnabled(enabled);
@@ -85,7 +89,20 @@ private slots:
         SetBackColor(pair.plain, QColor(Yellow));
         SetBackColor(pair.row, QColor(Yellow));
         QVERIFY(pair.looksAlike());
-        QCOMPARE(pair.pictures->drawn(), 2);
+        QCOMPARE(pair.pictures->drawn(), drawn);
+    }
+
+    // Once drawn as a row it fills its background itself; made see-through,
+    // it has Qt fill it again, over what lies beneath.
+    void aRowMadeSeeThroughIsDrawnAsALabelAgain()
+    {
+        Pair pair(rowOf(3255, Pink, "Checksum Error"));
+        QVERIFY(pair.looksAlike());
+        const QColor seeThrough(0, 0, 255, 100);
+        SetBackColor(pair.plain, seeThrough);
+        SetBackColor(pair.row, seeThrough);
+        QVERIFY(pair.looksAlike());
+        QCOMPARE(pair.pictures->drawn(), 1);
     }
 
     void aRowOverItsParentsBackgroundIsDrawnAsALabel()
