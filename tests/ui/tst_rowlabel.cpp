@@ -4,6 +4,7 @@
 #include "ui/labelfactory.h"
 #include "ui/rowlabel.h"
 
+#include <QScreen>
 #include <QTest>
 #include <QWidget>
 
@@ -44,6 +45,37 @@ struct Pair
         window.show();
     }
     bool looksAlike() const { return plain->grab().toImage() == row->grab().toImage(); }
+};
+
+// Three rows over a window of another colour, on the screen.
+struct Rows
+{
+    QWidget window;
+    std::shared_ptr<RowPictures> pictures = std::make_shared<RowPictures>();
+    std::vector<RowLabel*> rows;
+
+    Rows()
+    {
+        SetBackColor(&window, QColor(Pink));
+        for (int r = 0; r < 3; ++r) {
+            rows.push_back(new RowLabel(pictures, &window));
+            SetUpLabel(rows.back(), rowOf(3255, PaleGreen, ""));
+            rows.back()->move(0, 20 * r);
+        }
+        window.resize(240, 70);
+        window.show();
+    }
+    // What the window system holds of the window once it has painted.
+    QImage screen()
+    {
+        if (!QTest::qWaitForWindowExposed(&window))
+            return {};
+        QCoreApplication::processEvents();
+        return window.screen()
+            ->grabWindow(window.winId())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    }
 };
 
 } // namespace
@@ -135,6 +167,30 @@ private slots:
             window.grab();
         }
         QCOMPARE(pictures->drawn(), 4);
+    }
+
+    // After many polls painted over one another, a row emptied and a row
+    // made see-through, the screen shows what a window drawn once shows.
+    void rowsPaintedOverAndOverLeaveNothingBehind()
+    {
+        const QColor seeThrough(0, 0, 255, 100);
+        const QString last = QStringLiteral("02 0B 20 10 10 18 4B 01 03 03 7A");
+        Rows used;
+        for (int poll = 0; poll < 6; ++poll) {
+            for (RowLabel* row : used.rows)
+                row->setText(poll == 5 ? last
+                                       : QStringLiteral("02 08 10 7F 10 00 03 %1").arg(poll));
+            used.screen();
+        }
+        used.rows[1]->clear();
+        SetBackColor(used.rows[2], seeThrough);
+        Rows fresh;
+        fresh.rows[0]->setText(last);
+        fresh.rows[2]->setText(last);
+        SetBackColor(fresh.rows[2], seeThrough);
+        const QImage shown = used.screen();
+        QVERIFY(!shown.isNull());
+        QCOMPARE(shown, fresh.screen());
     }
 };
 
