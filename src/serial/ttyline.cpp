@@ -83,16 +83,7 @@ int heldBySystem(QSerialPort& port)
 int takeHeld(QSerialPort& port, std::vector<std::uint8_t>& into)
 {
     const int held = heldBySystem(port);
-    if (held <= 0)
-        return held;
-    const std::size_t at = into.size();
-    into.resize(at + std::size_t(held));
-    ssize_t got = 0;
-    while ((got = ::read(int(port.handle()), into.data() + at, std::size_t(held))) < 0 &&
-           errno == EINTR) {
-    }
-    into.resize(at + std::size_t(std::max<ssize_t>(got, 0)));
-    return got >= 0 || errno == EAGAIN ? int(std::max<ssize_t>(got, 0)) : -1;
+    return held <= 0 ? held : takeHeldNow(port, into);
 }
 
 int takeHeldNow(QSerialPort& port, std::vector<std::uint8_t>& into)
