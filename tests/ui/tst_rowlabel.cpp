@@ -47,22 +47,23 @@ struct Pair
     bool looksAlike() const { return plain->grab().toImage() == row->grab().toImage(); }
 };
 
-// Three rows over a window of another colour, on the screen.
+// A column of history rows, the newest in its own colour, over a window of
+// another colour, on the screen.
 struct Rows
 {
     QWidget window;
     std::shared_ptr<RowPictures> pictures = std::make_shared<RowPictures>();
     std::vector<RowLabel*> rows;
 
-    Rows()
+    explicit Rows(int count)
     {
         SetBackColor(&window, QColor(Pink));
-        for (int r = 0; r < 3; ++r) {
+        for (int r = 0; r < count; ++r) {
             rows.push_back(new RowLabel(pictures, &window));
-            SetUpLabel(rows.back(), rowOf(3255, PaleGreen, ""));
+            SetUpLabel(rows.back(), rowOf(3255, r == 0 ? LightGreen : PaleGreen, ""));
             rows.back()->move(0, 20 * r);
         }
-        window.resize(240, 70);
+        window.resize(240, 20 * count + 10);
         window.show();
     }
     // What the window system holds of the window once it has painted.
@@ -148,15 +149,8 @@ private slots:
 
     void textsMovingUpTheRowsAreNotDrawnAgain()
     {
-        QWidget window;
-        auto pictures = std::make_shared<RowPictures>();
-        std::vector<RowLabel*> rows;
-        for (int r = 0; r < 6; ++r) {
-            rows.push_back(new RowLabel(pictures, &window));
-            SetUpLabel(rows.back(), rowOf(3255, r == 0 ? LightGreen : PaleGreen, ""));
-            rows.back()->move(0, 20 * r);
-        }
-        window.show();
+        Rows column(6);
+        auto& rows = column.rows;
         // An idle acceptor: two messages in turn, each shown in both colours.
         const QString sent[] = {QStringLiteral("02 08 10 7F 10 00 03 77"),
                                 QStringLiteral("02 08 11 7F 10 00 03 76")};
@@ -164,9 +158,9 @@ private slots:
             for (int r = 5; r > 0; --r)
                 rows[std::size_t(r)]->setText(rows[std::size_t(r - 1)]->text());
             rows[0]->setText(sent[poll % 2]);
-            window.grab();
+            column.window.grab();
         }
-        QCOMPARE(pictures->drawn(), 4);
+        QCOMPARE(column.pictures->drawn(), 4);
     }
 
     // After many polls painted over one another, a row emptied and a row
@@ -175,7 +169,7 @@ private slots:
     {
         const QColor seeThrough(0, 0, 255, 100);
         const QString last = QStringLiteral("02 0B 20 10 10 18 4B 01 03 03 7A");
-        Rows used;
+        Rows used(3);
         for (int poll = 0; poll < 6; ++poll) {
             for (RowLabel* row : used.rows)
                 row->setText(poll == 5 ? last
@@ -184,7 +178,7 @@ private slots:
         }
         used.rows[1]->clear();
         SetBackColor(used.rows[2], seeThrough);
-        Rows fresh;
+        Rows fresh(3);
         fresh.rows[0]->setText(last);
         fresh.rows[2]->setText(last);
         SetBackColor(fresh.rows[2], seeThrough);
