@@ -6,6 +6,7 @@
 #include "ui/historyview.h"
 #include "ui/linkstatsview.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QClipboard>
 #include <QDir>
@@ -218,7 +219,8 @@ private slots:
                 .match(reply->toolTip())
                 .hasMatch(),
             qPrintable(reply->toolTip()));
-        QCOMPARE(reply->accessibleDescription(), reply->toolTip());
+        QCOMPARE(QAccessible::queryAccessibleInterface(reply)->text(QAccessible::Description),
+                 reply->toolTip());
         QVERIFY2(QRegularExpression(time + "PC to acceptor\\nacknowledgement bit [01]\\nbills "
                                            "enabled: 1, 2, 3, 4, 5, 6, 7\\nasks: escrow mode$")
                      .match(app.window->lbOUT(0)->toolTip())
