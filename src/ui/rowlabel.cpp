@@ -64,6 +64,9 @@ void RowLabel::paintEvent(QPaintEvent* event)
         painter.drawImage(0, 0, pictures->picture(pictureKey(), [this] { return drawPicture(); }));
 }
 
+// A new palette may make a row see-through: settled before the repaint it
+// asks for. Only turned off here; turned on, it would outlast a change that
+// tells nobody (setAutoFillBackground) into a paint without what lies beneath.
 void RowLabel::changeEvent(QEvent* event)
 {
     QLabel::changeEvent(event);
