@@ -22,21 +22,30 @@ constexpr int ClientHeight = 434; // 6510 twips
 
 // The banner and the icon are built in as raw pixels (width, height, then
 // RGB32 rows), so that the first frame needs no image decoder: finding Qt's
-// image plugins and decoding PNG took a tenth of the launch.
+// image plugins and decoding PNG took a tenth of the launch. Stored
+// uncompressed, the rows are read where the program's read-only data holds
+// them; a copy took some fifty fresh pages at every launch.
 QImage Artwork(const QString& path)
 {
-    const QByteArray bytes = QResource(path).uncompressedData();
+    const QResource resource(path);
+    const QByteArray bytes = resource.uncompressedData();
     quint32 size[2] = {};
     if (bytes.size() < qsizetype(sizeof size))
         return {};
     std::memcpy(size, bytes.constData(), sizeof size);
-    const QSize dimensions{int(size[0]), int(size[1])};
-    QImage image{dimensions, QImage::Format_RGB32};
-    const auto pixels = qsizetype(image.sizeInBytes());
-    if (image.isNull() || bytes.size() != qsizetype(sizeof size) + pixels)
+    const int width = int(size[0]);
+    const int height = int(size[1]);
+    const qsizetype rowBytes = qsizetype(width) * 4;
+    const qsizetype pixelBytes = bytes.size() - qsizetype(sizeof size);
+    if (width <= 0 || height <= 0 || pixelBytes % rowBytes != 0 || pixelBytes / rowBytes != height)
         return {};
-    std::memcpy(image.bits(), bytes.constData() + sizeof size, size_t(pixels));
-    return image;
+    const auto* rows = reinterpret_cast<const uchar*>(bytes.constData() + sizeof size);
+    const QImage inPlace(rows, width, height, rowBytes, QImage::Format_RGB32);
+    // Rows anywhere else (compressed, or not aligned for 32-bit pixels) die
+    // with this function's copy of them, or cannot be read in place.
+    const bool kept = resource.compressionAlgorithm() == QResource::NoCompression &&
+                      reinterpret_cast<quintptr>(rows) % alignof(quint32) == 0;
+    return kept ? inPlace : inPlace.copy();
 }
 } // namespace
 

@@ -6,6 +6,7 @@
 #include "ui/widgets.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -63,6 +64,12 @@ private slots:
     {
         const QPixmap banner = w->Picture1()->pixmap();
         QCOMPARE(banner.size(), QSize(591, 85));
+        // Pixel for pixel the rows built in (the resource's width and height, then the rows).
+        QFile stored(QStringLiteral(":/kora232/banner.rgb32"));
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        const QImage shown = banner.toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(shown.constBits()), shown.sizeInBytes()),
+                 stored.readAll().mid(8));
         QCOMPARE(w->Picture1()->alignment(), Qt::AlignLeft | Qt::AlignTop);
         QCOMPARE(BackColor(w->Picture1()), QColor(192, 192, 255));
     }
