@@ -4,8 +4,9 @@
 # offscreen platform: the launch to the first frame and the whole process
 # with --quit-after 0, in pairs, then polling a prompt acceptor at 100 ms
 # against the bare window rewriting twelve rows ten times a second, and
-# kora232-headless polling the same acceptor. Prints both medians, the median
-# of the pairs' own ratios beside the target, and the ratio of the medians.
+# kora232-headless polling the same acceptor. Prints both medians and, beside
+# the target, the ratio over the pairs run in either order (bench_program.cpp,
+# printBeside, says why), then the ratio of the medians.
 # About 4 minutes with the defaults.
 #
 #   bench/beside-bare.sh [LAUNCH_PAIRS [REPEATS [SECONDS]]]   (101, 3, 20)
