@@ -394,13 +394,16 @@ void printBeside(const char* what, const std::vector<double>& bare, const std::v
     std::vector<double> bareFirst, koraFirst;
     for (std::size_t i = 0; i < std::min(bare.size(), kora.size()); ++i)
         (i % 2 == 0 ? bareFirst : koraFirst).push_back(kora[i] / bare[i]);
-    const double ratio =
-        koraFirst.empty() ? median(bareFirst) : std::sqrt(median(bareFirst) * median(koraFirst));
+    const double bareFirstRatio = median(bareFirst);
+    // A single pair has no second order to set beside the first.
+    const double koraFirstRatio = koraFirst.empty() ? bareFirstRatio : median(koraFirst);
+    const double ratio = std::sqrt(bareFirstRatio * koraFirstRatio);
+    const double bareMedian = median(bare);
+    const double koraMedian = median(kora);
     std::printf("  %-34s %8.2f %-4s %8.2f %-4s  ratio %.2f (pairs %.2f/%.2f, medians %.2f)   "
                 "target <= %.2f%s\n",
-                what, median(bare), unit, median(kora), unit, ratio, median(bareFirst),
-                koraFirst.empty() ? median(bareFirst) : median(koraFirst),
-                median(kora) / median(bare), target, ratio <= target ? "" : "  (missed)");
+                what, bareMedian, unit, koraMedian, unit, ratio, bareFirstRatio, koraFirstRatio,
+                koraMedian / bareMedian, target, ratio <= target ? "" : "  (missed)");
 }
 
 // kora232 beside the bare window, in pairs whose order alternates, so that
