@@ -12,6 +12,7 @@ set -euo pipefail
 build=(
     cmake ninja-build g++ pkgconf          # build
     qt6-base-dev qt6-serialport-dev libgl-dev  # Qt Widgets and Qt SerialPort
+    zlib1g-dev                            # reads rotated logs that logrotate compressed
     scdoc                                 # the manual pages, from docs/*.scd
 )
 run=(
@@ -33,6 +34,7 @@ test=(
     prometheus systemd                    # promtool on the metrics, systemd-analyze on the unit
     poppler-utils                         # pdftotext and pdftoppm read the reports back
     logrotate strace                      # the shipped rotation on a live log; its syncs seen
+    faketime                              # a wall clock stepped under a running poller
 )
 
 packages=()
