@@ -85,6 +85,11 @@ void HeadlessRun::connectEngine()
     });
     connect(&engine_, &SessionEngine::polled, this, &HeadlessRun::showPoll);
     connect(&engine_, &SessionEngine::billEnded, this, &HeadlessRun::reportBill);
+    connect(&engine_, &SessionEngine::readAtStop, this, [this](const PollNotes& notes) {
+        reportFlags();
+        for (const FrameNote& note : notes.frames)
+            note.count.counted() ? reportCounted(note) : reportFrame(note);
+    });
     connect(&engine_, &SessionEngine::deviceLost, this, [this](const QString& reason) {
         Say(Priority::Warning,
             QStringLiteral("%1; trying the same device again at each poll").arg(reason));

@@ -71,6 +71,11 @@ void RunControl::connectEngine()
     });
     connect(&e, &SessionEngine::polled, this, &RunControl::showPoll);
     connect(&e, &SessionEngine::runEnded, this, [this] { w.ShowRunning(false); });
+    // STOP's last frames count as a poll's do, on the counters alone.
+    connect(&e, &SessionEngine::readAtStop, this, [this](const PollNotes& notes) {
+        for (const int bill : notes.countedBills())
+            ShowCount(w, bill, w.engine().counts()[static_cast<std::size_t>(bill - 1)]);
+    });
     // A port that cannot be opened is an operator's slip (wrong number,
     // adapter missing, port busy), not a reason to end the program.
     connect(&e, &SessionEngine::openRefused, this, [this](const QString& reason) {

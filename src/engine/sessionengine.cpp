@@ -116,6 +116,7 @@ void SessionEngine::AdjustCount(int bill, long count)
 // the port.
 void SessionEngine::endRun(const std::string& why)
 {
+    judgeFramesLeft();
     keeper_.endRun();
     recordSettledPeriod();
     const BillClock::time_point at = RowNow();
@@ -127,6 +128,27 @@ void SessionEngine::endRun(const std::string& why)
     }
     record_.stop(stopped + "; " + figures_.text(), at);
     s_.StartStop = 0;
+}
+
+// A report that came in after the last poll's wait (a late reply, a frame
+// behind the answer) would be read by the next poll; a stop has none, and the
+// next process would take the acceptor's later replies for its first frames.
+// It is judged now, with no host message, so that a stacked bill counts in
+// the run that read it and the log's last frame is the acceptor's last.
+void SessionEngine::judgeFramesLeft()
+{
+    if (s_.StartStop != 1 || !port_->isOpen())
+        return;
+    ReadFramesLeft(s_, *port_);
+    if (s_.FramesRead.empty())
+        return;
+    PollNotes notes;
+    notes.frames = CountFramesRead(s_, escrow_ ? 1 : 0);
+    countBills(notes.frames);
+    notes.at = RowNow();
+    followBills(notes);
+    record_.framesLeft(notes);
+    emit readAtStop(notes);
 }
 
 void SessionEngine::ChoosePort(int n)

@@ -99,12 +99,16 @@ signals:
     void runEnded();
     // A bill's cycle has ended, in a poll or, still open, at STOP.
     void billEnded(const kora::BillCycle& cycle);
+    // STOP found whole frames already in that no poll had read: judged,
+    // counted and recorded as a poll's frames are, before the port closed.
+    void readAtStop(const kora::PollNotes& notes);
 
 private:
     // What the operator may change mid-run, each with a row of its own.
     enum class Setting { EscrowAction, EscrowMode, Bills, PollPeriod, Count };
 
     void endRun(const std::string& why);
+    void judgeFramesLeft();
     std::string countsText() const;
     void countBills(std::vector<FrameNote>& frames);
     bool logBehind();

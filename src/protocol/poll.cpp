@@ -71,12 +71,12 @@ bool answers(const RunState& s, const ReplyFrame& f)
 // Frames that waited for this poll answer earlier messages: they are read
 // before the host message is built, so that its orders rest on the newest
 // report.
-void readEarlyFrames(RunState& s, AcceptorLink& link)
+void readEarlyFrames(RunState& s, AcceptorLink& link, FrameRole role = FrameRole::Early)
 {
     takeWaiting(s, link);
     std::size_t passedOver = 0;
     while (const auto f = NextFrame(s.LineBytes, passedOver))
-        readFrame(s, *f, FrameRole::Early);
+        readFrame(s, *f, role);
 }
 
 // Once a reply's worth of this wait's bytes has been passed over and nothing
@@ -176,6 +176,12 @@ void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest, PollTiming
     ToggleAck(s);
     if (timing)
         timing->ended = Clock::now();
+}
+
+void ReadFramesLeft(RunState& s, AcceptorLink& link)
+{
+    s.FramesRead.clear();
+    readEarlyFrames(s, link, FrameRole::Left);
 }
 
 } // namespace kora

@@ -41,4 +41,10 @@ void ToggleAck(RunState& s);
 // set, the message repeats the last one's acknowledgement bit.
 void PollAcceptor(RunState& s, AcceptorLink& link, int escrowRequest, PollTiming* timing = nullptr);
 
+// At a stop: the whole frames among the bytes the last poll's wait left and
+// those waiting on the line, decoded in order of arrival and left in
+// FramesRead, as a poll's first step reads them; no host message goes out,
+// so the acknowledgement bit stays as it is.
+void ReadFramesLeft(RunState& s, AcceptorLink& link);
+
 } // namespace kora

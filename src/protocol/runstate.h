@@ -16,8 +16,9 @@ using ReplyFrame = OneBased<Byte, 1, 11>;
 // Where a good frame stood in its poll: waiting before the host message went
 // out, arrived during the wait carrying the other acknowledgement bit, or
 // this poll's own answer. Only the answer answers this poll; the others
-// answer earlier messages and are read all the same.
-enum class FrameRole { Early, OtherBit, Answer };
+// answer earlier messages and are read all the same. At a stop, what came in
+// after the last poll's wait is read with no host message after it (Left).
+enum class FrameRole { Early, OtherBit, Answer, Left };
 
 struct FrameRead
 {

@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::string_view Before = "frame before the host message ";
 constexpr std::string_view OtherBit = "frame with the other bit ";
+constexpr std::string_view AtStop = "frame read at the stop ";
 constexpr std::string_view Lost = "device lost: ";
 constexpr std::string_view Back = "reconnected";
 constexpr std::string_view NoEcho = "the acceptor does not echo";
@@ -22,6 +23,7 @@ constexpr std::string_view NoEcho = "the acceptor does not echo";
 // piece that does not begin as a part begins belongs to the part before it.
 const std::string_view PartBeginnings[] = {Before,
                                            OtherBit,
+                                           AtStop,
                                            "bill ",
                                            "a bill ",
                                            "stacked with no credit",
@@ -100,9 +102,14 @@ std::optional<PollParts> ReadPollEvents(std::string_view events)
 {
     PollParts parts;
     for (const std::string_view part : eventParts(events)) {
-        if (part.starts_with(Before) || part.starts_with(OtherBit)) {
-            const bool early = part.starts_with(Before);
-            const auto frame = readLoggedFrame(part.substr((early ? Before : OtherBit).size()));
+        if (part.starts_with(Before) || part.starts_with(OtherBit) || part.starts_with(AtStop)) {
+            // A frame a stop read had no host message after it; it stands
+            // where a frame before the next one would.
+            const bool early = !part.starts_with(OtherBit);
+            const std::string_view place = part.starts_with(Before)   ? Before
+                                           : part.starts_with(AtStop) ? AtStop
+                                                                      : OtherBit;
+            const auto frame = readLoggedFrame(part.substr(place.size()));
             if (!frame)
                 return std::nullopt;
             (early ? parts.early : parts.otherBit).push_back(*frame);

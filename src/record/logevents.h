@@ -26,7 +26,9 @@ struct LoggedFrame
 // What the events of a poll row say, read back once for every reader.
 struct PollParts
 {
-    std::vector<LoggedFrame> early;    // waiting before the host message, in order
+    // Waiting before the host message, in order; in a row of kind read, the
+    // frames a stop read, with no host message after them.
+    std::vector<LoggedFrame> early;
     std::vector<LoggedFrame> otherBit; // read in the wait with the other bit, in order
     std::optional<FrameCount> answer;  // the answer's verdict, when it reported a stacked bill
     std::vector<std::string> link;     // "device lost: ..." and "reconnected", in order

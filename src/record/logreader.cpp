@@ -79,6 +79,13 @@ bool wellFormed(LogRow& row)
         return false;
     if (row.kind == "poll")
         return readPoll(row);
+    if (row.kind == "read") { // frames a stop read: no host message, no reply
+        auto parts = ReadPollEvents(row.events);
+        if (parts)
+            row.parts = std::move(*parts);
+        return parts && parts->otherBit.empty() && !parts->answer && row.host.empty() &&
+               row.reply.empty() && row.outcome.empty();
+    }
     if (row.kind == "start") {
         if (IsSettingChange(row.events))
             return true;

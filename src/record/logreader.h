@@ -20,7 +20,7 @@ struct LogRow
 {
     std::size_t line = 0; // in the file, from 1
     std::chrono::system_clock::time_point time{};
-    std::string kind; // start, poll, adjust or stop
+    std::string kind; // start, poll, read (frames a stop read), adjust or stop
     long poll = 0;
     std::string outcome; // good, no-reply or checksum; poll rows only
     std::string host, reply, replyMs, flags, events;

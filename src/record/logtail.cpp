@@ -26,7 +26,7 @@ public:
             ignoresBit = ignoresBit || row.start->ignoresBit;
         } else if (row.events == "escrow mode now on" || row.events == "escrow mode now off") {
             escrow = row.events == "escrow mode now on" ? 1 : 0;
-        } else if (row.kind == "poll") {
+        } else if (row.kind == "poll" || row.kind == "read") {
             poll(row);
         }
     }
@@ -51,7 +51,7 @@ private:
             CountFrame(judged, answer, escrow);
         }
         ignoresBit = ignoresBit || row.parts.bitEchoMissing;
-        if (judged.HaveLastFrame == 1)
+        if (judged.HaveLastFrame == 1 && !row.hostBytes.empty()) // a read row sent nothing
             nextBit =
                 static_cast<Byte>((row.hostBytes.at(2) & 1) ^ (row.outcome == "good" ? 1 : 0));
     }

@@ -133,7 +133,23 @@ std::optional<FrameCount> ReadFrameDid(const std::string& text)
     return std::nullopt;
 }
 
-std::string PollEvents(const RunState& s, const PollNotes& notes)
+namespace {
+
+const char* framePlace(FrameRole role)
+{
+    switch (role) {
+    case FrameRole::Early:
+        return "frame before the host message ";
+    case FrameRole::OtherBit:
+        return "frame with the other bit ";
+    default:
+        return "frame read at the stop ";
+    }
+}
+
+// Every frame read that is not the poll's answer, with its bytes and what it
+// did; the answer's stacked bill; then the bill cycles the frames ended.
+std::string framesAndCycles(const PollNotes& notes)
 {
     std::string events;
     auto add = [&events](const std::string& part) {
@@ -148,12 +164,21 @@ std::string PollEvents(const RunState& s, const PollNotes& notes)
         }
         std::string hex = HexText(note.frame.bytes.raw());
         hex.pop_back();
-        add((role == FrameRole::Early ? "frame before the host message "
-                                      : "frame with the other bit ") +
-            hex + ": " + FrameDid(note));
+        add(framePlace(role) + hex + ": " + FrameDid(note));
     }
     for (const BillCycle& cycle : notes.cycles)
         add(cycle.text());
+    return events;
+}
+
+} // namespace
+
+std::string PollEvents(const RunState& s, const PollNotes& notes)
+{
+    std::string events = framesAndCycles(notes);
+    auto add = [&events](const std::string& part) {
+        events += (events.empty() ? "" : ", ") + part;
+    };
     if (notes.bitEchoMissing)
         add("the acceptor does not echo the acknowledgement bit");
     if (s.HostMsg(5) & 0x20)
@@ -161,6 +186,11 @@ std::string PollEvents(const RunState& s, const PollNotes& notes)
     if (s.HostMsg(5) & 0x40)
         add("return order sent");
     return events;
+}
+
+std::string LeftFramesEvents(const PollNotes& notes)
+{
+    return framesAndCycles(notes);
 }
 
 namespace {

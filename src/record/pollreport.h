@@ -46,6 +46,11 @@ std::optional<FrameCount> ReadFrameDid(const std::string& text);
 // a stack or return order sent.
 std::string PollEvents(const RunState& s, const PollNotes& notes);
 
+// The events of a row of kind "read", the frames a stop found already in
+// (ReadFramesLeft): "frame read at the stop 02 0B ...: bill 3 stacked,
+// counted, count 1, total 1", then the bill cycles they ended.
+std::string LeftFramesEvents(const PollNotes& notes);
+
 // The session log's column names, in order: its header.
 const std::vector<std::string>& LogColumnNames();
 

@@ -92,6 +92,8 @@ void SessionAnalysis::add(const LogRow& row)
         note(row.time, row.events);
     else if (row.kind == "poll")
         poll(row);
+    else if (row.kind == "read")
+        readAtStop(row);
     else if (row.adjustment)
         adjust(*row.adjustment);
     else
@@ -164,6 +166,13 @@ void SessionAnalysis::end(LogClock::time_point at)
     if (onSession_)
         onSession_(*session_);
     session_.reset();
+}
+
+// Frames a stop read after the last poll: judged as a poll's, no poll.
+void SessionAnalysis::readAtStop(const LogRow& row)
+{
+    for (const LoggedFrame& f : row.parts.early)
+        readFrame(f.bytes, f.count, row.time);
 }
 
 void SessionAnalysis::poll(const LogRow& row)

@@ -86,6 +86,7 @@ public:
 private:
     void begin(const LogRow& row, const LogSessions::Place& place);
     void poll(const LogRow& row);
+    void readAtStop(const LogRow& row);
     void adjust(const Adjustment& a);
     void stop(const LogRow& row);
     void end(LogClock::time_point at);

@@ -33,6 +33,15 @@ void SessionRecord::poll(const RunState& s, const PollNotes& notes)
     write(row, {!counted.empty(), continuation(row, polls_ - 1, countsBefore(counted))});
 }
 
+void SessionRecord::framesLeft(const PollNotes& notes)
+{
+    if (!log_.isOpen() || notes.frames.empty())
+        return;
+    const std::vector<int> counted = notes.countedBills();
+    const std::vector<std::string> row = MarkRow("read", polls_, LeftFramesEvents(notes), notes.at);
+    write(row, {!counted.empty(), continuation(row, polls_, countsBefore(counted))});
+}
+
 void SessionRecord::deviceLost(const std::string& reason)
 {
     stats_.deviceLost();

@@ -22,6 +22,9 @@ public:
     void start(const std::string& what);
     // A poll that just ended, with what it read and counted.
     void poll(const RunState& s, const PollNotes& notes);
+    // What a stop found already in (ReadFramesLeft), judged, in a row of
+    // kind read; nothing for none.
+    void framesLeft(const PollNotes& notes);
     // The device went away, or came back; said in the next poll's row.
     void deviceLost(const std::string& reason);
     void reconnected();
