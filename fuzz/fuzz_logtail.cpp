@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::size_t bound : {LogTailBytes, size / 2 + 1}) {
         std::istringstream in(text);
         std::string why;
-        const auto c = ContinuationFromStream(in, "/dev/ttyUSB0", &why, bound);
+        const auto c =
+            ContinuationFromStream(in, LogOwner{"/dev/ttyUSB0", "/dev/ttyUSB0"}, &why, bound);
         require(c.has_value() == why.empty(), "a reason when there is nothing to carry on from");
         if (!c)
             continue;

@@ -2,6 +2,7 @@
 
 #include "protocol/counting.h"
 #include "protocol/poll.h"
+#include "record/logrows.h"
 #include "record/logtail.h"
 #include "record/pollreport.h"
 #include "serial/serialerror.h"
@@ -229,7 +230,9 @@ void SessionEngine::recordSettledPeriod()
 
 // What a run polls, with what and how, for its start row: "port 1
 // (/dev/ttyUSB0), 9600, E, 7, 1, poll every 100 ms, escrow mode on, bills 1
-// 2 3 4 5 6 7 enabled, escrowed bills stacked, kora232 1.4.0".
+// 2 3 4 5 6 7 enabled, escrowed bills stacked, kora232 1.4.0; adapter usb
+// 0403:6001 serial A10K2". The adapter is named so that a log is continued
+// only by a poller of the same adapter, whatever the kernel called it.
 std::string SessionEngine::startText() const
 {
     std::string bills;
@@ -241,7 +244,8 @@ std::string SessionEngine::startText() const
            std::to_string(s_.PollRate > 0 ? s_.PollRate : FirstPeriod.count()) +
            " ms, escrow mode " + (escrow_ ? "on" : "off") + ", " + bills + ", " +
            escrowActionText() + ", " + QCoreApplication::applicationName().toStdString() + ' ' +
-           QCoreApplication::applicationVersion().toStdString();
+           QCoreApplication::applicationVersion().toStdString() +
+           AdapterClause(port_->identityFor(s_.PortSelect).toStdString());
 }
 
 // A process that has read no frame yet carries on from its own log, when
@@ -258,8 +262,11 @@ std::string SessionEngine::continueFromLog()
         return {};
     // Rows of an earlier run of this process, if any, are in the file first.
     log.drain(OutputQueue::Clock::now() + std::chrono::milliseconds(200));
+    const LogOwner owner{port_->deviceFor(s_.PortSelect).toStdString(),
+                         port_->identityFor(s_.PortSelect).toStdString()};
+    std::string readFrom;
     const std::optional<LogContinuation> c =
-        ContinuationFromLog(log.path(), port_->deviceFor(s_.PortSelect).toStdString(), nullptr);
+        ContinuationForRestart(log.path(), owner, nullptr, &readFrom);
     if (!c)
         return {};
     s_.LastFrame = c->lastFrame;
@@ -269,7 +276,8 @@ std::string SessionEngine::continueFromLog()
     s_.Toggle = c->nextBit;
     if (c->ignoresBit)
         s_.IgnoreBit = 1;
-    return ", continues from the log: " + c->text;
+    return ", continues from the log: " + c->text +
+           (readFrom.empty() ? std::string() : ReadFromClause(readFrom));
 }
 
 std::string SessionEngine::escrowActionText() const

@@ -14,6 +14,8 @@ const char* const RunReasons[] = {"logging begins mid-run", "log continues after
 constexpr std::string_view CountsSoFar = "; counts so far ";
 constexpr std::string_view Continues = ", continues from the log: ";
 constexpr std::string_view NoEchoSuffix = ", the acceptor does not echo the bit";
+constexpr std::string_view Adapter = "; adapter ";
+constexpr std::string_view ReadFrom = "; read from ";
 
 // Takes `word` off the front of `text`; false, leaving it, when it is not there.
 bool take(std::string_view& text, std::string_view word)
@@ -70,9 +72,24 @@ std::size_t deviceEnd(std::string_view text, std::size_t from)
     return std::string_view::npos;
 }
 
-// "frame 02 0B ..., bit 1", perhaps followed by NoEcho.
+// A clause `marker` + value at the end of `text`, taken off it into `value`.
+// What does not read back as a value is no such clause (a device path of an
+// older row may hold the marker) and stays.
+void takeClause(std::string_view& text, std::string_view marker, std::string& value)
+{
+    const std::size_t at = text.rfind(marker);
+    if (at == std::string_view::npos)
+        return;
+    if (const auto read = ReadClauseValue(text.substr(at + marker.size()))) {
+        value = *read;
+        text = text.substr(0, at);
+    }
+}
+
+// "frame 02 0B ..., bit 1", perhaps followed by NoEcho, then by ReadFrom.
 bool readContinuation(std::string_view text, StartText& start)
 {
+    takeClause(text, ReadFrom, start.readFrom);
     start.continuesFrom = std::string(text);
     start.ignoresBit = text.ends_with(NoEchoSuffix);
     if (start.ignoresBit)
@@ -110,6 +127,69 @@ std::optional<long> ReadCount(std::string_view text, long most)
     return count;
 }
 
+namespace {
+
+bool escaped(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7F || std::string_view("%;,()\"").find(c) != std::string_view::npos;
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string ClauseValue(std::string_view value)
+{
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const char c : value) {
+        const auto u = static_cast<unsigned char>(c);
+        if (escaped(c))
+            text += {'%', Digits[u >> 4], Digits[u & 0x0F]};
+        else
+            text += c;
+    }
+    return text;
+}
+
+std::optional<std::string> ReadClauseValue(std::string_view text)
+{
+    std::string value;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (text[at] != '%') {
+            if (escaped(text[at]))
+                return std::nullopt;
+            value += text[at];
+            continue;
+        }
+        const int high = at + 1 < text.size() ? hexValue(text[at + 1]) : -1;
+        const int low = at + 2 < text.size() ? hexValue(text[at + 2]) : -1;
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        value += static_cast<char>(high * 16 + low);
+        at += 2;
+    }
+    return value;
+}
+
+std::string AdapterClause(std::string_view identity)
+{
+    return std::string(Adapter) + ClauseValue(identity);
+}
+
+std::string ReadFromClause(std::string_view path)
+{
+    return std::string(ReadFrom) + ClauseValue(path);
+}
+
 bool IsSettingChange(std::string_view events)
 {
     for (const char* change : SettingChanges)
@@ -137,6 +217,7 @@ std::optional<StartText> ReadStartText(std::string_view text)
             return std::nullopt;
         text = text.substr(0, at);
     }
+    takeClause(text, Adapter, start.adapter);
     if (const auto port = portAt(text)) {
         const std::size_t end = deviceEnd(text, port->second);
         if (end != std::string_view::npos) {

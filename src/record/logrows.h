@@ -46,7 +46,26 @@ struct StartText
     std::optional<ReplyFrame> continuesFrame;
     bool ignoresBit = false;
     std::optional<BillCounts> countsSoFar; // "; counts so far bill 1=0 ..."
+    // What tells the adapter from any other ("; adapter usb 0403:6001 serial
+    // A10K2"); empty in a row that names none (1.4.0).
+    std::string adapter;
+    // The file the continuation was read from when it was not the log
+    // itself ("...; read from /var/log/kora232/x.csv.1"): the one a rotation
+    // left while no poller ran.
+    std::string readFrom;
 };
+
+// A value of a start row's clause (an adapter's identity, a file name) as
+// the row holds it: '%', ';', ',', '(', ')', '"' and control characters as
+// %XX, so that no value can end a clause or pass for a part of the row.
+std::string ClauseValue(std::string_view value);
+// ClauseValue read back; none for a '%' not followed by two hex digits.
+std::optional<std::string> ReadClauseValue(std::string_view text);
+
+// The start row's clause naming the adapter, "; adapter <identity>", and
+// the continuation's naming the file it was read from, "; read from <path>".
+std::string AdapterClause(std::string_view identity);
+std::string ReadFromClause(std::string_view path);
 
 // None when a part of it that is used cannot be trusted: counts so far or a
 // continuation frame that do not read back.

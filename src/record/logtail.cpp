@@ -5,8 +5,10 @@
 #include "record/logreader.h"
 #include "record/pollreport.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace kora {
 
@@ -22,6 +24,7 @@ public:
     {
         if (row.start) {
             device = row.start->device;
+            adapter = row.start->adapter;
             escrow = row.start->escrowMode.value_or(escrow == 1) ? 1 : 0;
             ignoresBit = ignoresBit || row.start->ignoresBit;
         } else if (row.events == "escrow mode now on" || row.events == "escrow mode now off") {
@@ -32,6 +35,7 @@ public:
     }
 
     std::optional<std::string> device; // named by the last start row
+    std::string adapter;               // its identity, if it names one
     // The frames as the counting rule took them: the last one, and the mode
     // its report began under.
     RunState judged;
@@ -69,10 +73,95 @@ std::uint64_t rowStartFrom(std::istream& in, std::uint64_t from)
     return from;
 }
 
+// The offsets in `text` of each field that is exactly "start", from `from`
+// on: where a start row's kind may stand. One search over the whole text,
+// which holds few of them.
+std::vector<std::size_t> startFields(std::string_view text, std::size_t from)
+{
+    static constexpr std::string_view Start = "start";
+    static const std::boyer_moore_horspool_searcher searcher(Start.begin(), Start.end());
+    std::vector<std::size_t> found;
+    for (auto at =
+             std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), searcher);
+         at != text.end(); at = std::search(at + 1, text.end(), searcher)) {
+        const auto offset = static_cast<std::size_t>(at - text.begin());
+        const std::size_t end = offset + Start.size();
+        if ((offset == from || text[offset - 1] == ',' || text[offset - 1] == '\n') &&
+            (end == text.size() ||
+             std::string_view(",\r\n").find(text[end]) != std::string_view::npos))
+            found.push_back(offset);
+    }
+    return found;
+}
+
+// The last start row that begins a session before `before`, and the escrow
+// mode set after it, found by reading back a block at a time from there to
+// `first` (where the rows begin) and reading only the lines that may be
+// start rows.
+struct StartBefore
+{
+    std::optional<LogRow> start;
+    std::optional<LogRow> escrowChange;
+};
+
+StartBefore findStartBefore(std::istream& in, LogReader& reader, std::uint64_t first,
+                            std::uint64_t before)
+{
+    StartBefore found;
+    std::string block;
+    for (std::uint64_t end = before; end > first;) {
+        const std::uint64_t from = end - std::min<std::uint64_t>(StartSearchBlock, end - first);
+        block.resize(static_cast<std::size_t>(end - from));
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(from));
+        if (!in.read(block.data(), static_cast<std::streamsize>(block.size())))
+            return found;
+        // The line cut by the block's beginning is read whole with the next block.
+        const std::size_t firstLine = from == first ? 0 : block.find('\n') + 1;
+        const std::vector<std::size_t> fields = startFields(block, firstLine);
+        std::size_t lineRead = std::string::npos;
+        for (auto field = fields.rbegin(); field != fields.rend(); ++field) {
+            const std::size_t nl = *field ? block.rfind('\n', *field - 1) : std::string::npos;
+            const std::size_t lineStart =
+                nl == std::string::npos || nl < firstLine ? firstLine : nl + 1;
+            if (lineStart == lineRead)
+                continue;
+            lineRead = lineStart;
+            std::optional<LogRow> row;
+            std::size_t number = 0;
+            reader.seek(from + lineStart, 0);
+            reader.next(row, number);
+            if (row && row->start) {
+                found.start = std::move(row);
+                return found;
+            }
+            if (row && !found.escrowChange && row->events.starts_with("escrow mode now "))
+                found.escrowChange = std::move(row);
+        }
+        const std::uint64_t next = from + firstLine;
+        end = firstLine == 0 || next >= end ? from : next; // a line past a block is torn
+    }
+    return found;
+}
+
+// Follows the rows from where the reader stands to the end, passing over a
+// last row with no line end: it may be torn.
+void readTail(LogReader& reader, TailFrames& tail)
+{
+    std::optional<LogRow> row;
+    for (std::size_t line = 0; reader.next(row, line);)
+        if (row && reader.lastEnded())
+            tail.read(*row);
+}
+
 } // namespace
 
-std::optional<LogContinuation> ContinuationFromStream(std::istream& in, const std::string& device,
-                                                      std::string* why, std::size_t bound)
+namespace {
+
+// ContinuationFromStream, telling too whether the file holds no good frame
+// anywhere.
+std::optional<LogContinuation> continuation(std::istream& in, const LogOwner& owner,
+                                            std::string* why, std::size_t bound, bool* holdsNoFrame)
 {
     const auto fail = [why](const std::string& reason) {
         if (why)
@@ -87,18 +176,39 @@ std::optional<LogContinuation> ContinuationFromStream(std::istream& in, const st
     LogReader reader(in);
     if (!reader.notALog().empty())
         return fail("the log is not a session log: " + reader.notALog());
+    const std::uint64_t first = reader.headerless() ? 0 : reader.offset();
     const auto size = static_cast<std::uint64_t>(end);
-    if (size > bound && size - bound > reader.offset())
-        reader.seek(rowStartFrom(in, size - bound), 0);
+    std::uint64_t tailFrom = first;
+    if (size > bound && size - bound > first) {
+        tailFrom = rowStartFrom(in, size - bound);
+        reader.seek(tailFrom, 0);
+    }
     TailFrames tail;
-    std::optional<LogRow> row;
-    for (std::size_t line = 0; reader.next(row, line);)
-        if (row && reader.lastEnded()) // a last row with no line end may be torn
-            tail.read(*row);
-    if (tail.device && *tail.device != device)
-        return fail("the log's last start row names another device, " + *tail.device);
-    if (tail.judged.HaveLastFrame != 1)
+    readTail(reader, tail);
+    if (!tail.device && tailFrom > first) {
+        // Whoever wrote the tail began the session further back: its start
+        // row says which adapter it was and how the frames were judged.
+        const StartBefore before = findStartBefore(in, reader, first, tailFrom);
+        if (before.start) {
+            tail = TailFrames();
+            tail.read(*before.start);
+            if (before.escrowChange)
+                tail.read(*before.escrowChange);
+            reader.seek(tailFrom, 0);
+            readTail(reader, tail);
+        }
+    }
+    if (tail.judged.HaveLastFrame != 1) {
+        if (holdsNoFrame)
+            *holdsNoFrame = tailFrom == first;
         return fail("the end of the log holds no good frame");
+    }
+    if (!tail.device)
+        return fail("the log holds no start row to say which adapter wrote it");
+    if (!tail.adapter.empty() && tail.adapter != owner.identity)
+        return fail("the log's last start row names another adapter, " + tail.adapter);
+    if (tail.adapter.empty() && *tail.device != owner.device)
+        return fail("the log's last start row names another device, " + *tail.device);
     LogContinuation c;
     c.lastFrame = tail.judged.LastFrame;
     c.nextBit = tail.nextBit;
@@ -111,9 +221,8 @@ std::optional<LogContinuation> ContinuationFromStream(std::istream& in, const st
     return c;
 }
 
-std::optional<LogContinuation> ContinuationFromLog(const std::string& path,
-                                                   const std::string& device, std::string* why,
-                                                   std::size_t bound)
+std::optional<LogContinuation> fromFile(const std::string& path, const LogOwner& owner,
+                                        std::string* why, std::size_t bound, bool* holdsNoFrame)
 {
     // A log that is a FIFO or a device has no end to read back: reading it
     // would take another reader's rows, or never end.
@@ -131,7 +240,39 @@ std::optional<LogContinuation> ContinuationFromLog(const std::string& path,
             *why = "cannot read " + path;
         return std::nullopt;
     }
-    return ContinuationFromStream(in, device, why, bound);
+    return continuation(in, owner, why, bound, holdsNoFrame);
+}
+
+} // namespace
+
+std::optional<LogContinuation> ContinuationFromStream(std::istream& in, const LogOwner& owner,
+                                                      std::string* why, std::size_t bound)
+{
+    return continuation(in, owner, why, bound, nullptr);
+}
+
+std::optional<LogContinuation> ContinuationFromLog(const std::string& path, const LogOwner& owner,
+                                                   std::string* why, std::size_t bound)
+{
+    return fromFile(path, owner, why, bound, nullptr);
+}
+
+std::optional<LogContinuation> ContinuationForRestart(const std::string& path,
+                                                      const LogOwner& owner, std::string* why,
+                                                      std::string* readFrom, std::size_t bound)
+{
+    bool holdsNoFrame = false;
+    auto c = fromFile(path, owner, why, bound, &holdsNoFrame);
+    if (c || !holdsNoFrame)
+        return c;
+    const std::string rotated = path + ".1";
+    std::string whyRotated;
+    c = fromFile(rotated, owner, &whyRotated, bound, nullptr);
+    if (c && readFrom)
+        *readFrom = rotated;
+    else if (why && std::filesystem::exists(rotated))
+        *why += "; " + rotated + ": " + whyRotated;
+    return c;
 }
 
 } // namespace kora

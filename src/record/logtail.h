@@ -33,18 +33,37 @@ struct LogContinuation
 // of reading, whatever the size of the log.
 inline constexpr std::size_t LogTailBytes = 4 * 1024 * 1024;
 
+// The adapter a poller polls: what its start row says of it.
+struct LogOwner
+{
+    std::string device;   // "/dev/ttyUSB0", as the start row names it
+    std::string identity; // "usb 0403:6001 serial A10K2" (SerialPort::identityFor)
+};
+
 // Reads the last `bound` bytes of the session log at `path`, its columns
 // from its first row (the header, or a row in the log's own order), passing
-// over a torn last row. None, with the reason in `why`, when the file cannot
-// be read, holds no good frame in its tail, or the last start row in its
-// tail names a device other than `device` (with no start row there, the
-// device is taken to be the same).
-std::optional<LogContinuation> ContinuationFromLog(const std::string& path,
-                                                   const std::string& device, std::string* why,
+// over a torn last row. The last start row, in the tail or, with none
+// there, found by reading further back, must be of `owner`: the same
+// identity, or for a row that names none (1.4.0) the same device. None, with
+// the reason in `why`, when the file cannot be read, holds no good frame in
+// its tail or no start row at all, or its last start row is of another
+// adapter.
+std::optional<LogContinuation> ContinuationFromLog(const std::string& path, const LogOwner& owner,
+                                                   std::string* why,
                                                    std::size_t bound = LogTailBytes);
 // The same from a stream that can seek.
-std::optional<LogContinuation> ContinuationFromStream(std::istream& in, const std::string& device,
+std::optional<LogContinuation> ContinuationFromStream(std::istream& in, const LogOwner& owner,
                                                       std::string* why,
                                                       std::size_t bound = LogTailBytes);
+// Where a restart on the log at `path` continues from: that file or, when it
+// holds no good frame at all (a rotation while no poller ran left a new file
+// there), the newest file the rotation left beside it, `path`.1, which
+// delaycompress keeps plain; its name then goes in `readFrom`.
+std::optional<LogContinuation> ContinuationForRestart(const std::string& path,
+                                                      const LogOwner& owner, std::string* why,
+                                                      std::string* readFrom,
+                                                      std::size_t bound = LogTailBytes);
+// Looking back for the start row reads this much at a time.
+inline constexpr std::size_t StartSearchBlock = 1024 * 1024;
 
 } // namespace kora

@@ -110,6 +110,11 @@ QString MSComm::describe(int n) const
     return look.describe(n);
 }
 
+QString MSComm::identityFor(int n) const
+{
+    return look.identityFor(n);
+}
+
 bool MSComm::isOpen() const
 {
     return port->isOpen();

@@ -38,6 +38,7 @@ public:
     QString device() const; // the device the port number resolves to
     QString deviceFor(int n) const override;
     QString describe(int n) const override;
+    QString identityFor(int n) const override;
 
     // Operations other than open throw SerialError (PortNotOpen) on a closed
     // port, except isOpen, close and waitForInput, which return at once.

@@ -1,5 +1,6 @@
 #include "serial/portmap.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <algorithm>
@@ -78,14 +79,18 @@ QString missingMark(const QString& device)
 QList<ListedPort> ListSystemPorts()
 {
     QList<ListedPort> ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        ports.append({info.portName(), info.systemLocation(), info.description(),
-                      info.manufacturer(), info.serialNumber()});
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        ListedPort port{info.portName(), info.systemLocation(), info.description(),
+                        info.manufacturer(), info.serialNumber()};
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+            port.usbIds = std::pair(info.vendorIdentifier(), info.productIdentifier());
+        ports.append(port);
+    }
     return ports;
 }
 
-PortLook::PortLook(QMap<int, QString> pinnedPorts, PortLister portLister)
-    : pinned(std::move(pinnedPorts)), lister(std::move(portLister))
+PortLook::PortLook(QMap<int, QString> pinnedPorts, PortLister portLister, QString linksDir)
+    : pinned(std::move(pinnedPorts)), lister(std::move(portLister)), links(std::move(linksDir))
 {}
 
 const QList<ListedPort>& PortLook::listed() const
@@ -138,12 +143,60 @@ QString PortLook::describe(int n) const
 QString PortLook::table() const
 {
     QString text;
-    for (int n = 1; n <= 8; ++n)
-        text += QStringLiteral("port %1  %2\n").arg(n).arg(describe(n));
+    for (int n = 1; n <= 8; ++n) {
+        const QString byId = linkTo(QStringLiteral("by-id"), deviceFor(n));
+        text += QStringLiteral("port %1  %2%3\n")
+                    .arg(n)
+                    .arg(describe(n), byId.isEmpty() ? QString() : QStringLiteral(", ") + byId);
+    }
     return text;
 }
 
-PortMap::PortMap(PortLister portLister) : lister(std::move(portLister)) {}
+QString PortLook::linkTo(const QString& kind, const QString& device) const
+{
+    const QString real = QFileInfo(device).canonicalFilePath();
+    if (real.isEmpty())
+        return {};
+    const QDir dir(links + u'/' + kind);
+    for (const QFileInfo& link :
+         dir.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name))
+        if (link.canonicalFilePath() == real)
+            return link.absoluteFilePath();
+    return {};
+}
+
+// The kernel numbers adapters in the order it finds them, and a link (a
+// by-id name, a simulator's) may be pointed elsewhere: neither says which
+// adapter is there. Its USB descriptors do, or the USB port it is plugged
+// into; a device with neither is the one the path leads to now.
+QString PortLook::identityFor(int n) const
+{
+    const QString device = deviceFor(n);
+    if (device.isEmpty())
+        return {};
+    const QString real = QFileInfo(device).canonicalFilePath();
+    // The system lists no pseudo-terminal: a simulator's costs no reading.
+    if (real.startsWith(QLatin1String("/dev/pts/")))
+        return real;
+    const auto port = std::find_if(listed().begin(), listed().end(), [&](const ListedPort& p) {
+        return !real.isEmpty() && QFileInfo(p.location).canonicalFilePath() == real;
+    });
+    if (port != listed().end() && port->usbIds) {
+        const QString usb = QStringLiteral("usb %1:%2")
+                                .arg(port->usbIds->first, 4, 16, QLatin1Char('0'))
+                                .arg(port->usbIds->second, 4, 16, QLatin1Char('0'));
+        if (!port->serialNumber.isEmpty())
+            return usb + QStringLiteral(" serial ") + port->serialNumber;
+        const QString byPath = linkTo(QStringLiteral("by-path"), real);
+        if (!byPath.isEmpty())
+            return usb + QStringLiteral(" at ") + QFileInfo(byPath).fileName();
+    }
+    return real.isEmpty() ? device : real;
+}
+
+PortMap::PortMap(PortLister portLister, QString linksDir)
+    : lister(std::move(portLister)), links(std::move(linksDir))
+{}
 
 void PortMap::pin(int n, const QString& device)
 {
@@ -152,7 +205,7 @@ void PortMap::pin(int n, const QString& device)
 
 PortLook PortMap::look() const
 {
-    return PortLook(pinned, lister);
+    return PortLook(pinned, lister, links);
 }
 
 bool PortMap::pinFromArgument(const QString& text, QString* error)

@@ -31,6 +31,9 @@ public:
     virtual void lookAgain() {}
     // The device port number n leads to; empty for none.
     virtual QString deviceFor(int n) const = 0;
+    // What tells the adapter on port n from any other (PortLook::identityFor);
+    // a port that knows no more gives its device.
+    virtual QString identityFor(int n) const { return deviceFor(n); }
     // The same device with what the system says of it, or "no device".
     virtual QString describe(int n) const
     {

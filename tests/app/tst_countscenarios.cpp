@@ -335,6 +335,53 @@ private slots:
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join('\n')));
     }
 
+    // Two acceptors, a poller and a log each, the logs named after the names
+    // the kernel gave the adapters; the first poller is killed with a bill's
+    // stacked report up, and after the reboot the names lead the other way
+    // round. Neither log is continued through the other adapter: the bill
+    // counts once, on the first acceptor's log.
+    void aLogIsNotContinuedThroughAnotherAdapter()
+    {
+        Pair first(Scenario{"first", "step 1s; wait 1s; insert 4", 100, true, 3});
+        Pair second(Scenario{"second", "step 1s", 100, true, 3});
+        QTemporaryDir dev;
+        const QString names[] = {dev.filePath("ttyUSB0"), dev.filePath("ttyUSB1")};
+        const auto plug = [&names](const Pair& zero, const Pair& one) {
+            QFile::remove(names[0]);
+            QFile::remove(names[1]);
+            return QFile::link(zero.link, names[0]) && QFile::link(one.link, names[1]);
+        };
+        const auto poll = [](Pair& p, const QString& name, int seconds) {
+            p.poller.start(KORA232_HEADLESS, {"--port", "1=" + name, "--log", name + ".csv",
+                                              "--duration", QString::number(seconds)});
+        };
+        QVERIFY(first.simReady() && second.simReady() && plug(first, second));
+        poll(first, names[0], 30);
+        poll(second, names[1], 30);
+        QDeadlineTimer deadline(20000);
+        // Killed once the count is in the log, the report perhaps still up.
+        while (!deadline.hasExpired() &&
+               !Pair::fileText(names[0] + ".csv").contains("stacked, counted"))
+            QTest::qWait(5);
+        QVERIFY(!deadline.hasExpired());
+        ::kill(pid_t(first.poller.processId()), SIGKILL);
+        ::kill(pid_t(second.poller.processId()), SIGTERM);
+        QVERIFY(first.poller.waitForFinished(5000) && second.poller.waitForFinished(5000));
+        QVERIFY(plug(second, first));
+        poll(second, names[0], 3);
+        poll(first, names[1], 3);
+        for (Pair* p : {&first, &second}) {
+            QVERIFY(p->poller.waitForFinished(15000));
+            p->sim.terminate();
+            p->sim.waitForFinished(5000);
+            p->simOut += p->sim.readAllStandardOutput();
+        }
+        QVERIFY(first.tally().endsWith("total=1") && second.tally().endsWith("total=0"));
+        const QString logs = Pair::fileText(names[0] + ".csv") + Pair::fileText(names[1] + ".csv");
+        QCOMPARE(Pair::countedIn(logs), first.tally());
+        QVERIFY2(!logs.contains("continues from the log"), qPrintable(logs));
+    }
+
 private:
     // Waits for each pair's poller to end, stops its simulator and compares
     // what the poller counted with the tally; a line for each that differs.

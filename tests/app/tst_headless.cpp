@@ -268,8 +268,8 @@ private slots:
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QByteArray rows = csv.readAll();
         QVERIFY(rows.contains(",stop," + QByteArray::number(link.value("polls").toInt())));
-        // The start row names the program as --version does.
-        QVERIFY(rows.contains(", kora232-headless " KORA_VERSION "\""));
+        // The start row names the program as --version does, then the adapter.
+        QVERIFY(rows.contains(", kora232-headless " KORA_VERSION "; adapter /dev/pts/"));
     }
 
     // Two pollers' lines on one output are told apart by port and device;

@@ -1,6 +1,8 @@
 #include "serial/portmap.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -160,6 +162,70 @@ private slots:
         for (int n = 1; n <= 8; ++n)
             look.describe(n);
         QCOMPARE(listings, 2);
+    }
+
+    // Devices stand in for themselves as files; the system's stable links
+    // are in a folder of the test's own.
+    void anAdapterIsKnownByWhatTellsItFromAnyOther_data()
+    {
+        QTest::addColumn<QString>("given"); // under the test's folder
+        QTest::addColumn<QString>("identity");
+        QTest::addColumn<QString>("byId"); // the name --list-ports adds, if any
+
+        const QString byId = "serial/by-id/usb-FTDI_FT232R_USB_UART_A10K2-if00-port0";
+        QTest::newRow("a USB adapter by its by-id name: vendor, product and serial number")
+            << byId << "usb 0403:6001 serial A10K2" << byId;
+        QTest::newRow("the same adapter by the kernel's name is the same adapter")
+            << "dev/ttyUSB1"
+            << "usb 0403:6001 serial A10K2" << byId;
+        QTest::newRow("a USB adapter with no serial number: the USB port it is in")
+            << "dev/ttyUSB0"
+            << "usb 1a86:7523 at pci-0000:00:14.0-usb-0:2:1.0-port0"
+            << "";
+        QTest::newRow("a pseudo-terminal by a link: the terminal the link leads to")
+            << "acceptor"
+            << "%1/dev/pts/3"
+            << "";
+        QTest::newRow("a built-in port: its path") << "dev/ttyS0"
+                                                   << "%1/dev/ttyS0"
+                                                   << "";
+        QTest::newRow("a path that names nothing: as given") << "gone"
+                                                             << "%1/gone"
+                                                             << "";
+    }
+
+    void anAdapterIsKnownByWhatTellsItFromAnyOther()
+    {
+        QTemporaryDir dir;
+        const QString root = QFileInfo(dir.path()).canonicalFilePath();
+        QDir(root).mkpath("dev/pts");
+        QDir(root).mkpath("serial/by-id");
+        QDir(root).mkpath("serial/by-path");
+        for (const char* device : {"dev/ttyUSB0", "dev/ttyUSB1", "dev/ttyS0", "dev/pts/3"})
+            QVERIFY(QFile(root + '/' + device).open(QIODevice::WriteOnly));
+        QVERIFY(QFile::link(root + "/dev/ttyUSB1",
+                            root + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K2-if00-port0"));
+        QVERIFY(QFile::link(root + "/dev/ttyUSB0",
+                            root + "/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"));
+        QVERIFY(QFile::link(root + "/dev/pts/3", root + "/acceptor"));
+        PortMap map(
+            [&root] {
+                ListedPort noSerial{"ttyUSB0", root + "/dev/ttyUSB0", "USB Serial", "", ""};
+                noSerial.usbIds = std::pair(quint16(0x1a86), quint16(0x7523));
+                ListedPort ftdi{"ttyUSB1", root + "/dev/ttyUSB1", "FT232R USB UART", "FTDI",
+                                "A10K2"};
+                ftdi.usbIds = std::pair(quint16(0x0403), quint16(0x6001));
+                return QList<ListedPort>{
+                    noSerial, ftdi, {"ttyS0", root + "/dev/ttyS0", "", "", ""}};
+            },
+            root + "/serial");
+        QFETCH(QString, given);
+        map.pin(1, root + '/' + given);
+        QFETCH(QString, identity);
+        QCOMPARE(map.identityFor(1), identity.contains("%1") ? identity.arg(root) : identity);
+        QFETCH(QString, byId);
+        const QString line = map.table().section('\n', 0, 0);
+        QCOMPARE(line.endsWith(", " + root + '/' + byId), !byId.isEmpty());
     }
 
     void helpExplainsNumberingAndPinning()
