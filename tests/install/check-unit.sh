@@ -10,6 +10,8 @@
 set -uo pipefail
 build=$1 staging=$2
 instance=kora232-headless@ttyUSB0.service
+# An adapter by its stable name: the instance holds escaped slashes.
+by_id=kora232-headless@$(systemd-escape serial/by-id/usb-FTDI_FT232R_USB_UART_A10K2-if00-port0).service
 faults=0
 
 fail() {
@@ -45,9 +47,12 @@ wants=$(find "$staging" -path '*.wants/*kora232*')
 
 # A setting systemd cannot parse is only a warning to verify: any word fails.
 cd "$staging" || exit 1
-said=$(systemd-analyze verify --man=no --root="$staging" "$instance" 2>&1)
-status=$?
-[ "$status" -eq 0 ] && [ -z "$said" ] || fail "systemd-analyze verify (status $status): $said"
+for unit_name in "$instance" "$by_id"; do
+    said=$(systemd-analyze verify --man=no --root="$staging" "$unit_name" 2>&1)
+    status=$?
+    [ "$status" -eq 0 ] && [ -z "$said" ] ||
+        fail "systemd-analyze verify $unit_name (status $status): $said"
+done
 
 exposure=$(systemd-analyze security --offline=yes --root="$staging" --threshold=20 "$instance" 2>&1)
 status=$?
@@ -56,6 +61,12 @@ status=$?
 
 grep -q '^ExecStart=/usr/bin/kora232-headless .*--port 1=/dev/%I ' "$unit" ||
     fail "ExecStart does not poll /dev/%I"
+# %I unescapes a by-id instance back to its slashes: a file named by it would
+# be a file in folders that do not exist.
+grep -q '^ExecStart=.* --log /var/log/kora232/%i\.csv ' "$unit" ||
+    fail "the log is not named by the escaped instance (%i), one file whatever the instance"
+grep -q '^ExecStart=.* --metrics /var/lib/prometheus/node-exporter/kora232-%i\.prom$' "$unit" ||
+    fail "the metrics file is not named by the escaped instance (%i)"
 for setting in DynamicUser=yes SupplementaryGroups=dialout LogsDirectory=kora232 \
     'DeviceAllow=/dev/%I rw' ProtectSystem=strict NoNewPrivileges=yes Restart=on-failure \
     RestartSec=5 RestartPreventExitStatus=2; do
