@@ -130,7 +130,8 @@ struct Pair
     }
 
     // The bills the log's rows say were counted, as the tally reads.
-    QString countedInLog() const { return countedIn(logText()); }
+    // With the file a rotation left beside it, if any.
+    QString countedInLog() const { return countedIn(logText() + fileText(logPath() + ".1")); }
     static QString countedIn(const QString& text)
     {
         if (text.isEmpty())
@@ -224,7 +225,8 @@ private slots:
         {
             const char* name;
             int signal;
-            const char* moment; // the flag whose state line ends the first run
+            const char* moment;   // the flag whose state line ends the first run
+            bool rotated = false; // logrotate renames the log before the restart
         };
         const Restart rows[] = {
             {"SIGTERM while accepting", SIGTERM, "Accepting"},
@@ -234,6 +236,8 @@ private slots:
             {"SIGKILL while stacking", SIGKILL, "Stacking"},
             {"SIGKILL at the stacked report", SIGKILL, "Stacked"},
             {"SIGINT at the stacked report", SIGINT, "Stacked"},
+            {"SIGKILL while stacking, the log rotated while down", SIGKILL, "Stacking", true},
+            {"SIGKILL at the stacked report, the log rotated while down", SIGKILL, "Stacked", true},
         };
         std::vector<std::unique_ptr<Pair>> pairs;
         for (const Restart& r : rows)
@@ -261,6 +265,8 @@ private slots:
                            p.pollerOut.contains(QByteArray("\"") + rows[i].moment + '"')) {
                     ::kill(pid_t(p.poller.processId()), rows[i].signal);
                     p.poller.waitForFinished(5000);
+                    if (rows[i].rotated) // as logrotate's nocreate does
+                        QFile::rename(p.logPath(), p.logPath() + ".1");
                     restart[i] = QDeadlineTimer(RestartAfterMs);
                 }
             }
