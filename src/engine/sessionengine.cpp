@@ -86,12 +86,14 @@ void SessionEngine::Start()
 
 void SessionEngine::Stop()
 {
+    judgeFramesLeft(); // before the counts the stop row gives
     endRun(countsText());
     emit runEnded();
 }
 
 void SessionEngine::Finish()
 {
+    judgeFramesLeft();
     if (s_.StartStop == 1)
         endRun(countsText());
     port_->close();
@@ -117,7 +119,6 @@ void SessionEngine::AdjustCount(int bill, long count)
 // the port.
 void SessionEngine::endRun(const std::string& why)
 {
-    judgeFramesLeft();
     keeper_.endRun();
     recordSettledPeriod();
     const BillClock::time_point at = RowNow();

@@ -120,6 +120,59 @@ private slots:
             "bill 1=0 bill 2=0 bill 3=1 bill 4=0 bill 5=1 bill 6=0 bill 7=0 total=2")));
         QCOMPARE(window.txBillCount(3)->text(), QStringLiteral("1"));
     }
+
+    // A stacked report that comes after the last poll's wait is judged at
+    // the stop, by the window's STOP as by the headless poller's end.
+    void aReportLeftOnTheLineIsCountedAtTheStopByEitherFace_data()
+    {
+        QTest::addColumn<bool>("window");
+        QTest::newRow("the window's STOP") << true;
+        QTest::newRow("kora232-headless ending") << false;
+    }
+
+    void aReportLeftOnTheLineIsCountedAtTheStopByEitherFace()
+    {
+        QFETCH(bool, window);
+        QTemporaryDir dir;
+        const QString log = dir.filePath(QStringLiteral("log.csv"));
+        auto port = std::make_unique<ScriptedPort>(std::deque<ScriptedPort::Entry>{
+            {K::Report, Idling}, {K::Report, Escrowed, 3}, {K::Report, Stacking, 3}});
+        ScriptedPort& p = *port;
+        const ScriptedPort::Entry late{K::Report, Stacked, 3};
+        if (window) {
+            Kora232 w(std::move(port));
+            auto* control = new RunControl(w);
+            std::string why;
+            QVERIFY(control->record().openLog(log.toStdString(), &why));
+            w.cmdStartStop()->click();
+            tickUntilDone(w.engine(), p);
+            p.arriveLate(late, w.state().HostMsg(3) & 1);
+            w.cmdStartStop()->click();
+            control->record().log().finish(OutputQueue::Clock::now() + std::chrono::seconds(5));
+            QCOMPARE(w.txBillCount(3)->text(), QStringLiteral("1"));
+        } else {
+            const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+            HeadlessPlan plan;
+            plan.logPath = log;
+            HeadlessRun headless(std::move(port), plan, devNull);
+            QCOMPARE(headless.begin(), std::nullopt);
+            tickUntilDone(headless.engine(), p);
+            p.arriveLate(late, headless.engine().state().HostMsg(3) & 1);
+            headless.end();
+            ::close(devNull);
+        }
+        const QList<QStringList> rows = timeless(log);
+        QStringList kinds;
+        for (const QStringList& row : rows)
+            kinds << row.value(1);
+        QCOMPARE(kinds.join(u' '), QStringLiteral("kind start poll poll poll read stop"));
+        QCOMPARE(rows[5][1], QStringLiteral("read"));
+        QVERIFY2(rows[5][8].startsWith("frame read at the stop 02 0B 2") &&
+                     rows[5][8].contains(": bill 3 stacked, counted, count 1, total 1"),
+                 qPrintable(rows[5][8]));
+        QVERIFY2(rows[6][8].startsWith(QLatin1String("bill 1=0 bill 2=0 bill 3=1 ")),
+                 qPrintable(rows[6].join(u'|')));
+    }
 };
 
 QTEST_MAIN(TwoFacesTest)

@@ -52,6 +52,12 @@ public:
             FakePort::waitForInput(deadline, wanted);
     }
     bool done() const { return entries.empty(); }
+    // A reply that comes after the poll's wait has ended, for the next read.
+    void arriveLate(const Entry& e, std::uint8_t ack)
+    {
+        last = reply(ack, e);
+        waiting.insert(waiting.end(), last.begin(), last.end());
+    }
 
 private:
     static std::vector<std::uint8_t> reply(std::uint8_t ack, const Entry& e)
