@@ -217,32 +217,50 @@ private slots:
         QTest::addColumn<QStringList>("fields"); // port, device, written by, settings, reason
         QTest::addColumn<QString>("continuesFrom");
         QTest::addColumn<int>("soFar"); // counts so far in all; -1 for none
+        QTest::addColumn<QString>("adapter");
+        QTest::addColumn<QString>("readFrom");
         const QString settings = "9600, E, 7, 1, poll every 250 ms";
         QTest::newRow("a start") << "port 1 (/dev/ttyUSB0), " + settings + ", kora232 1.4.0"
                                  << QStringList{"1", "/dev/ttyUSB0", "kora232 1.4.0", settings, ""}
-                                 << "" << -1;
+                                 << "" << -1 << QString() << QString();
         QTest::newRow("a device that holds \", \" and parentheses")
             << "port 12 (/dev/by-id/usb (A), port 0), " + settings + ", kora232-headless 1.4"
             << QStringList{"12", "/dev/by-id/usb (A), port 0", "kora232-headless 1.4", settings, ""}
-            << "" << -1;
+            << "" << -1 << QString() << QString();
         QTest::newRow("a device of 60 KB")
             << "port 1 (/dev/" + QString(60000, 'x') + "), " + settings
-            << QStringList{"1", "/dev/" + QString(60000, 'x'), "", settings, ""} << "" << -1;
+            << QStringList{"1", "/dev/" + QString(60000, 'x'), "", settings, ""} << "" << -1
+            << QString() << QString();
         QTest::newRow("no port named")
             << settings + ", kora232 1.4" << QStringList{"", "", "kora232 1.4", settings, ""} << ""
-            << -1;
+            << -1 << QString() << QString();
         QTest::newRow("a run under way, after rotation")
             << "log continues after rotation: port 1 (/dev/ttyS0), " + settings +
                    ", kora232 1.4.0; counts so far " + QString::fromStdString(counts(4))
             << QStringList{"1", "/dev/ttyS0", "kora232 1.4.0", settings,
                            "log continues after rotation"}
-            << "" << 4;
+            << "" << 4 << QString() << QString();
         const QString from = "frame 02 0B 21 10 10 18 4B 01 03 03 7B, bit 1, the acceptor does "
                              "not echo the bit";
         QTest::newRow("a process that continues from its log")
             << "port 1 (/dev/ttyUSB0), " + settings +
                    ", kora232 1.4.0, continues from the log: " + from
-            << QStringList{"1", "/dev/ttyUSB0", "kora232 1.4.0", settings, ""} << from << -1;
+            << QStringList{"1", "/dev/ttyUSB0", "kora232 1.4.0", settings, ""} << from << -1
+            << QString() << QString();
+        QTest::newRow("a start row that names its adapter, escaped")
+            << "port 1 (/dev/ttyUSB0), " + settings +
+                   ", kora232 1.5.0; adapter usb 0403:6001 serial A%3B %281%29"
+            << QStringList{"1", "/dev/ttyUSB0", "kora232 1.5.0", settings, ""} << "" << -1
+            << "usb 0403:6001 serial A; (1)" << QString();
+        QTest::newRow("a continuation read from the file a rotation left")
+            << "port 1 (/dev/ttyUSB0), " + settings +
+                   ", kora232 1.5.0; adapter /dev/ttyUSB0, continues from the log: frame 02 0B 21 "
+                   "10 10 18 4B 01 03 03 7B, bit 1; read from /var/log/a%2C b%3B c.csv.1; counts "
+                   "so far " +
+                   QString::fromStdString(counts(4))
+            << QStringList{"1", "/dev/ttyUSB0", "kora232 1.5.0", settings, ""}
+            << "frame 02 0B 21 10 10 18 4B 01 03 03 7B, bit 1" << 4 << "/dev/ttyUSB0"
+            << "/var/log/a, b; c.csv.1";
     }
 
     void theStartRowsFieldsAreFoundWhateverTheDeviceIsCalled()
@@ -262,6 +280,10 @@ private slots:
         QCOMPARE(s->ignoresBit, continuesFrom.endsWith("does not echo the bit"));
         QCOMPARE(s->continuesFrame.has_value(), !continuesFrom.isEmpty());
         QCOMPARE(s->countsSoFar ? (*s->countsSoFar)[2] : -1L, long(soFar));
+        QFETCH(QString, adapter);
+        QFETCH(QString, readFrom);
+        QCOMPARE(QString::fromStdString(s->adapter), adapter);
+        QCOMPARE(QString::fromStdString(s->readFrom), readFrom);
     }
 
     // A row whose words a reader would act on but cannot trust is skipped
@@ -295,6 +317,9 @@ private slots:
             << "stop"
             << "logging ends; bill 1=1 bill 2=0 bill 3=0 bill 4=0 bill 5=0 bill 6=0 "
                "bill 7=0 total=2; polls 1";
+        QTest::newRow("a frame read at the stop that is not a good frame")
+            << "read"
+            << "frame read at the stop 02 0B 21 10 10 18 4B 01 03 03 7C: read";
         QTest::newRow("a kind of row never written") << "pause"
                                                      << "";
     }
@@ -356,6 +381,23 @@ private slots:
         QCOMPARE(s.device(), std::string("/dev/ttyUSB0"));
         QCOMPARE(s.counted[2], 2L);
         QCOMPARE(s.countersExpected(), *s.countsAtStop);
+    }
+
+    // A bill a stop judged counts in the report as it did at the stop, and
+    // the row is no poll.
+    void aBillCountedAtTheStopIsInTheReport()
+    {
+        const auto sessions =
+            analyseText(Header + mark(0, "start", StartRow) + answered(1, replyHex(0, 0x08)) +
+                        mark(2, "read",
+                             "frame read at the stop " + replyHex(0, 0x10, 3).toStdString() +
+                                 ": bill 3 stacked, counted, count 1, total 1") +
+                        mark(3, "stop", counts(1) + "; polls 1"));
+        QCOMPARE(sessions.size(), 1u);
+        QCOMPARE(sessions[0].badRows, 0u);
+        QCOMPARE(sessions[0].countedTotal(), 1L);
+        QCOMPARE(sessions[0].countersExpected(), *sessions[0].countsAtStop);
+        QCOMPARE(sessions[0].link.polls(), std::uint64_t{1});
     }
 
     // Live, a report sent again byte for byte is one bill: so it is read back,
