@@ -1,8 +1,10 @@
 // Arbitrary bytes as the end of a session log, read as a poller restarting
 // on its device reads it, whole and cut at a point within: what it gives to
-// carry on from is a good frame and a bit.
+// carry on from is a good frame and a bit. The same bytes as a file name
+// and an adapter's identity read back from the start row that names them.
 #include "invariant.h"
 #include "protocol/reply.h"
+#include "record/logrows.h"
 #include "record/logtail.h"
 
 #include <cstdio>
@@ -27,5 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "a bit and an escrow mode");
         require(c->text.rfind("frame ", 0) == 0, "the text names the frame");
     }
+    const auto start =
+        ReadStartText("port 1 (/dev/ttyUSB0), 9600, E, 7, 1, kora232 1.5.0" + AdapterClause(text) +
+                      ", continues from the log: frame 02 0B 20 01 10 00 4B 01 "
+                      "03 03 73, bit 1" +
+                      ReadFromClause(text));
+    require(start && start->adapter == text && start->readFrom == text &&
+                start->device == "/dev/ttyUSB0",
+            "a name and an identity read back whatever they hold");
     return 0;
 }
