@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numeric>
 #include <stdexcept>
+#include <utility>
 
 namespace kora::sim {
 
@@ -164,7 +165,8 @@ void AcceptorModel::runSteps()
         const Ms due = phaseSince_ + step_;
         switch (phase_) {
         case Phase::Accepting:
-            if (refuses(bill_)) {
+            if (refuses(bill_) || refuseNext_) {
+                refuseNext_ = false;
                 tally_.count(&Outcomes::rejected);
                 enter(Phase::Rejected, due);
             } else {
@@ -198,7 +200,7 @@ void AcceptorModel::takeOrder(const HostMessage& message)
     if (message.stackOrder())
         enter(Phase::Stacking, now_);
     else if (message.returnOrder())
-        enter(Phase::Returning, now_);
+        enter(std::exchange(stackNextReturn_, false) ? Phase::Stacking : Phase::Returning, now_);
 }
 
 AcceptorModel::Answer AcceptorModel::answer(const HostMessage& message)

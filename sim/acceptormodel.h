@@ -142,6 +142,11 @@ public:
     // A returned bill's report keeps the stacked bit up, as some acceptors'
     // do; the bill is still returned, not stacked.
     void setReturnStacked(bool on) { returnStacked_ = on; }
+    // The bill now going in, or the next, is refused (rejected) once.
+    void refuseNext(bool on = true) { refuseNext_ = on; }
+    // The next return order stacks the bill instead: a note that must be
+    // refused, taken.
+    void stackNextReturn(bool on = true) { stackNextReturn_ = on; }
     // Ends a jam, a failure and a full stacker.
     void clear();
     void powerUp();
@@ -192,6 +197,7 @@ private:
     bool queue_ = false;
     int rejectBill_ = 0;
     bool returnStacked_ = false;
+    bool refuseNext_ = false, stackNextReturn_ = false; // one-shot, for a test deck
     // Fresh replies still to report the stacked bill; none while not held.
     std::optional<int> stackedHeld_;
 };

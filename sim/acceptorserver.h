@@ -171,6 +171,13 @@ private:
     std::string stamp(Clock::time_point now) const;
     void onLinkThread(std::function<void()> task);
     CommandResult apply(const Command& c);
+    // Plays a test deck on the caller's thread, note by note, until it is
+    // played or the server stops; says what became of it.
+    CommandResult playDeck(const Deck& deck);
+    // Waits `d` unless the server stops first; false once it has.
+    bool pause(Ms d);
+    // Waits until the acceptor idles with no bill waiting, at most `most`.
+    bool waitIdle(Ms most);
 
     const std::function<void(const std::string&)> log_;
     const std::function<void(const std::string&)> deviceLost_;

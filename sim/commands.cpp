@@ -152,6 +152,69 @@ struct Parser
             fail("expected N every K (N 1-1000 bytes, K 1-1000000 polls) or off");
     }
 
+    // "3x10", or "5x2!" for notes that must be refused.
+    static std::optional<DeckGroup> deckGroup(std::string_view word)
+    {
+        DeckGroup g;
+        g.mustRefuse = word.ends_with('!');
+        if (g.mustRefuse)
+            word.remove_suffix(1);
+        const auto x = word.find('x');
+        if (x == std::string_view::npos)
+            return std::nullopt;
+        const auto bill = parseCount(word.substr(0, x), 1, 7);
+        const auto notes = parseCount(word.substr(x + 1), 1, 10000);
+        if (!bill || !notes)
+            return std::nullopt;
+        g.bill = *bill, g.notes = *notes;
+        return g;
+    }
+
+    // "5%" or "5": a chance from 0 to 100 per cent.
+    static std::optional<double> percent(std::string_view text)
+    {
+        if (text.ends_with('%'))
+            text.remove_suffix(1);
+        double value = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (text.empty() || ec != std::errc{} || end != text.data() + text.size() ||
+            !(value >= 0 && value <= 100))
+            return std::nullopt;
+        return value;
+    }
+
+    void deck()
+    {
+        Deck d;
+        std::size_t i = 1;
+        for (; i < words.size(); ++i) {
+            const auto g = deckGroup(words[i]);
+            if (!g)
+                break;
+            d.groups.push_back(*g);
+        }
+        for (; i + 1 < words.size(); i += 2) {
+            const std::string& what = words[i];
+            double* chance = what == "refuse"  ? &d.refusePercent
+                             : what == "jam"   ? &d.jamPercent
+                             : what == "false" ? &d.falsePercent
+                                               : nullptr;
+            const auto p = chance ? percent(words[i + 1]) : std::nullopt;
+            const auto seed =
+                what == "seed" ? parseCount(words[i + 1], 0, 2000000000) : std::nullopt;
+            if (p)
+                *chance = *p;
+            else if (seed)
+                d.seed = static_cast<unsigned>(*seed);
+            else
+                break;
+        }
+        if (d.groups.empty() || i != words.size())
+            return fail("expected groups such as 3x10 (bill 3, ten notes) or 5x2! (two to be "
+                        "refused), then any of refuse P%, jam P%, false P%, seed N");
+        give({.verb = Verb::Deck, .deck = d});
+    }
+
     void parse()
     {
         const std::string& v = words[0];
@@ -207,6 +270,8 @@ struct Parser
             number(Verb::Reject, 1, 7, true);
         else if (v == "return-stacked")
             requiredSwitch(Verb::ReturnStacked);
+        else if (v == "deck")
+            deck();
         else if (v == "help")
             simple(Verb::Help);
         else if (v == "quit" || v == "exit")
@@ -278,6 +343,14 @@ std::string commandHelp()
   return-stacked on|off
                       on: a returned bill is reported with the stacked bit
                       set as well; it is still returned, not tallied
+  deck GROUP... [refuse P%] [jam P%] [false P%] [seed N]
+                      play a bench's test deck, one note at a time: GROUP is
+                      BxN, N notes of bill B, or BxN! for notes that must be
+                      refused; each insertion is refused, or jams (cleared
+                      after 1s), with the chance given; a note to be refused
+                      is stacked even when ordered returned with the false
+                      chance; a good note refused or jammed goes in again
+                      until taken; e.g. deck 1x3 3x3 5x2! refuse 5% seed 7
   tally               print the bills stacked per denomination, then the bills
                       stacked, returned and rejected, the jams and the cheats
   status              print the acceptor's state and the faults in force

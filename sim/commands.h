@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kora::sim {
 
@@ -38,8 +39,27 @@ enum class Verb {
     Queue,
     Reject,
     ReturnStacked,
+    Deck,
     Help,
     Quit,
+};
+
+// A bench's test deck: groups of notes of one denomination, each with a
+// chance per insertion of being refused or jammed and, for a note that must
+// be refused, of being stacked all the same. A good note refused or jammed is
+// inserted again, as an operator would, until it is taken.
+struct DeckGroup
+{
+    int bill = 1;
+    int notes = 1;
+    bool mustRefuse = false; // written "5x2!"
+};
+
+struct Deck
+{
+    std::vector<DeckGroup> groups;
+    double refusePercent = 0, jamPercent = 0, falsePercent = 0;
+    unsigned seed = 1;
 };
 
 struct Command
@@ -51,6 +71,7 @@ struct Command
     int every = 0;                    // noise N every K: the K
     bool on = true;                   // the on|off of a switch, such as full or queue
     std::chrono::milliseconds time{}; // wait, step, silent, unplug DURATION; late MS
+    Deck deck{};                      // deck
 };
 
 struct ParsedLine

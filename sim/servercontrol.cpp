@@ -17,6 +17,8 @@ CommandResult AcceptorServer::command(const std::string& line)
         stopped_.wait_for(lock, parsed.command->time, [this] { return stopping_; });
         return {};
     }
+    if (parsed.command->verb == Verb::Deck)
+        return playDeck(parsed.command->deck);
     return apply(*parsed.command);
 }
 

@@ -122,6 +122,50 @@ private slots:
         QTest::newRow("noise beyond its most") << "noise 1001 every 1";
         QTest::newRow("noise never") << "noise 8 every 0";
         QTest::newRow("noise misspelt") << "noise 8 each 2";
+        QTest::newRow("deck of nothing") << "deck";
+        QTest::newRow("deck of bill 8") << "deck 8x3";
+        QTest::newRow("deck of no notes") << "deck 3x0";
+        QTest::newRow("deck chance over a whole") << "deck 3x2 refuse 101%";
+        QTest::newRow("deck chance without its value") << "deck 3x2 jam";
+        QTest::newRow("deck chance unknown") << "deck 3x2 smudge 5%";
+        QTest::newRow("deck group after its chances") << "deck 3x2 jam 1% 5x2!";
+    }
+
+    void readsADeckGroupByGroupWithItsChances_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("groups"); // bill x notes, ! for notes to be refused
+        QTest::addColumn<double>("refuse");
+        QTest::addColumn<double>("jam");
+        QTest::addColumn<double>("falseTaken");
+        QTest::addColumn<int>("seed");
+        QTest::newRow("one group, no chances") << "deck 3x10"
+                                               << "3x10" << 0.0 << 0.0 << 0.0 << 1;
+        QTest::newRow("groups to take and to refuse, every chance, a seed")
+            << "deck 1x3 3x3 5x2! refuse 5% jam 1% false 2.5% seed 7"
+            << "1x3 3x3 5x2!" << 5.0 << 1.0 << 2.5 << 7;
+        QTest::newRow("a chance without its sign") << "deck 2x1 jam 50"
+                                                   << "2x1" << 0.0 << 50.0 << 0.0 << 1;
+    }
+    void readsADeckGroupByGroupWithItsChances()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, groups);
+        QFETCH(double, refuse);
+        QFETCH(double, jam);
+        QFETCH(double, falseTaken);
+        QFETCH(int, seed);
+        const ParsedLine p = parseCommand(line.toStdString());
+        QVERIFY2(p.command.has_value(), p.error.c_str());
+        QCOMPARE(p.command->verb, Verb::Deck);
+        QStringList read;
+        for (const DeckGroup& g : p.command->deck.groups)
+            read << QStringLiteral("%1x%2%3").arg(g.bill).arg(g.notes).arg(g.mustRefuse ? "!" : "");
+        QCOMPARE(read.join(' '), groups);
+        QCOMPARE(p.command->deck.refusePercent, refuse);
+        QCOMPARE(p.command->deck.jamPercent, jam);
+        QCOMPARE(p.command->deck.falsePercent, falseTaken);
+        QCOMPARE(int(p.command->deck.seed), seed);
     }
     void refusesWhatItCannotDo()
     {
