@@ -43,7 +43,9 @@ QString describeRun()
                "     cannot be written, is in use or is refused at the start\n"
                "  3  the port cannot be opened at the start\n"
                "  4  lines or rows were lost: a write failed, a reader fell 8 MiB behind,\n"
-               "     or the last of them took more than a second to get out\n\n") +
+               "     or the last of them took more than a second to get out\n"
+               "  5  the --plan ended with the verdict FAIL\n"
+               "  6  the --plan ended INCOMPLETE: the run ended before its last step\n\n") +
            numberingForOneRun();
 }
 
@@ -110,12 +112,32 @@ struct Options
         QStringLiteral("metrics-interval"),
         QStringLiteral("Rewrites the --metrics file every SECONDS, 1-86400 (10)."),
         QStringLiteral("SECONDS")};
+    QCommandLineOption plan{
+        QStringLiteral("plan"),
+        QStringLiteral("Runs the bench test plan FILE (JSON) with --log, which sets the poll "
+                       "period, the bills and escrow, and ends the run with its verdict."),
+        QStringLiteral("FILE")};
+    QCommandLineOption unitSerial{QStringLiteral("unit-serial"),
+                                  QStringLiteral("The tested unit's serial number, for --plan."),
+                                  QStringLiteral("TEXT")};
+    QCommandLineOption unitModel{QStringLiteral("unit-model"),
+                                 QStringLiteral("The tested unit's model, for --plan."),
+                                 QStringLiteral("TEXT")};
+    QCommandLineOption unitFirmware{QStringLiteral("unit-firmware"),
+                                    QStringLiteral("The tested unit's firmware, for --plan."),
+                                    QStringLiteral("TEXT")};
+    QCommandLineOption unitNotes{QStringLiteral("unit-notes"),
+                                 QStringLiteral("Notes on the tested unit, for --plan."),
+                                 QStringLiteral("TEXT")};
+    QCommandLineOption operatorName{QStringLiteral("operator"),
+                                    QStringLiteral("Who runs the --plan."), QStringLiteral("NAME")};
 
     Options()
     {
         parser.setApplicationDescription(describeRun());
         parser.addOptions({port, listPorts, portNumber, pollRate, bills, escrow, escrowAction,
-                           duration, untilBills, log, metrics, metricsInterval});
+                           duration, untilBills, log, metrics, metricsInterval, plan, unitSerial,
+                           unitModel, unitFirmware, unitNotes, operatorName});
     }
 };
 
@@ -186,6 +208,46 @@ bool readMetrics(const Options& o, HeadlessPlan& plan, QString* why)
     return !plan.metricsPath.isEmpty();
 }
 
+// The settings a plan makes its own; the unit and operator it is run with.
+bool readTestPlan(const Options& o, HeadlessPlan& plan, QString* why)
+{
+    const QCommandLineParser& p = o.parser;
+    const std::array<const QCommandLineOption*, 5> people{
+        &o.unitSerial, &o.unitModel, &o.unitFirmware, &o.unitNotes, &o.operatorName};
+    if (!p.isSet(o.plan)) {
+        for (const QCommandLineOption* option : people)
+            if (p.isSet(*option)) {
+                *why = QStringLiteral("--%1 goes with --plan").arg(option->names().constFirst());
+                return false;
+            }
+        return true;
+    }
+    if (plan.logPath.isEmpty()) {
+        *why = QStringLiteral("--plan needs --log FILE: a plan is judged again from its log");
+        return false;
+    }
+    for (const QCommandLineOption* own : {&o.pollRate, &o.bills, &o.escrow, &o.escrowAction})
+        if (p.isSet(*own)) {
+            *why = QStringLiteral("--%1 cannot go with --plan: the plan sets the poll period, the "
+                                  "bills and escrow")
+                       .arg(own->names().constFirst());
+            return false;
+        }
+    plan.testPlan = ReadTestPlanFile(p.value(o.plan), why);
+    if (!plan.testPlan)
+        return false;
+    plan.planPeople = {p.value(o.unitSerial), p.value(o.unitModel), p.value(o.unitFirmware),
+                       p.value(o.unitNotes), p.value(o.operatorName)};
+    const TestPlan& test = *plan.testPlan;
+    plan.pollRateMs = test.pollMs;
+    plan.bills = {};
+    for (const int bill : test.bills())
+        plan.bills[static_cast<std::size_t>(bill - 1)] = true;
+    plan.escrow = true;
+    plan.stackEscrowed = !test.deck.front().mustRefuse;
+    return true;
+}
+
 bool readRun(const Options& o, HeadlessPlan& plan, QString* why)
 {
     const QCommandLineParser& p = o.parser;
@@ -226,7 +288,7 @@ bool readRun(const Options& o, HeadlessPlan& plan, QString* why)
             return false;
         }
     }
-    return readMetrics(o, plan, why);
+    return readMetrics(o, plan, why) && readTestPlan(o, plan, why);
 }
 
 } // namespace

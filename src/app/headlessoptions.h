@@ -1,5 +1,8 @@
 #pragma once
 
+#include "record/planlog.h"
+#include "record/testplan.h"
+
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -16,12 +19,14 @@ struct HeadlessPlan
     int pollRateMs = 100;
     std::array<bool, 7> bills{true, true, true, true, true, true, true}; // bills 1-7 enabled
     bool escrow = true;
-    bool stackEscrowed = true;      // else an escrowed bill is ordered returned
-    std::optional<int> durationMs;  // ends the run after this long
-    std::optional<long> untilBills; // ends the run once this many bills are counted
-    QString logPath;                // the CSV session log; empty for none
-    QString metricsPath;            // the Prometheus metrics file; empty for none
-    int metricsIntervalS = 10;      // how often the metrics file is rewritten
+    bool stackEscrowed = true;        // else an escrowed bill is ordered returned
+    std::optional<int> durationMs;    // ends the run after this long
+    std::optional<long> untilBills;   // ends the run once this many bills are counted
+    QString logPath;                  // the CSV session log; empty for none
+    QString metricsPath;              // the Prometheus metrics file; empty for none
+    int metricsIntervalS = 10;        // how often the metrics file is rewritten
+    std::optional<TestPlan> testPlan; // --plan: a bench test, its settings above
+    PlanPeople planPeople;            // the unit tested and the operator, for the plan
 };
 
 // Reads the command line (program name first) into the port map and the

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <chrono>
+#include <cmath>
 
 namespace kora {
 
@@ -68,7 +69,10 @@ HeadlessRun::HeadlessRun(std::unique_ptr<SerialPort> port, HeadlessPlan plan, in
 
     durationTimer_.setSingleShot(true);
     durationTimer_.setTimerType(Qt::PreciseTimer); // a coarse one may end a long run seconds late
-    connect(&durationTimer_, &QTimer::timeout, this, &HeadlessRun::stopPolling);
+    connect(&durationTimer_, &QTimer::timeout, this, [this] {
+        planCutShort_ = "--duration ended the run";
+        stopPolling();
+    });
     connectEngine();
 }
 
@@ -150,6 +154,8 @@ std::optional<int> HeadlessRun::begin()
                   .raw("bills", jsonArray(bills))
                   .flag("escrow", plan_.escrow)
                   .text("escrow_action", plan_.stackEscrowed ? "stack" : "return"));
+    if (plan_.testPlan)
+        beginTestPlan();
     if (!running_)
         return end();
     engine_.StartTimers();
@@ -198,8 +204,10 @@ void HeadlessRun::reportCounted(const FrameNote& note)
                   .number("bill", note.count.bill)
                   .number("count", note.billCount)
                   .number("total", note.total));
-    if (plan_.untilBills && note.total >= *plan_.untilBills)
+    if (plan_.untilBills && note.total >= *plan_.untilBills) {
+        planCutShort_ = "--until-bills ended the run";
         stopPolling();
+    }
 }
 
 void HeadlessRun::reportBill(const BillCycle& cycle)
@@ -275,6 +283,7 @@ bool HeadlessRun::outputEnded()
         const Priority priority =
             out_.ended() == JsonLines::End::ReaderGone ? Priority::Info : Priority::Error;
         Say(priority, QStringLiteral("%1; stopping").arg(QString::fromStdString(out_.endText())));
+        planCutShort_ = "standard output ended";
         stopPolling();
     }
     return true;
@@ -297,6 +306,8 @@ int HeadlessRun::end()
         return 0;
     ended_ = true;
     stopPolling();
+    if (testPlan_)
+        testPlan_->abandon(planCutShort_);
     engine_.Finish();
 
     JsonObject counts;
@@ -319,7 +330,102 @@ int HeadlessRun::end()
     if (faults_)
         for (const FaultWatch::Line& line : faults_->finish(std::chrono::steady_clock::now()))
             Say(line.priority, line.text);
-    return FinishOutput(out_, engine_.record().log());
+    return planStatus(FinishOutput(out_, engine_.record().log()));
+}
+
+// Lost lines or rows say more than a verdict that rests on them.
+int HeadlessRun::planStatus(int status) const
+{
+    if (status != 0 || !testPlan_)
+        return status;
+    switch (testPlan_->verdict()) {
+    case PlanVerdict::Fail:
+        return 5;
+    case PlanVerdict::Incomplete:
+        return 6;
+    default:
+        return 0;
+    }
+}
+
+void HeadlessRun::beginTestPlan()
+{
+    testPlan_ = new PlanRun(engine_, *plan_.testPlan, plan_.planPeople, this);
+    const TestPlan& test = testPlan_->plan();
+    const PlanPeople& who = testPlan_->who();
+    emitEvent(eventLine("plan")
+                  .text("name", test.name.toStdString())
+                  .text("sha256", test.digest.toStdString())
+                  .number("steps", static_cast<long long>(test.deck.size()))
+                  .raw("unit", JsonObject()
+                                   .text("serial", who.unitSerial.toStdString())
+                                   .text("model", who.unitModel.toStdString())
+                                   .text("firmware", who.unitFirmware.toStdString())
+                                   .text("notes", who.unitNotes.toStdString())
+                                   .str())
+                  .text("operator", who.operatorName.toStdString()));
+    connect(testPlan_, &PlanRun::stepBegun, this, &HeadlessRun::reportPlanStep);
+    connect(testPlan_, &PlanRun::cycleJudged, this, &HeadlessRun::reportPlanBill);
+    connect(testPlan_, &PlanRun::finished, this, &HeadlessRun::reportVerdict);
+    testPlan_->begin();
+}
+
+void HeadlessRun::reportPlanStep(std::size_t step)
+{
+    const PlanStep& s = testPlan_->plan().deck.at(step);
+    emitEvent(eventLine("plan-step")
+                  .number("step", static_cast<long long>(step + 1))
+                  .number("of", static_cast<long long>(testPlan_->plan().deck.size()))
+                  .number("bill", s.bill)
+                  .number("notes", s.notes)
+                  .text("must", s.mustRefuse ? "refuse" : "take"));
+}
+
+// "insert bill 3: 4 of 10", as a line.
+void HeadlessRun::reportPlanBill()
+{
+    const PlanJudge& judge = testPlan_->judge();
+    const std::size_t step = judge.lastCycleStep();
+    const BillCycle& cycle = *judge.lastCycle();
+    emitEvent(withBill(eventLine("plan-bill"), cycle.bill)
+                  .number("step", static_cast<long long>(step + 1))
+                  .text("outcome", OutcomeWord(cycle.outcome))
+                  .number("done", judge.doneIn(step))
+                  .number("of", judge.deck().at(step).notes)
+                  .number("ms", cycle.duration.count()));
+}
+
+void HeadlessRun::reportVerdict()
+{
+    const PlanJudge& judge = testPlan_->judge();
+    std::vector<std::string> criteria, steps;
+    for (const Criterion& c : judge.criteria())
+        criteria.push_back(JsonObject()
+                               .text("name", c.name)
+                               .text("threshold", c.threshold)
+                               .text("measured", c.measured)
+                               .text("result", c.pass ? "PASS" : "FAIL")
+                               .str());
+    for (std::size_t i = 0; i < judge.deck().size(); ++i) {
+        const StepFigures& f = judge.figures(i);
+        const std::optional<double> median = f.medianMs();
+        steps.push_back(JsonObject()
+                            .number("bill", judge.deck()[i].bill)
+                            .text("must", judge.deck()[i].mustRefuse ? "refuse" : "take")
+                            .number("notes", judge.deck()[i].notes)
+                            .number("inserted", f.inserted)
+                            .number("taken", f.taken)
+                            .number("refused", f.refused)
+                            .number("jams", f.jams)
+                            .raw("median_ms", median ? std::to_string(std::lround(*median))
+                                                     : std::string("null"))
+                            .str());
+    }
+    JsonObject line = eventLine("verdict").text("verdict", VerdictWord(testPlan_->verdict()));
+    if (!testPlan_->incompleteWhy().empty())
+        line.text("why", testPlan_->incompleteWhy());
+    emitEvent(line.raw("criteria", jsonArray(criteria)).raw("steps", jsonArray(steps)));
+    stopPolling();
 }
 
 } // namespace kora

@@ -4,6 +4,7 @@
 #include "app/headlessoptions.h"
 #include "app/jsonlines.h"
 #include "app/metricsfile.h"
+#include "engine/planrun.h"
 #include "engine/sessionengine.h"
 
 #include <QElapsedTimer>
@@ -54,6 +55,11 @@ private:
     JsonObject eventLine(const char* name) const;
     JsonObject withPort(JsonObject line) const;
     void stopPolling();
+    void beginTestPlan();
+    void reportPlanStep(std::size_t step);
+    void reportPlanBill();
+    void reportVerdict();
+    int planStatus(int status) const;
 
     HeadlessPlan plan_;
     SessionEngine engine_;
@@ -69,6 +75,9 @@ private:
     QString device_;                   // what the port number reached at the start
     bool running_ = false;
     bool ended_ = false;
+    PlanRun* testPlan_ = nullptr; // with --plan, from begin()
+    // Why a plan still running at the end is incomplete.
+    std::string planCutShort_ = "the run was stopped before the plan's last step";
 };
 
 } // namespace kora

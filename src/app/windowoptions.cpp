@@ -1,6 +1,7 @@
 #include "app/windowoptions.h"
 
 #include "app/portoption.h"
+#include "ui/certificate.h"
 #include "ui/sessionreport.h"
 
 #include <QApplication>
@@ -14,8 +15,9 @@ namespace kora {
 
 namespace {
 
-constexpr const char* Usage = "Usage: kora232 [OPTION]... or kora232 --report LOG OUT.pdf; "
-                              "kora232 --help lists the options";
+constexpr const char* Usage =
+    "Usage: kora232 [OPTION]... or kora232 --report LOG OUT.pdf, or --certificate; "
+    "kora232 --help lists the options";
 
 // In the help, in the form the manual page's list is checked against.
 constexpr const char* ExitStatusHelp =
@@ -24,9 +26,11 @@ constexpr const char* ExitStatusHelp =
     "     SIGINT, SIGHUP); --help, --version, --list-ports, a --report written\n"
     "  1  an error the program could not handle (a message box shows it), no display\n"
     "     for the window, or a --screenshot picture or --report PDF not written\n"
+    "     (or --certificate PDF)\n"
     "  2  a command line it cannot take: an unknown option or argument, a value out\n"
     "     of range, a --log file that cannot be opened or is in use, a --report log\n"
-    "     that is no session log, or an output that is the log or no regular file\n"
+    "     that is no session log, or an output that is the log or no regular file;\n"
+    "     a --certificate log that holds no plan run\n"
     "  3  with --start or --quit-after, a port that cannot be opened at START\n"
     "  4  as 0, but rows of the session log were lost\n";
 
@@ -47,6 +51,12 @@ struct Options
         QStringLiteral("Renders a PDF report of the session log LOG to the file named after it, "
                        "as in kora232 --report LOG.csv OUT.pdf, and exits; no display needed."),
         QStringLiteral("LOG")};
+    QCommandLineOption certificate{
+        QStringLiteral("certificate"),
+        QStringLiteral("Renders a certificate, one PDF page per bench test plan run in the "
+                       "session log LOG, to the file named after it, as in kora232 --certificate "
+                       "LOG.csv OUT.pdf, and exits; no display needed."),
+        QStringLiteral("LOG")};
     SessionOptions session;
 
     Options()
@@ -63,8 +73,10 @@ struct Options
         parser.addOption(listPorts);
         parser.addOption(log);
         parser.addOption(report);
+        parser.addOption(certificate);
         parser.addPositionalArgument(QStringLiteral("OUT.pdf"),
-                                     QStringLiteral("The report's file, with --report."),
+                                     QStringLiteral("The report's file, with --report or "
+                                                    "--certificate."),
                                      QStringLiteral("[OUT.pdf]"));
         session.addTo(parser);
     }
@@ -200,6 +212,21 @@ int makeReport(const Options& options)
     return result.status;
 }
 
+// --certificate LOG OUT.pdf: the certificate and nothing else.
+int makeCertificate(const Options& options)
+{
+    const QStringList out = options.parser.positionalArguments();
+    const QString log = options.parser.value(options.certificate);
+    if (out.size() != 1 || options.parser.isSet(options.report))
+        return mistake(QStringLiteral("--certificate %1 needs the PDF file to write, as in "
+                                      "kora232 --certificate LOG.csv OUT.pdf")
+                           .arg(log));
+    OffscreenApplication app;
+    const ReportResult result = WriteCertificates(log, out.constFirst());
+    std::fprintf(result.status ? stderr : stdout, "kora232: %s\n", qPrintable(result.message));
+    return result.status;
+}
+
 // --help, --help-all, --version and --list-ports end the program; gives
 // their exit status.
 std::optional<int> answered(Options& options)
@@ -245,6 +272,8 @@ std::optional<int> ReadWindowCommandLine(int argc, char** argv, WindowPlan& plan
         return mistake(p.errorText());
     if (const std::optional<int> status = answered(options))
         return status;
+    if (p.isSet(options.certificate))
+        return makeCertificate(options);
     if (p.isSet(options.report))
         return makeReport(options);
     if (!p.positionalArguments().isEmpty())

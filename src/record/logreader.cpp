@@ -98,6 +98,8 @@ bool wellFormed(LogRow& row)
             row.adjustment->time = row.time;
         return row.adjustment.has_value();
     }
+    if (row.kind == "plan")
+        return IsPlanRow(row.events);
     return row.kind == "stop" && ReadStopCounts(row.events, row.stopCounts);
 }
 

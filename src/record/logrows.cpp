@@ -198,6 +198,11 @@ bool IsSettingChange(std::string_view events)
     return false;
 }
 
+bool IsPlanRow(std::string_view events)
+{
+    return events.starts_with(PlanBegins) || events.starts_with(PlanEnds);
+}
+
 std::optional<StartText> ReadStartText(std::string_view text)
 {
     StartText start;

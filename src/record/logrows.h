@@ -27,6 +27,13 @@ std::optional<long> ReadCount(std::string_view text, long most = MostCounted);
 // start row begins one. Every reader of the log asks here.
 bool IsSettingChange(std::string_view events);
 
+// A row of kind plan: a bench test begins ("plan begins: {...}", the plan's
+// text, digest, the unit and the operator as JSON) or ends ("plan ends:
+// PASS"). It stands within its session and changes nothing counted.
+inline constexpr std::string_view PlanBegins = "plan begins: ";
+inline constexpr std::string_view PlanEnds = "plan ends: ";
+bool IsPlanRow(std::string_view events);
+
 // What the start row of a session says. A device path may hold ", " or
 // parentheses, and a row may be 64 KiB long, so the fields are found with
 // plain searches from the ends of the text.

@@ -96,7 +96,7 @@ void SessionAnalysis::add(const LogRow& row)
         readAtStop(row);
     else if (row.adjustment)
         adjust(*row.adjustment);
-    else
+    else if (row.kind != "plan") // a bench test's, judged by its certificate
         stop(row);
 }
 

@@ -18,14 +18,14 @@ std::string quoted(const std::string& value)
     return out + '"';
 }
 
-// Start, stop and adjust rows are what a report is made of; a power cut must
+// Start, stop, adjust and plan rows are what a report is made of; a power cut must
 // not take one that was written.
 bool mustReachTheDisk(const std::vector<std::string>& row)
 {
     if (row.size() < 2)
         return false;
     const std::string& kind = row[1];
-    return kind == "start" || kind == "stop" || kind == "adjust";
+    return kind == "start" || kind == "stop" || kind == "adjust" || kind == "plan";
 }
 } // namespace
 

@@ -67,6 +67,11 @@ void SessionRecord::adjust(int bill, long count, long was)
                       " by the operator (was " + std::to_string(was) + ")"));
 }
 
+void SessionRecord::plan(const std::string& what)
+{
+    write(MarkRow("plan", polls_, what));
+}
+
 void SessionRecord::stop(const std::string& counts, RowStamp at)
 {
     stats_.stop(LinkStats::Clock::now());

@@ -35,6 +35,9 @@ public:
     // The operator set a counter to `count` from `was`, in a row of kind
     // adjust.
     void adjust(int bill, long count, long was);
+    // A bench test's row of kind plan: "plan begins: {...}" or "plan ends:
+    // PASS" (see IsPlanRow).
+    void plan(const std::string& what);
     // The run as it is now, for a row that carries on a run under way:
     // "<start text as of now>; counts so far bill 1=0 ... total=N".
     std::string runSoFar() const;

@@ -5,6 +5,7 @@
 #include "record/sessionanalysis.h"
 #include "ui/linkstatsview.h"
 #include "ui/plots.h"
+#include "ui/reportpages.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
@@ -20,8 +21,6 @@ namespace kora {
 
 namespace {
 
-constexpr int Dpi = 300;
-constexpr double PlotHeightMm = 45;
 constexpr std::size_t TimelineColumns = 120;
 
 QString when(LogClock::time_point t)
@@ -212,85 +211,6 @@ QString anomaliesHtml(const SessionSummary& s)
     return html;
 }
 
-// The sans-serif the window's packages bring, or whichever the system has.
-QFont font()
-{
-    QFont f(QStringLiteral("Liberation Sans"), 9);
-    f.setStyleHint(QFont::SansSerif);
-    return f;
-}
-
-// A PDF being filled page by page, top to bottom.
-class Pages
-{
-public:
-    explicit Pages(QIODevice& out) : writer(&out)
-    {
-        writer.setResolution(Dpi);
-        writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
-        writer.setTitle(QStringLiteral("Kora232 session report"));
-        writer.setCreator(QCoreApplication::applicationName());
-        painter.begin(&writer);
-        painter.setFont(font());
-    }
-
-    bool ok() const { return painter.isActive(); }
-    bool end() { return painter.end(); }
-    double width() const { return writer.width(); }
-    double left() const { return writer.height() - y; }
-
-    void newPage()
-    {
-        if (y > 0)
-            writer.newPage();
-        y = 0;
-    }
-
-    // HTML in the report's font, over as many pages as it takes, from here.
-    void flow(const QString& html)
-    {
-        QTextDocument doc;
-        doc.documentLayout()->setPaintDevice(&writer);
-        doc.setDefaultFont(font());
-        doc.setHtml(html);
-        doc.setTextWidth(width());
-        if (doc.size().height() > left())
-            newPage();
-        doc.setPageSize(QSizeF(width(), writer.height()));
-        const int pages = doc.pageCount();
-        for (int p = 0; p < pages; ++p) {
-            if (p > 0)
-                newPage();
-            const double top = p * static_cast<double>(writer.height());
-            const double height = std::min<double>(writer.height(), doc.size().height() - top);
-            painter.save();
-            painter.translate(0, y - top);
-            doc.drawContents(&painter, QRectF(0, top, width(), height));
-            painter.restore();
-            y += height;
-        }
-    }
-
-    // A plot under its heading and above its figures in words.
-    template <typename Paint>
-    void plot(const QString& heading, const std::string& words, Paint paint)
-    {
-        const double height = PlotHeightMm / 25.4 * Dpi;
-        if (left() < height * 1.5)
-            newPage();
-        flow(QStringLiteral("<h3>%1</h3>").arg(heading));
-        paint(painter, QRectF(0, y, width(), height));
-        y += height;
-        flow(QStringLiteral("<p>%1</p>").arg(text(words)));
-    }
-
-private:
-    QPdfWriter writer;
-    QPainter painter;
-    double y = 0;
-};
-
 void section(Pages& pages, const SessionSummary& s, const QString& logName, const QString& title)
 {
     pages.newPage();
@@ -310,8 +230,10 @@ void section(Pages& pages, const SessionSummary& s, const QString& logName, cons
     pages.flow(anomaliesHtml(s));
 }
 
+} // namespace
+
 // Refused when the PDF would replace the log or anything not a regular file.
-std::optional<ReportResult> refusal(const QString& pdfPath, const QString& logPath)
+std::optional<ReportResult> ReportOutputRefusal(const QString& pdfPath, const QString& logPath)
 {
     const std::string why = OutputPathRefusal(QFile::encodeName(pdfPath).toStdString(),
                                               QFile::encodeName(logPath).toStdString());
@@ -321,21 +243,19 @@ std::optional<ReportResult> refusal(const QString& pdfPath, const QString& logPa
         2, QStringLiteral("cannot write %1: %2").arg(pdfPath, QString::fromLocal8Bit(why.c_str()))};
 }
 
-} // namespace
-
 ReportResult WriteSessionReport(const QString& logPath, const QString& pdfPath,
                                 ReportSessions which)
 {
     std::ifstream in(QFile::encodeName(logPath).toStdString(), std::ios::binary);
     if (!in)
         return {2, QStringLiteral("cannot read %1").arg(logPath)};
-    if (auto refused = refusal(pdfPath, logPath))
+    if (auto refused = ReportOutputRefusal(pdfPath, logPath))
         return *refused;
     QSaveFile out(pdfPath);
     if (!out.open(QIODevice::WriteOnly))
         return {1, QStringLiteral("cannot write %1: %2").arg(pdfPath, out.errorString())};
     const QString logName = QFileInfo(logPath).fileName();
-    Pages pages(out);
+    Pages pages(out, QStringLiteral("Kora232 session report"));
     int sessions = 0;
     std::optional<SessionSummary> last;
     std::size_t outside = 0;
@@ -365,7 +285,7 @@ ReportResult WriteSessionReport(const QString& logPath, const QString& pdfPath,
     if (!pages.ok() || !pages.end())
         return {1, QStringLiteral("cannot write %1: %2").arg(pdfPath, out.errorString())};
     // The path may have changed while the log was read.
-    if (auto refused = refusal(pdfPath, logPath)) {
+    if (auto refused = ReportOutputRefusal(pdfPath, logPath)) {
         out.cancelWriting();
         return *refused;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 namespace kora {
 
@@ -24,6 +25,12 @@ struct ReportResult
 // the anomalies. The log is streamed, so any size takes the memory of one
 // session; the PDF appears whole or not at all. Safe to run off the GUI
 // thread.
+// Why a PDF made from the log at `logPath` must not be written at
+// `pdfPath`, as a result of status 2; none when it may. Every PDF the program
+// makes of a log asks here, before it begins and again before it is put in
+// place.
+std::optional<ReportResult> ReportOutputRefusal(const QString& pdfPath, const QString& logPath);
+
 ReportResult WriteSessionReport(const QString& logPath, const QString& pdfPath,
                                 ReportSessions which = ReportSessions::All);
 

@@ -76,6 +76,10 @@ fi
 for example in kora232-headless.logrotate kora232-alerts.yml; do
     [ -f "$root/share/doc/kora232/examples/$example" ] || fail "share/doc/kora232/examples/$example is missing"
 done
+# The bench test plans the manual pages run.
+for plan in quick.json full.json; do
+    [ -f "$root/share/doc/kora232/plans/$plan" ] || fail "share/doc/kora232/plans/$plan is missing"
+done
 
 # Whatever the package puts on PATH has a manual page.
 for program in "$root"/bin/*; do
