@@ -5,6 +5,7 @@
 #include "ui/kora232.h"
 #include "ui/linkstatsview.h"
 #include "ui/notice.h"
+#include "ui/planview.h"
 #include "ui/pollhistory.h"
 #include "ui/rownotes.h"
 #include "ui/sessionreport.h"
@@ -35,6 +36,8 @@ MonitorMenu::MonitorMenu(Kora232& window, SessionRecord& sessionRecord)
     contextMenu->addSeparator();
     contextMenu->addAction(QStringLiteral("Link statistics…"), this, &MonitorMenu::showStatistics);
     contextMenu->addAction(QStringLiteral("History…"), this, &MonitorMenu::showHistory);
+    contextMenu->addAction(QStringLiteral("Test plan…"), this, &MonitorMenu::showTestPlan)
+        ->setObjectName(QStringLiteral("testPlan"));
     contextMenu->addAction(QStringLiteral("Copy history"), this, &MonitorMenu::copyHistory);
     addEscrowActions();
     connect(contextMenu, &QMenu::aboutToShow, this, [this] {
@@ -179,6 +182,16 @@ HistoryView* MonitorMenu::showHistory()
     historyView->raise();
     historyView->activateWindow();
     return historyView;
+}
+
+PlanView* MonitorMenu::showTestPlan()
+{
+    if (!planView)
+        planView = new PlanView(w, &w);
+    planView->show();
+    planView->raise();
+    planView->activateWindow();
+    return planView;
 }
 
 void MonitorMenu::copyHistory() const

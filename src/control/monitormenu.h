@@ -12,13 +12,14 @@ namespace kora {
 class HistoryView;
 class Kora232;
 class LinkStatsView;
+class PlanView;
 class PollHistory;
 class SessionRecord;
 struct PollNotes;
 
 // The Communication Monitor's context menu: a log of the session to a file,
-// the link statistics window, the history of every poll of the run and a
-// copy of the monitor's rows. Nothing here nests an event loop, so the poll
+// the link statistics window, the history of every poll of the run, a bench
+// test plan and a copy of the monitor's rows. Nothing here nests an event loop, so the poll
 // timer keeps its beat while the menu or the file dialog is up. The window
 // is the parent.
 class MonitorMenu : public QObject
@@ -45,6 +46,8 @@ public:
     // The polls of the run, from START; they are kept whether the window is
     // shown or not.
     HistoryView* showHistory();
+    // The bench test plan's window.
+    PlanView* showTestPlan();
     void copyHistory() const;
     // The six rows of both histories, oldest first, a line each: the time
     // the row was made, the host row and the reply row, tab between.
@@ -69,6 +72,7 @@ private:
     LinkStatsView* statistics = nullptr;
     PollHistory* history = nullptr;
     HistoryView* historyView = nullptr;
+    PlanView* planView = nullptr;
 };
 
 } // namespace kora

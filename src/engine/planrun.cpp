@@ -9,21 +9,9 @@ PlanRun::PlanRun(SessionEngine& engine, TestPlan plan, PlanPeople who, QObject* 
       judge_(plan_.deck, plan_.thresholds)
 {
     connect(&engine_, &SessionEngine::recorded, this, &PlanRun::judgePoll);
-    connect(&engine_, &SessionEngine::runEnded, this,
-            [this] { abandon("the run ended (STOP, or the port could not be opened)"); });
-}
-
-void PlanRun::applySettings()
-{
-    engine_.SetPollRate(plan_.pollMs);
-    const std::vector<int> bills = plan_.bills();
-    for (int n = 1; n <= 7; ++n) {
-        const bool wanted = std::find(bills.begin(), bills.end(), n) != bills.end();
-        if ((engine_.state().BillEnable(n) == 1) != wanted)
-            engine_.ToggleBill(n);
-    }
-    engine_.SetEscrowMode(true);
-    engine_.SetEscrowAction(!plan_.deck.front().mustRefuse);
+    // Before the stop row, so that the plan's end row stands within its run.
+    connect(&engine_, &SessionEngine::runEnding, this,
+            [this](const QString& why) { abandon(why.toStdString()); });
 }
 
 void PlanRun::begin()

@@ -23,10 +23,9 @@ class PlanRun : public QObject
 public:
     PlanRun(SessionEngine& engine, TestPlan plan, PlanPeople who, QObject* parent = nullptr);
 
-    // The poll period, the deck's bills enabled, escrow mode on and the first
-    // step's escrow action, as the engine's own settings.
-    void applySettings();
-    // The run is under way: the plan begins in the log, and from the next
+    // The run is under way with the plan's poll period, the deck's bills
+    // enabled, escrow mode on and the first step's escrow action, as each
+    // face sets them: the plan begins in the log, and from the next
     // recorded poll on its frames are judged.
     void begin();
     // Ends a plan still running as incomplete, naming why; its end row goes

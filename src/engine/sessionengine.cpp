@@ -86,6 +86,8 @@ void SessionEngine::Start()
 
 void SessionEngine::Stop()
 {
+    // The plan's end row before the frames a stop judges: they belong to no plan.
+    emit runEnding(QStringLiteral("STOP pressed"));
     judgeFramesLeft(); // before the counts the stop row gives
     endRun(countsText());
     emit runEnded();
@@ -93,6 +95,8 @@ void SessionEngine::Stop()
 
 void SessionEngine::Finish()
 {
+    if (s_.StartStop == 1)
+        emit runEnding(QStringLiteral("the program ended"));
     judgeFramesLeft();
     if (s_.StartStop == 1)
         endRun(countsText());
@@ -306,6 +310,7 @@ bool SessionEngine::EnsureOpen()
             emit reconnected(QString::fromStdString(RunDescription(*port_, port_->portNumber())));
         }
     } catch (const SerialError& e) {
+        emit runEnding(e.describe());
         endRun(e.describe().toStdString());
         emit runEnded();
         emit openRefused(e.describe());

@@ -97,6 +97,9 @@ signals:
     // The first open of a run failed; the run has ended.
     void openRefused(const QString& reason);
     void runEnded();
+    // The run is about to end, before its stop row: STOP, the program
+    // ending, or the port refused at the first open (`why`).
+    void runEnding(const QString& why);
     // A bill's cycle has ended, in a poll or, still open, at STOP.
     void billEnded(const kora::BillCycle& cycle);
     // STOP found whole frames already in that no poll had read: judged,

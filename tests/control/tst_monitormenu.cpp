@@ -249,7 +249,7 @@ private slots:
             if (!a->isSeparator())
                 texts << a->text() + (a->isEnabled() ? "" : " (off)");
         QCOMPARE(texts, QStringList({"Log to file…", "Stop logging (off)", "Save report… (off)",
-                                     "Link statistics…", "History…", "Copy history",
+                                     "Link statistics…", "History…", "Test plan…", "Copy history",
                                      "Stack escrowed bills", "Return escrowed bills"}));
         saveShot(app.window.get(), menu, "kora232-menu.png");
         menu->hide();
