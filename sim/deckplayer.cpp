@@ -63,7 +63,9 @@ CommandResult AcceptorServer::playDeck(const Deck& deck)
         return model_.stepTime();
     };
     DeckCount count;
-    std::size_t notes = 0;
+    std::size_t notes = 0, all = 0;
+    for (const DeckGroup& group : deck.groups)
+        all += static_cast<std::size_t>(group.notes);
     for (const DeckGroup& group : deck.groups)
         for (int n = 0; n < group.notes; ++n)
             for (int tries = 1;; ++tries) {
@@ -107,8 +109,9 @@ CommandResult AcceptorServer::playDeck(const Deck& deck)
                 count.putAside += putAside;
                 const bool done = group.mustRefuse || stacked || putAside;
                 notes += done;
-                if (!pause(step()))
-                    return {false, count.text(notes) + "; stopped", false};
+                if (!pause(step())) // the last note's done: nothing was cut short
+                    return {notes == all, count.text(notes) + (notes == all ? "" : "; stopped"),
+                            false};
                 if (done)
                     break;
             }
