@@ -6,6 +6,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -148,6 +149,41 @@ private slots:
         QCOMPARE(r.status, 2);
         QVERIFY2(r.err.contains(why), qPrintable(r.err));
         QVERIFY(!QFile::exists(QStringLiteral("x.csv")));
+    }
+
+    void aCertificateIsRefusedWhereAReportWouldBe_data()
+    {
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("a log that holds no plan run") << "log.csv"
+                                                      << "out.pdf"
+                                                      << "holds no plan run";
+        QTest::newRow("an output that is the log itself") << "log.csv"
+                                                          << "log.csv"
+                                                          << "cannot write";
+        QTest::newRow("an output that is a folder") << "log.csv"
+                                                    << "."
+                                                    << "cannot write";
+        QTest::newRow("a log that is not there") << "none.csv"
+                                                 << "out.pdf"
+                                                 << "cannot read";
+    }
+    void aCertificateIsRefusedWhereAReportWouldBe()
+    {
+        QFETCH(QString, log);
+        QFETCH(QString, out);
+        QFETCH(QString, why);
+        QTemporaryDir dir;
+        QFile header(dir.filePath(QStringLiteral("log.csv")));
+        QVERIFY(header.open(QIODevice::WriteOnly));
+        header.write("time,kind,poll,outcome,host,reply,reply_ms,flags,events\r\n");
+        header.close();
+        const Ran r = run(KORA232, {"--certificate", dir.filePath(log), dir.filePath(out)});
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains(why), qPrintable(r.err));
+        QCOMPARE(QFileInfo(header.fileName()).size(), qint64(57)); // the log left as it was
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("out.pdf"))));
     }
 
 private:
