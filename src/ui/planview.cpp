@@ -1,5 +1,6 @@
 #include "ui/planview.h"
 
+#include "ui/certificate.h"
 #include "ui/kora232.h"
 
 #include <QAction>
@@ -12,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QThread>
 #include <QVBoxLayout>
 
 namespace kora {
@@ -32,8 +34,9 @@ QString verdictColour(PlanVerdict v)
 
 PlanView::PlanView(Kora232& window, QWidget* parent)
     : QWidget(parent, Qt::Window), w(window), file(new QLineEdit(this)),
-      run(new QPushButton(QStringLiteral("Run plan"), this)), progressText(new QLabel(this)),
-      verdictText(new QLabel(this)), criteriaText(new QLabel(this)),
+      run(new QPushButton(QStringLiteral("Run plan"), this)),
+      certify(new QPushButton(QStringLiteral("Save certificate…"), this)),
+      progressText(new QLabel(this)), verdictText(new QLabel(this)), criteriaText(new QLabel(this)),
       eventsText(new QPlainTextEdit(this))
 {
     setObjectName(QStringLiteral("planView"));
@@ -62,7 +65,13 @@ PlanView::PlanView(Kora232& window, QWidget* parent)
     verdictText->setWordWrap(true);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(run, 0, Qt::AlignLeft);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(run);
+    buttons->addWidget(certify);
+    buttons->addStretch(1);
+    layout->addLayout(buttons);
+    certify->setObjectName(QStringLiteral("saveCertificate"));
+    certify->setEnabled(false);
     layout->addWidget(progressText);
     layout->addWidget(criteriaText);
     layout->addWidget(verdictText);
@@ -70,6 +79,47 @@ PlanView::PlanView(Kora232& window, QWidget* parent)
     resize(560, 640);
     connect(choose, &QPushButton::clicked, this, &PlanView::choosePlan);
     connect(run, &QPushButton::clicked, this, &PlanView::runPlan);
+    connect(certify, &QPushButton::clicked, this, &PlanView::askForCertificateFile);
+}
+
+PlanView::~PlanView()
+{
+    if (certifying)
+        certifying->wait();
+}
+
+void PlanView::askForCertificateFile()
+{
+    auto* dialog = new QFileDialog(this, QStringLiteral("Save the certificate as"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setNameFilter(QStringLiteral("PDF files (*.pdf)"));
+    dialog->setDefaultSuffix(QStringLiteral("pdf"));
+    connect(dialog, &QFileDialog::fileSelected, this, &PlanView::saveCertificateTo);
+    dialog->open();
+}
+
+// A long log must not hold up the polls; rows still on their way get a
+// moment.
+void PlanView::saveCertificateTo(const QString& pdf)
+{
+    SessionLog& log = w.engine().record().log();
+    const QString path = QString::fromStdString(log.path());
+    if (certifying || path.isEmpty())
+        return;
+    log.drain(OutputQueue::Clock::now() + std::chrono::milliseconds(200));
+    auto result = std::make_shared<ReportResult>();
+    certifying = QThread::create([result, path, pdf] { *result = WriteCertificates(path, pdf); });
+    certifying->setParent(this);
+    connect(certifying, &QThread::finished, this, [this, result] {
+        certifying->deleteLater();
+        certifying = nullptr;
+        progressText->setText(
+            result->status ? QStringLiteral("Cannot save the certificate: %1").arg(result->message)
+                           : QStringLiteral("Certificate saved: %1").arg(result->message));
+        emit certificateDone(result->status);
+    });
+    certifying->start();
 }
 
 // Window-modal, so that the poll timer keeps its beat.
@@ -201,9 +251,10 @@ void PlanView::showVerdict()
         text += QStringLiteral(": ") + QString::fromStdString(plan->incompleteWhy());
     verdictText->setText(text);
     verdictText->setStyleSheet(QStringLiteral("color: %1").arg(verdictColour(v)));
-    progressText->setText(QStringLiteral("The plan has ended; kora232 --certificate %1 OUT.pdf "
-                                         "makes its certificate.")
+    progressText->setText(QStringLiteral("The plan has ended: Save certificate… makes its "
+                                         "certificate from %1.")
                               .arg(QString::fromStdString(w.engine().record().log().path())));
+    certify->setEnabled(true);
     say(QStringLiteral("plan ends: ") + text);
     emit planEnded();
 }

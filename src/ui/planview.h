@@ -8,6 +8,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QThread;
 
 namespace kora {
 
@@ -26,6 +27,8 @@ class PlanView : public QWidget
 
 public:
     PlanView(Kora232& window, QWidget* parent);
+    // A certificate under way is finished first: its file is whole or absent.
+    ~PlanView() override;
 
     QLineEdit* planFile() const { return file; }
     // Serial number, model, firmware, notes and operator, in that order.
@@ -40,12 +43,19 @@ public:
 
     // Runs the plan in planFile(); false, with why shown, when it cannot.
     bool runPlan();
+    QPushButton* certificateButton() const { return certify; }
+    // The certificate of the log's plan runs, made on a thread of its own
+    // from the log's file, as --certificate makes it.
+    void saveCertificateTo(const QString& pdf);
 
 signals:
     void planEnded();
+    // A certificate has been saved (status 0) or could not be (see ReportResult).
+    void certificateDone(int status);
 
 private:
     void choosePlan();
+    void askForCertificateFile();
     void applySettings(const TestPlan& test);
     void showEscrowAction(bool stack);
     void showStep(std::size_t step);
@@ -59,6 +69,8 @@ private:
     QLineEdit* file = nullptr;
     std::array<QLineEdit*, 5> fields{};
     QPushButton* run = nullptr;
+    QPushButton* certify = nullptr;
+    QThread* certifying = nullptr;
     QLabel* progressText = nullptr;
     QLabel* verdictText = nullptr;
     QLabel* criteriaText = nullptr;

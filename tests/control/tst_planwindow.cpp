@@ -9,6 +9,8 @@
 
 #include <QCheckBox>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <thread>
@@ -106,6 +108,19 @@ private slots:
         QCOMPARE(fromLog, verdict);
         QCOMPARE(p.who.unitSerial, QStringLiteral("SN-7"));
         QCOMPARE(p.who.operatorName, QStringLiteral("Ann"));
+        // Its certificate, saved from the window, says the same.
+        QVERIFY(view->certificateButton()->isEnabled());
+        QSignalSpy saved(view, &PlanView::certificateDone);
+        const QString pdf = app.dir.filePath(QStringLiteral("certificate.pdf"));
+        view->saveCertificateTo(pdf);
+        QVERIFY(saved.wait(20000));
+        QCOMPARE(saved.constFirst().constFirst().toInt(), 0);
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"), {"-layout", pdf, "-"});
+        QVERIFY(text.waitForFinished());
+        QVERIFY(QString::fromUtf8(text.readAllStandardOutput())
+                    .contains(QRegularExpression("^\\s*" + verdict.section(':', 0, 0) + "\\s*$",
+                                                 QRegularExpression::MultilineOption)));
     }
 
     void aPlanIsNotRunWithoutALog()
