@@ -1,7 +1,7 @@
 #pragma once
 
-#include "record/planlog.h"
-#include "record/testplan.h"
+#include "engine/planlog.h"
+#include "engine/testplan.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "engine/planlog.h"
 #include "engine/sessionengine.h"
+#include "engine/testplan.h"
 #include "record/planjudge.h"
-#include "record/planlog.h"
-#include "record/testplan.h"
 
 #include <QObject>
 #include <string>

@@ -2,7 +2,6 @@
 
 #include "protocol/billcycles.h"
 #include "protocol/counting.h"
-#include "record/testplan.h"
 
 #include <array>
 #include <optional>
@@ -10,6 +9,26 @@
 #include <vector>
 
 namespace kora {
+
+// One denomination of the deck: how many notes, and whether each must be
+// taken or refused.
+struct PlanStep
+{
+    int bill = 1;
+    int notes = 1;
+    bool mustRefuse = false;
+};
+
+// What a unit must do to pass.
+struct PlanThresholds
+{
+    double acceptancePercent = 0; // notes to be taken, taken at their first insertion, at least
+    int jamsAtMost = 0;
+    double medianCycleS = 0; // the median bill cycle, at most
+    double slowestCycleS = 0;
+    bool noCreditForRefused = true; // no note that must be refused is credited
+    bool countedEqualTaken = true;  // counted per bill = taken, no stacked report left uncounted
+};
 
 // What the bills of one step did. A note refused and inserted again is a
 // second insertion of the same note: it counts against first-time

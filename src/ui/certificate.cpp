@@ -1,6 +1,6 @@
 #include "ui/certificate.h"
 
-#include "record/planlog.h"
+#include "engine/planlog.h"
 #include "ui/reportpages.h"
 
 #include <QCoreApplication>

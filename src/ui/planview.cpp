@@ -166,6 +166,8 @@ bool PlanView::runPlan()
     say(QStringLiteral("plan %1 (SHA-256 %2) begins").arg(test->name, test->digest.left(16)));
     plan->begin();
     showCriteria();
+    run->setEnabled(false); // one plan at a time
+    certify->setEnabled(false);
     return true;
 }
 
@@ -255,6 +257,7 @@ void PlanView::showVerdict()
                                          "certificate from %1.")
                               .arg(QString::fromStdString(w.engine().record().log().path())));
     certify->setEnabled(true);
+    run->setEnabled(true);
     say(QStringLiteral("plan ends: ") + text);
     emit planEnded();
 }

@@ -4,7 +4,7 @@
 // mid-plan or by STOP, named in the window and in the log.
 #include "appfixture.h"
 #include "control/monitormenu.h"
-#include "record/planlog.h"
+#include "engine/planlog.h"
 #include "ui/planview.h"
 
 #include <QCheckBox>
@@ -61,10 +61,16 @@ private slots:
         w.hsPoll()->setValue(500);
         w.chkBill(6)->setChecked(true);
         QSignalSpy ended(view, &PlanView::planEnded);
-        std::thread deck([&app] {
-            app.sim->command("wait 300ms");
-            app.sim->command("deck 1x3 3x3 5x2! seed 7");
-        });
+        // The deck is played beside the window; a check that fails ends it too.
+        struct Deck
+        {
+            kora::sim::AcceptorServer& sim;
+            std::thread player{[this] {
+                sim.command("wait 300ms");
+                sim.command("deck 1x3 3x3 5x2! seed 7");
+            }};
+            ~Deck() { sim.stop(), player.join(); }
+        } deck{*app.sim};
         view->runButton()->click();
         QCOMPARE(w.hsPoll()->value(), 100);
         QStringList enabled;
@@ -74,6 +80,7 @@ private slots:
         QCOMPARE(enabled.join(' '), QStringLiteral("1 3 5"));
         QVERIFY(w.Check1()->isChecked());
         QCOMPARE(app.state().StartStop, 1);
+        QVERIFY(!view->runButton()->isEnabled());
         if (!meddle.isEmpty()) {
             QTRY_VERIFY_WITH_TIMEOUT(view->progress()->text() == "insert bill 1: 1 of 3", 10000);
             if (meddle == "poll")
@@ -84,8 +91,6 @@ private slots:
                 app.clickStartStop();
         }
         const bool done = !ended.isEmpty() || ended.wait(40000);
-        app.sim->stop();
-        deck.join();
         QVERIFY(done);
         QCOMPARE(view->verdict()->text(), verdict);
         QVERIFY(view->verdict()->styleSheet().contains(colour));
@@ -97,6 +102,7 @@ private slots:
         // The log judges it again as the window did, its end row within the run.
         if (app.state().StartStop == 1)
             app.clickStartStop();
+        QVERIFY(w.engine().record().log().drain(OutputQueue::Clock::now() + 5s));
         menu.stopLogging();
         QString why;
         const auto plans = ReadLoggedPlans(log, &why);

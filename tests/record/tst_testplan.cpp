@@ -1,7 +1,7 @@
 // A bench test plan read from its JSON: every way a plan is refused names the
 // place (line and column, or the key's path) and the reason, and the plans
 // shipped read as the deck they describe.
-#include "record/testplan.h"
+#include "engine/testplan.h"
 
 #include <QFile>
 #include <QTest>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "engine/testplan.h"
 #include "record/planjudge.h"
-#include "record/testplan.h"
 
 #include <QString>
 #include <chrono>

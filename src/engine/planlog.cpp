@@ -1,4 +1,4 @@
-#include "record/planlog.h"
+#include "engine/planlog.h"
 
 #include "record/logreader.h"
 #include "record/logsessions.h"

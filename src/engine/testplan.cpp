@@ -1,4 +1,4 @@
-#include "record/testplan.h"
+#include "engine/testplan.h"
 
 #include <QCryptographicHash>
 #include <QFile>

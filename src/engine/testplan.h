@@ -1,31 +1,13 @@
 #pragma once
 
+#include "record/planjudge.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
 #include <vector>
 
 namespace kora {
-
-// One denomination of the deck: how many notes, and whether each must be
-// taken or refused.
-struct PlanStep
-{
-    int bill = 1;
-    int notes = 1;
-    bool mustRefuse = false;
-};
-
-// What a unit must do to pass.
-struct PlanThresholds
-{
-    double acceptancePercent = 0; // notes to be taken, taken at their insertion, at least
-    int jamsAtMost = 0;
-    double medianCycleS = 0; // the median bill cycle, at most
-    double slowestCycleS = 0;
-    bool noCreditForRefused = true; // no note that must be refused is credited
-    bool countedEqualTaken = true;  // counted per bill = taken, no stacked report left uncounted
-};
 
 // A bench acceptance test as its file gives it. The unit tested and the
 // operator are not in it: one plan serves every unit.
