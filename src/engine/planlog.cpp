@@ -85,6 +85,9 @@ public:
             open_->length = end;
         if (row.kind == "poll")
             poll(row);
+        else if (row.kind == "read") // frames a stop read, after any plan's end row
+            for (const LoggedFrame& f : row.parts.early)
+                read(f.bytes, f.count, row);
         else if (row.kind == "plan")
             return plan(row, end, why);
         else if (open_ && place.ends)
