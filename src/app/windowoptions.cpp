@@ -24,6 +24,7 @@ constexpr const char* ExitStatusHelp =
     "Exit status:\n"
     "  0  the window was closed, --quit-after ran out or a stop signal came (SIGTERM,\n"
     "     SIGINT, SIGHUP); --help, --version, --list-ports, a --report written\n"
+    "     (or a --certificate)\n"
     "  1  an error the program could not handle (a message box shows it), no display\n"
     "     for the window, or a --screenshot picture or --report PDF not written\n"
     "     (or --certificate PDF)\n"
