@@ -49,8 +49,10 @@ struct Options
                            QStringLiteral("FILE")};
     QCommandLineOption report{
         QStringLiteral("report"),
-        QStringLiteral("Renders a PDF report of the session log LOG to the file named after it, "
-                       "as in kora232 --report LOG.csv OUT.pdf, and exits; no display needed."),
+        QStringLiteral("Renders a PDF report of the session log LOG, and of any more logs "
+                       "named after it (its rotations, plain or gzip-compressed, in any order), "
+                       "to the file named last, whose name ends in .pdf, as in kora232 --report "
+                       "LOG.csv LOG.csv.1 OUT.pdf, and exits; no display needed."),
         QStringLiteral("LOG")};
     QCommandLineOption certificate{
         QStringLiteral("certificate"),
@@ -76,9 +78,10 @@ struct Options
         parser.addOption(report);
         parser.addOption(certificate);
         parser.addPositionalArgument(QStringLiteral("OUT.pdf"),
-                                     QStringLiteral("The report's file, with --report or "
-                                                    "--certificate."),
-                                     QStringLiteral("[OUT.pdf]"));
+                                     QStringLiteral("With --report: more logs, then the report's "
+                                                    "file; with --certificate: the certificate's "
+                                                    "file."),
+                                     QStringLiteral("[LOG]... [OUT.pdf]"));
         session.addTo(parser);
     }
 };
@@ -198,17 +201,18 @@ private:
     std::unique_ptr<QApplication> app;
 };
 
-// --report LOG OUT.pdf: the report and nothing else.
+// --report LOG [LOG]... OUT.pdf: the report and nothing else.
 int makeReport(const Options& options)
 {
-    const QStringList out = options.parser.positionalArguments();
-    if (out.size() != 1)
+    QStringList logs = options.parser.positionalArguments();
+    if (logs.isEmpty())
         return mistake(QStringLiteral("--report %1 needs the PDF file to write, as in "
                                       "kora232 --report LOG.csv OUT.pdf")
                            .arg(options.parser.value(options.report)));
+    const QString out = logs.takeLast();
+    logs.prepend(options.parser.value(options.report));
     OffscreenApplication app;
-    const ReportResult result =
-        WriteSessionReport(options.parser.value(options.report), out.constFirst());
+    const ReportResult result = WriteSessionReport(logs, out);
     std::fprintf(result.status ? stderr : stdout, "kora232: %s\n", qPrintable(result.message));
     return result.status;
 }

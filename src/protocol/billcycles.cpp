@@ -82,6 +82,8 @@ std::string BillCycle::text() const
         text += ", under one poll";
     if (jam && outcome != BillOutcome::Jammed)
         text += ", after a jam";
+    if (acrossRestart)
+        text += ", across a restart";
     return text;
 }
 
@@ -195,7 +197,8 @@ void BillFigures::add(const BillCycle& c)
         ++row.other;
         break;
     }
-    if (c.outcome != BillOutcome::Open)
+    acrossRestart_ += c.acrossRestart ? 1 : 0;
+    if (c.outcome != BillOutcome::Open && !c.acrossRestart)
         cycleMs_.push_back(static_cast<double>(c.duration.count()));
 }
 

@@ -29,6 +29,9 @@ struct BillCycle
     BillClock::time_point start{};
     std::chrono::milliseconds duration{0};
     bool jam = false; // the Jammed flag stood up while the bill was on its way
+    // Begun before the poller restarted and ended after: its time holds the
+    // restart's, so it is no measure of the acceptor.
+    bool acrossRestart = false;
 
     // "bill 3 returned after 3.2 s", "bill 5 stacked and counted after 4.2 s,
     // after a jam", "a bill rejected after 0.0 s, under one poll".
@@ -64,6 +67,8 @@ public:
     std::optional<BillCycle> stop(BillClock::time_point at);
     // The events of the frames read so far.
     const AcceptorEvents& events() const { return events_; }
+    // A bill is on its way: its cycle has begun and not ended.
+    bool isOpen() const { return open_.has_value(); }
 
 private:
     struct Report
@@ -105,6 +110,8 @@ public:
     std::optional<double> acceptancePercent() const;
     std::optional<double> medianCycleMs() const;
     std::optional<double> maxCycleMs() const;
+    // Cycles across a restart: counted above, left out of the cycle times.
+    long acrossRestart() const { return acrossRestart_; }
 
     // "bills: inserted 20, stacked 15, returned 2, rejected 2, other 1,
     // acceptance_percent 75.0, cycle_median_ms 2100.0, cycle_max_ms 3400.0,
@@ -119,6 +126,7 @@ private:
     std::array<Row, 8> rows_{};
     std::vector<double> cycleMs_;
     AcceptorEvents events_;
+    long acrossRestart_ = 0;
 };
 
 } // namespace kora

@@ -34,6 +34,10 @@ inline constexpr std::string_view PlanBegins = "plan begins: ";
 inline constexpr std::string_view PlanEnds = "plan ends: ";
 bool IsPlanRow(std::string_view events);
 
+// A start row's reason when the writer found its log rotated and went on
+// in a new file.
+inline constexpr std::string_view RotationReason = "log continues after rotation";
+
 // What the start row of a session says. A device path may hold ", " or
 // parentheses, and a row may be 64 KiB long, so the fields are found with
 // plain searches from the ends of the text.

@@ -1,17 +1,21 @@
 #include "record/logsessions.h"
 
 #include <stdexcept>
+#include <utility>
 
 namespace kora {
 
 LogSessions::Place LogSessions::place(const LogRow& row)
 {
     Place p;
-    if (row.kind == "start" && !IsSettingChange(row.events)) {
+    const bool fileBegins = std::exchange(fileBegins_, false);
+    if (fileBegins && open_ && row.start && row.start->reason == RotationReason) {
+        p.joins = true;
+    } else if (row.kind == "start" && !IsSettingChange(row.events)) {
         p.begins = p.startRow = true;
         open_ = true;
         ++count_;
-    } else if (!open_ && count_ == 0) { // before the first start row
+    } else if (!open_ && (count_ == 0 || fileBegins)) { // before the first start row
         p.begins = true;
         open_ = true;
         ++count_;
@@ -25,9 +29,9 @@ LogSessions::Place LogSessions::place(const LogRow& row)
 }
 
 LogSessionFile::LogSessionFile(const std::string& path, int session, const Seen& seen)
-    : in_(path, std::ios::binary), reader_(in_)
+    : in_(path), reader_(in_.stream())
 {
-    if (!in_.is_open() || in_.bad())
+    if (!in_.isOpen())
         throw std::invalid_argument("cannot read " + path);
     if (!reader_.notALog().empty())
         throw std::invalid_argument(path + " is not a session log: " + reader_.notALog());
@@ -70,8 +74,12 @@ void LogSessionFile::index(int wanted, const Seen& seen)
 
 std::string LogSessionFile::badRowsText() const
 {
-    const std::string bad = BadRowsText(badCount_, badLines_);
-    return bad.empty() ? bad : "session " + std::to_string(session_) + ": " + bad;
+    std::string bad = BadRowsText(badCount_, badLines_);
+    if (!bad.empty())
+        bad = "session " + std::to_string(session_) + ": " + bad;
+    if (const std::string damage = in_.damage(); !damage.empty())
+        bad += (bad.empty() ? "" : "; ") + damage;
+    return bad;
 }
 
 std::optional<LogRow> LogSessionFile::next()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "record/loginput.h"
 #include "record/logreader.h"
 
 #include <cstdint>
@@ -26,9 +27,17 @@ public:
         bool begins = false;   // the first row of its session
         bool startRow = false; // the first, and the session's start row
         bool ends = false;     // its stop row
+        // A start row that continues, in the next file, the run a rotation
+        // cut: the session goes on.
+        bool joins = false;
     };
 
     Place place(const LogRow& row);
+    // The rows that follow are the next file of a log read with its
+    // rotations, oldest first: a session the last file ended in goes on
+    // into it, and rows before its first start row, with no session open,
+    // form a session of their own, as at the beginning of a log.
+    void nextFile() { fileBegins_ = true; }
     // The session open now, where a torn or malformed row falls; 0 for none.
     int open() const { return open_ ? count_ : 0; }
     // Reads on inside session `session`, as after going back to its rows.
@@ -37,6 +46,7 @@ public:
 private:
     int count_ = 0;
     bool open_ = false;
+    bool fileBegins_ = false;
 };
 
 // One session of a log file, its poll rows read as they are needed, however
@@ -59,8 +69,8 @@ public:
     int session() const { return session_; }
     int sessions() const { return sessions_; }
     std::size_t polls() const { return polls_; }
-    // "session 1: 2 torn or malformed rows skipped: lines 57, 112"; empty
-    // when none was.
+    // "session 1: 2 torn or malformed rows skipped: lines 57, 112", and
+    // where compressed data ends damaged; empty when none was.
     std::string badRowsText() const;
 
     // The session's next poll row; none once its stop row, the next start
@@ -72,7 +82,7 @@ public:
 private:
     void index(int wanted, const Seen& seen);
 
-    std::ifstream in_;
+    LogInput in_;
     LogReader reader_;
     LogSessions place_;
     int session_ = 0;

@@ -1,10 +1,12 @@
 #include "record/sessionanalysis.h"
 
+#include "record/loginput.h"
 #include "record/pollreport.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 namespace kora {
 
@@ -85,8 +87,10 @@ void SessionAnalysis::add(const LogRow& row)
     }
     if (place.begins)
         begin(row, place);
+    if (std::exchange(fileChanged_, false))
+        session_->logs.push_back(file_);
     session_->last = row.time;
-    if (place.startRow)
+    if (place.startRow || place.joins)
         return;
     if (row.kind == "start") // a setting changed mid-run
         note(row.time, row.events);
@@ -111,21 +115,37 @@ void SessionAnalysis::addBad(std::size_t line)
     ++session_->badRows;
 }
 
+void SessionAnalysis::nextFile(const std::string& name)
+{
+    sessions_.nextFile();
+    file_ = name;
+    fileChanged_ = true;
+}
+
 void SessionAnalysis::finish()
 {
     if (session_)
         end(session_->last);
+    handOver(false);
 }
 
 void SessionAnalysis::begin(const LogRow& row, const LogSessions::Place& place)
 {
-    finish();
+    if (session_)
+        end(session_->last);
+    // A poller that continues from its log goes on with the bill in the acceptor.
+    const bool continues = place.startRow && row.start && row.start->continuesFrame;
+    handOver(continues);
+    carried_ = continues && cycles_.isOpen();
     session_.emplace();
     session_->number = place.session;
     session_->hasStartRow = place.startRow;
     session_->first = session_->last = row.time;
     session_->link.start(linkTime(row.time));
-    cycles_ = {};
+    if (!file_.empty())
+        session_->logs.push_back(file_), fileChanged_ = false;
+    if (!continues)
+        cycles_ = {}, eventsBefore_ = {};
     if (!place.startRow)
         return;
     session_->started = row.events;
@@ -159,12 +179,9 @@ void SessionAnalysis::end(LogClock::time_point at)
     // A run of failed polls is told at its end, dated from its start.
     std::stable_sort(session_->anomalies.begin(), session_->anomalies.end(),
                      [](const Anomaly& a, const Anomaly& b) { return a.time < b.time; });
-    if (const std::optional<BillCycle> open = cycles_.stop(at))
-        session_->bills.add(*open);
-    session_->bills.setEvents(cycles_.events());
     session_->link.stop(linkTime(at));
-    if (onSession_)
-        onSession_(*session_);
+    held_ = std::move(session_);
+    heldAt_ = at;
     session_.reset();
 }
 
@@ -173,6 +190,22 @@ void SessionAnalysis::readAtStop(const LogRow& row)
 {
     for (const LoggedFrame& f : row.parts.early)
         readFrame(f.bytes, f.count, row.time);
+}
+
+void SessionAnalysis::handOver(bool continues)
+{
+    if (!held_)
+        return;
+    if (const std::optional<BillCycle> open = continues ? std::nullopt : cycles_.stop(heldAt_))
+        held_->bills.add(*open);
+    const AcceptorEvents& all = cycles_.events();
+    held_->bills.setEvents(
+        {all.jams - eventsBefore_.jams, all.stackerFull - eventsBefore_.stackerFull,
+         all.failures - eventsBefore_.failures, all.powerUps - eventsBefore_.powerUps});
+    eventsBefore_ = all;
+    if (onSession_)
+        onSession_(*held_);
+    held_.reset();
 }
 
 void SessionAnalysis::poll(const LogRow& row)
@@ -218,9 +251,11 @@ void SessionAnalysis::readFrame(const ReplyFrame& bytes, FrameCount count, LogCl
         note(at, (count.bill ? "bill " + std::to_string(count.bill) : std::string("a bill")) +
                      " stacked, not counted: " + ReasonName(count.reason));
     }
-    if (const std::optional<BillCycle> ended = cycles_.read(bytes, count, at)) {
+    if (std::optional<BillCycle> ended = cycles_.read(bytes, count, at)) {
+        ended->acrossRestart = std::exchange(carried_, false);
         session_->bills.add(*ended);
-        if (ended->outcome != BillOutcome::Stacked && ended->outcome != BillOutcome::Gone)
+        if (ended->acrossRestart ||
+            (ended->outcome != BillOutcome::Stacked && ended->outcome != BillOutcome::Gone))
             note(at, ended->text());
     }
 }
@@ -272,6 +307,67 @@ std::optional<std::string> AnalyseLog(std::istream& in,
     if (outside)
         *outside = analysis.outside();
     return std::nullopt;
+}
+
+namespace {
+
+// The time of a file's first row that can be read; none for a file that
+// holds none.
+std::optional<LogClock::time_point> firstRowTime(LogReader& reader)
+{
+    std::optional<LogRow> row;
+    for (std::size_t line = 0; reader.next(row, line);)
+        if (row)
+            return row->time;
+    return std::nullopt;
+}
+
+} // namespace
+
+LogsRead AnalyseLogs(const std::vector<std::string>& paths,
+                     const std::function<void(const SessionSummary&)>& each)
+{
+    LogsRead result;
+    // Oldest first, by each file's first row; files without a row go last.
+    std::vector<std::pair<LogClock::time_point, std::string>> files;
+    for (const std::string& path : paths) {
+        LogInput input(path);
+        if (!input.isOpen()) {
+            result.skipped.push_back("cannot read " + path + ": " + input.openError());
+            continue;
+        }
+        LogReader reader(input.stream());
+        if (!reader.notALog().empty()) {
+            result.skipped.push_back(path + " is not a session log: " + reader.notALog());
+            continue;
+        }
+        files.emplace_back(firstRowTime(reader).value_or(LogClock::time_point::max()), path);
+    }
+    std::stable_sort(files.begin(), files.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    SessionAnalysis analysis(each);
+    for (const auto& [first, path] : files) {
+        LogInput input(path);
+        LogReader reader(input.stream());
+        if (!input.isOpen() || !reader.notALog().empty()) { // changed since it was first read
+            result.skipped.push_back(path + " can no longer be read as a session log");
+            continue;
+        }
+        analysis.nextFile(path);
+        std::optional<LogRow> row;
+        for (std::size_t line = 0; reader.next(row, line);) {
+            if (row)
+                analysis.add(*row);
+            else
+                analysis.addBad(line);
+        }
+        result.read.push_back(path);
+        if (const std::string damage = input.damage(); !damage.empty())
+            result.damaged.push_back(path + ": " + damage);
+    }
+    analysis.finish();
+    result.outside = analysis.outside();
+    return result;
 }
 
 } // namespace kora

@@ -52,6 +52,9 @@ struct SessionSummary
     std::size_t anomaliesLeftOut = 0;
     std::size_t badRows = 0;
     std::vector<std::size_t> badLines; // the first BadLinesNamed
+    // The files its rows came from, in order, when read with AnalyseLogs: a
+    // run a rotation split spans two.
+    std::vector<std::string> logs;
 
     // From the start row: "1", "/dev/ttyUSB0", "kora232 1.4.0" (empty when
     // the row does not name it), and the rest of what it says.
@@ -77,6 +80,9 @@ public:
 
     void add(const LogRow& row);
     void addBad(std::size_t line);
+    // The rows that follow come from the next file of the log, `name`,
+    // oldest first (see LogSessions::nextFile).
+    void nextFile(const std::string& name);
     // The end of the log: a session still open ends at its last row.
     void finish();
     // Rows outside any session: after a stop row and before the next start
@@ -90,6 +96,7 @@ private:
     void adjust(const Adjustment& a);
     void stop(const LogRow& row);
     void end(LogClock::time_point at);
+    void handOver(bool continues);
     void readFrame(const ReplyFrame& bytes, FrameCount count, LogClock::time_point at);
     void failedPoll(const LogRow& row);
     void lineBack(LogClock::time_point at);
@@ -97,6 +104,15 @@ private:
 
     std::function<void(const SessionSummary&)> onSession_;
     std::optional<SessionSummary> session_;
+    // A session that has ended, handed over once the next one shows whether
+    // it continues the run (a restart continuing from the log): a bill on
+    // its way then ends in the next one.
+    std::optional<SessionSummary> held_;
+    LogClock::time_point heldAt_{};
+    AcceptorEvents eventsBefore_; // the events of the sessions the cycles followed before
+    bool carried_ = false;        // a bill's cycle came over a restart, not yet ended
+    std::string file_;
+    bool fileChanged_ = false;
     LogSessions sessions_;
     BillCycles cycles_;
     std::optional<ReplyFrame> lastFrame_;
@@ -105,6 +121,22 @@ private:
     std::optional<LogClock::time_point> failingSince_;
     long failed_ = 0, failedChecksum_ = 0;
 };
+
+// What AnalyseLogs read and left out, each in a line for the operator.
+struct LogsRead
+{
+    std::vector<std::string> read;    // the files read, oldest first
+    std::vector<std::string> skipped; // "notes.csv is not a session log: ..."
+    std::vector<std::string> damaged; // "a.csv.2.gz: the compressed data is damaged: ..."
+    std::size_t outside = 0;          // rows outside any session, in all of them
+};
+
+// Reads several files of a log, the live one and its rotations, plain or
+// compressed, through one SessionAnalysis, oldest first by each file's first
+// row whatever the order given, so that a run a rotation split is one
+// session. A file that cannot be read or is no session log is skipped.
+LogsRead AnalyseLogs(const std::vector<std::string>& paths,
+                     const std::function<void(const SessionSummary&)>& each);
 
 // Reads a whole log through a SessionAnalysis. Gives why the stream is not a
 // session log, or nothing once every session has been handed over.

@@ -1,6 +1,6 @@
 #include "ui/sessionreport.h"
 
-#include "record/outputpath.h"
+#include "record/pdfoutput.h"
 #include "record/pollreport.h"
 #include "record/sessionanalysis.h"
 #include "ui/linkstatsview.h"
@@ -15,7 +15,6 @@
 #include <QPdfWriter>
 #include <QSaveFile>
 #include <QTextDocument>
-#include <fstream>
 
 namespace kora {
 
@@ -174,10 +173,15 @@ QString billsTable(const BillFigures& f)
                          cell(QString::number(row.other), true));
     }
     const AcceptorEvents& e = f.events();
+    const QString restarts = f.acrossRestart()
+                                 ? QStringLiteral(" (%1 bill%2 across a restart left out)")
+                                       .arg(f.acrossRestart())
+                                       .arg(f.acrossRestart() == 1 ? "" : "s")
+                                 : QString();
     return table({"", "Inserted", "Stacked", "Returned", "Rejected", "Other"}, rows) +
-           QStringLiteral("<p>Acceptance rate %1; bill time, median %2, maximum %3.</p>")
+           QStringLiteral("<p>Acceptance rate %1; bill time, median %2, maximum %3%4.</p>")
                .arg(figure(f.acceptancePercent(), "%"), MsText(f.medianCycleMs()),
-                    MsText(f.maxCycleMs())) +
+                    MsText(f.maxCycleMs()), restarts) +
            QStringLiteral("<p>Acceptor events: jams %1, stacker full %2, failures %3, "
                           "power-ups %4.</p>")
                .arg(e.jams)
@@ -230,71 +234,193 @@ void section(Pages& pages, const SessionSummary& s, const QString& logName, cons
     pages.flow(anomaliesHtml(s));
 }
 
+// The names of the files a session's rows came from.
+QString logNames(const SessionSummary& s, const QString& single)
+{
+    if (s.logs.size() < 2)
+        return single.isEmpty() && !s.logs.empty()
+                   ? QFileInfo(QFile::decodeName(s.logs.front().c_str())).fileName()
+                   : single;
+    QStringList names;
+    for (const std::string& log : s.logs)
+        names << QFileInfo(QFile::decodeName(log.c_str())).fileName();
+    return names.join(QStringLiteral(", "));
+}
+
+// The bills of every session, from the bills counted in each log and each
+// cycle, never from counters: a session that continues a run brings its
+// counts so far, which another session already counted.
+struct Totals
+{
+    int sessions = 0;
+    std::uint64_t polls = 0;
+    BillCounts counted{};
+    std::array<BillFigures::Row, 8> bills{};
+    long acrossRestart = 0;
+
+    void add(const SessionSummary& s)
+    {
+        ++sessions;
+        polls += s.link.polls();
+        const BillCounts soFar = s.start.countsSoFar.value_or(BillCounts{});
+        for (std::size_t n = 0; n < counted.size(); ++n)
+            counted[n] += s.counted[n] - soFar[n];
+        for (int b = 0; b < 8; ++b) {
+            const BillFigures::Row& r = s.bills.of(b);
+            BillFigures::Row& t = bills[static_cast<std::size_t>(b)];
+            t.inserted += r.inserted, t.stacked += r.stacked, t.returned += r.returned;
+            t.rejected += r.rejected, t.other += r.other;
+        }
+        acrossRestart += s.bills.acrossRestart();
+    }
+
+    QString html(const LogsRead& read) const
+    {
+        QString rows;
+        BillFigures::Row sum;
+        long countedSum = 0;
+        for (int b = 0; b <= 8; ++b) {
+            const BillFigures::Row r = b < 8 ? bills[static_cast<std::size_t>(b)] : sum;
+            const long c = b == 0  ? 0
+                           : b < 8 ? counted[static_cast<std::size_t>(b - 1)]
+                                   : countedSum;
+            if (b < 8) {
+                sum.inserted += r.inserted, sum.stacked += r.stacked, sum.returned += r.returned;
+                sum.rejected += r.rejected, sum.other += r.other;
+                countedSum += c;
+            }
+            const QString name = b == 0   ? QStringLiteral("Unknown")
+                                 : b == 8 ? QStringLiteral("Total")
+                                          : QStringLiteral("Bill %1").arg(b);
+            rows +=
+                QStringLiteral("<tr>%1%2%3%4%5%6%7</tr>")
+                    .arg(cell(name), cell(b == 0 ? QStringLiteral("-") : QString::number(c), true),
+                         cell(QString::number(r.inserted), true),
+                         cell(QString::number(r.stacked), true),
+                         cell(QString::number(r.returned), true),
+                         cell(QString::number(r.rejected), true),
+                         cell(QString::number(r.other), true));
+        }
+        QStringList names;
+        for (const std::string& log : read.read)
+            names << text(log);
+        return QStringLiteral("<h1>Totals across all logs</h1><p>%1 session%2, %3 polls, from %4 "
+                              "(oldest first).</p>")
+                   .arg(sessions)
+                   .arg(sessions == 1 ? "" : "s")
+                   .arg(polls)
+                   .arg(names.join(QStringLiteral(", "))) +
+               table({"", "Counted", "Inserted", "Stacked", "Returned", "Rejected", "Other"},
+                     rows) +
+               (acrossRestart ? QStringLiteral("<p>%1 bill%2 across a restart, each counted "
+                                               "once, where it ended.</p>")
+                                    .arg(acrossRestart)
+                                    .arg(acrossRestart == 1 ? "" : "s")
+                              : QString());
+    }
+};
+
+// What was left out of the logs given, each in a paragraph.
+QString notesHtml(const LogsRead& read)
+{
+    QString html;
+    for (const auto* lines : {&read.skipped, &read.damaged})
+        for (const std::string& line : *lines)
+            html += QStringLiteral("<p>%1</p>").arg(text(line));
+    if (read.outside)
+        html +=
+            QStringLiteral("<p>%1 rows outside any session were skipped.</p>").arg(read.outside);
+    return html;
+}
+
 } // namespace
 
-// Refused when the PDF would replace the log or anything not a regular file.
-std::optional<ReportResult> ReportOutputRefusal(const QString& pdfPath, const QString& logPath)
+std::optional<ReportResult> ReportOutputRefusal(const QString& pdfPath, const QStringList& logPaths)
 {
-    const std::string why = OutputPathRefusal(QFile::encodeName(pdfPath).toStdString(),
-                                              QFile::encodeName(logPath).toStdString());
+    std::vector<std::string> logs;
+    for (const QString& path : logPaths)
+        logs.push_back(QFile::encodeName(path).toStdString());
+    const std::string why = PdfOutputRefusal(QFile::encodeName(pdfPath).toStdString(), logs);
     if (why.empty())
         return std::nullopt;
     return ReportResult{
         2, QStringLiteral("cannot write %1: %2").arg(pdfPath, QString::fromLocal8Bit(why.c_str()))};
 }
 
+std::optional<ReportResult> ReportOutputRefusal(const QString& pdfPath, const QString& logPath)
+{
+    return ReportOutputRefusal(pdfPath, QStringList{logPath});
+}
+
 ReportResult WriteSessionReport(const QString& logPath, const QString& pdfPath,
                                 ReportSessions which)
 {
-    std::ifstream in(QFile::encodeName(logPath).toStdString(), std::ios::binary);
-    if (!in)
-        return {2, QStringLiteral("cannot read %1").arg(logPath)};
-    if (auto refused = ReportOutputRefusal(pdfPath, logPath))
+    return WriteSessionReport(QStringList{logPath}, pdfPath, which);
+}
+
+ReportResult WriteSessionReport(const QStringList& logPaths, const QString& pdfPath,
+                                ReportSessions which)
+{
+    std::vector<std::string> logs;
+    for (const QString& path : logPaths)
+        logs.push_back(QFile::encodeName(path).toStdString());
+    if (auto refused = ReportOutputRefusal(pdfPath, logPaths))
         return *refused;
     QSaveFile out(pdfPath);
     if (!out.open(QIODevice::WriteOnly))
         return {1, QStringLiteral("cannot write %1: %2").arg(pdfPath, out.errorString())};
-    const QString logName = QFileInfo(logPath).fileName();
+    // One log is named on its pages as it was given, several by each file.
+    const QString single =
+        logPaths.size() == 1 ? QFileInfo(logPaths.front()).fileName() : QString();
     Pages pages(out, QStringLiteral("Kora232 session report"));
-    int sessions = 0;
+    Totals totals;
     std::optional<SessionSummary> last;
-    std::size_t outside = 0;
-    const auto refused = AnalyseLog(
-        in,
-        [&](const SessionSummary& s) {
-            ++sessions;
-            if (which == ReportSessions::Last)
-                last = s;
-            else
-                section(pages, s, logName, QStringLiteral("Session %1").arg(s.number));
-        },
-        &outside);
-    if (refused) {
+    const LogsRead read = AnalyseLogs(logs, [&](const SessionSummary& s) {
+        totals.add(s);
+        if (which == ReportSessions::Last)
+            last = s;
+        else
+            section(pages, s, logNames(s, single), QStringLiteral("Session %1").arg(s.number));
+    });
+    if (read.read.empty()) {
         out.cancelWriting();
-        return {2, QStringLiteral("%1 is not a session log: %2")
-                       .arg(logPath, QString::fromStdString(*refused))};
+        QStringList why;
+        for (const std::string& line : read.skipped)
+            why << QString::fromStdString(line);
+        return {2, why.join(QStringLiteral("; "))};
     }
     if (last)
-        section(pages, *last, logName,
+        section(pages, *last, logNames(*last, single),
                 QStringLiteral("Session %1, the last in the log").arg(last->number));
-    if (sessions == 0)
+    if (totals.sessions == 0)
         pages.flow(QStringLiteral("<h1>Kora232 session report</h1><p>%1 holds no session.</p>")
-                       .arg(logName.toHtmlEscaped()));
-    if (outside)
-        pages.flow(QStringLiteral("<p>%1 rows outside any session were skipped.</p>").arg(outside));
+                       .arg((single.isEmpty() ? QStringLiteral("None of the logs") : single)
+                                .toHtmlEscaped()));
+    else if (logPaths.size() > 1 && which == ReportSessions::All)
+        pages.flow(totals.html(read));
+    if (const QString notes = notesHtml(read); !notes.isEmpty())
+        pages.flow(notes);
     if (!pages.ok() || !pages.end())
         return {1, QStringLiteral("cannot write %1: %2").arg(pdfPath, out.errorString())};
-    // The path may have changed while the log was read.
-    if (auto refused = ReportOutputRefusal(pdfPath, logPath)) {
+    // The path may have changed while the logs were read.
+    if (auto refused = ReportOutputRefusal(pdfPath, logPaths)) {
         out.cancelWriting();
         return *refused;
     }
     if (!out.commit())
         return {1, QStringLiteral("cannot write %1: %2").arg(pdfPath, out.errorString())};
-    return {0, QStringLiteral("%1: a report of %2 session%3")
-                   .arg(pdfPath)
-                   .arg(which == ReportSessions::Last ? std::min(sessions, 1) : sessions)
-                   .arg(sessions == 1 || which == ReportSessions::Last ? "" : "s")};
+    const int sessions =
+        which == ReportSessions::Last ? std::min(totals.sessions, 1) : totals.sessions;
+    QString message = QStringLiteral("%1: a report of %2 session%3")
+                          .arg(pdfPath)
+                          .arg(sessions)
+                          .arg(sessions == 1 ? "" : "s");
+    if (logPaths.size() > 1)
+        message += QStringLiteral(" from %1 logs").arg(read.read.size());
+    for (const auto* lines : {&read.skipped, &read.damaged})
+        for (const std::string& line : *lines)
+            message += QStringLiteral("; ") + QString::fromStdString(line);
+    return {0, message};
 }
 
 } // namespace kora

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace kora {
@@ -11,7 +12,7 @@ enum class ReportSessions { All, Last };
 
 // How making a report ended: status 0 when the PDF is written, 1 when it
 // cannot be written, 2 when the log cannot be read or is not a session log,
-// or when the PDF's path is refused (see OutputPathRefusal); `message` says
+// or when the PDF's path is refused (see PdfOutputRefusal); `message` says
 // what happened, in a sentence for the operator.
 struct ReportResult
 {
@@ -30,8 +31,19 @@ struct ReportResult
 // makes of a log asks here, before it begins and again before it is put in
 // place.
 std::optional<ReportResult> ReportOutputRefusal(const QString& pdfPath, const QString& logPath);
+// The same for a PDF made from several logs: the rules of PdfOutputRefusal.
+std::optional<ReportResult> ReportOutputRefusal(const QString& pdfPath,
+                                                const QStringList& logPaths);
 
 ReportResult WriteSessionReport(const QString& logPath, const QString& pdfPath,
+                                ReportSessions which = ReportSessions::All);
+
+// The same over several files of a log, the live one and its rotations,
+// plain or compressed, in any order: sessions in the order of their rows, a
+// run a rotation split as one, and after them the totals of the bills
+// counted across all of them. A file that cannot be read or is no session
+// log is named and skipped; status 2 when none can be read.
+ReportResult WriteSessionReport(const QStringList& logPaths, const QString& pdfPath,
                                 ReportSessions which = ReportSessions::All);
 
 } // namespace kora

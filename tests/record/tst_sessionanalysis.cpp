@@ -5,6 +5,7 @@
 #include "record/sessionanalysis.h"
 #include "replyframes.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
@@ -489,6 +490,149 @@ private slots:
         QCOMPARE(int(read->reason), reason);
         QCOMPARE(read->bill, bill);
         QCOMPARE(read->repeat, repeat);
+    }
+
+    // A poller restarted while a bill was on its way: one cycle, counted in
+    // the session it ended in, its time (the restart's with it) left out of
+    // the bill times. A start that does not continue the run cuts the cycle.
+    void aBillAcrossARestartIsOneCycleWhereItEnded_data()
+    {
+        QTest::addColumn<bool>("stopRow");
+        QTest::addColumn<bool>("continues");
+        QTest::addColumn<QList<long>>("inserted"); // per session: inserted, other, across
+        QTest::newRow("killed, continuing from the log")
+            << false << true << QList<long>{0, 0, 0, 1, 0, 1};
+        QTest::newRow("stopped, continuing from the log")
+            << true << true << QList<long>{0, 0, 0, 1, 0, 1};
+        QTest::newRow("killed, a new run") << false << false << QList<long>{1, 1, 0, 1, 0, 0};
+    }
+
+    void aBillAcrossARestartIsOneCycleWhereItEnded()
+    {
+        QFETCH(bool, stopRow);
+        QFETCH(bool, continues);
+        QFETCH(QList<long>, inserted);
+        const QString escrowed = replyHex(0, 0x04, 3);
+        const std::string restart = StartRow + (continues ? ", continues from the log: frame " +
+                                                                escrowed.toStdString() + ", bit 1"
+                                                          : std::string());
+        const auto sessions = analyseText(
+            Header + mark(0, "start", StartRow) + answered(1, replyHex(0, 0x01)) +
+            answered(2, escrowed) + (stopRow ? mark(3, "stop", counts(0) + "; polls 2") : "") +
+            mark(20, "start", restart) +
+            answered(21, replyHex(1, 0x10, 3), "bill 3 stacked, counted, count 1, total 1") +
+            answered(22, replyHex(0, 0x01)));
+        QCOMPARE(sessions.size(), 2u);
+        QList<long> seen;
+        for (const SessionSummary& s : sessions)
+            seen << s.bills.total().inserted << s.bills.total().other << s.bills.acrossRestart();
+        QCOMPARE(seen, inserted);
+        QCOMPARE(sessions[1].counted[2], 1L);
+        QCOMPARE(sessions[1].bills.medianCycleMs().has_value(), !continues);
+        bool marked = false;
+        for (const Anomaly& a : sessions[1].anomalies)
+            marked = marked || a.what.find("across a restart") != std::string::npos;
+        QCOMPARE(marked, continues);
+    }
+
+    // The live log and its rotations, plain or compressed, in any order:
+    // read oldest first, a run a rotation split is one session, and a file
+    // that is no session log is named and left out.
+    void aLogsRotationsReadAsOneLog_data()
+    {
+        QTest::addColumn<QStringList>("files"); // in the order given
+        QTest::addColumn<int>("skipped");
+        QTest::newRow("oldest first") << QStringList{"a.csv.1", "a.csv"} << 0;
+        QTest::newRow("newest first") << QStringList{"a.csv", "a.csv.1"} << 0;
+        QTest::newRow("the rotation compressed") << QStringList{"a.csv", "a.csv.1.gz"} << 0;
+        QTest::newRow("compressed, named as plain") << QStringList{"a.csv", "a.csv.1.old"} << 0;
+        QTest::newRow("and a file that is no log")
+            << QStringList{"a.csv", "notes.csv", "a.csv.1"} << 1;
+        QTest::newRow("and one missing") << QStringList{"a.csv.2", "a.csv", "a.csv.1.gz"} << 1;
+    }
+
+    void aLogsRotationsReadAsOneLog()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(int, skipped);
+        QTemporaryDir dir;
+        const std::string rotated =
+            Header + mark(0, "start", StartRow) + answered(1, replyHex(0, 0x01)) +
+            answered(2, replyHex(1, 0x04, 3)) +
+            answered(3, replyHex(0, 0x10, 3), "bill 3 stacked, counted, count 1, total 1");
+        const std::string live =
+            Header +
+            mark(4, "start",
+                 "log continues after rotation: " + StartRow + "; counts so far " + counts(1)) +
+            answered(5, replyHex(1, 0x10, 3)) + answered(6, replyHex(0, 0x04, 3)) +
+            answered(7, replyHex(1, 0x10, 3), "bill 3 stacked, counted, count 2, total 2") +
+            mark(8, "stop", counts(2) + "; polls 7");
+        const auto write = [&](const QString& name, const std::string& text) {
+            std::ofstream(dir.filePath(name).toStdString(), std::ios::binary) << text;
+        };
+        write("a.csv", live);
+        write("a.csv.1", rotated);
+        write("notes.csv", "name,amount\nkora,232\n");
+        QProcess gzip;
+        gzip.setStandardOutputFile(dir.filePath("a.csv.1.gz"));
+        gzip.start("gzip", {"-c", dir.filePath("a.csv.1")});
+        QVERIFY(gzip.waitForFinished() && gzip.exitCode() == 0);
+        QVERIFY(QFile::copy(dir.filePath("a.csv.1.gz"), dir.filePath("a.csv.1.old")));
+        std::vector<std::string> paths;
+        for (const QString& f : files)
+            paths.push_back(dir.filePath(f).toStdString());
+        std::vector<SessionSummary> sessions;
+        const LogsRead read =
+            AnalyseLogs(paths, [&](const SessionSummary& s) { sessions.push_back(s); });
+        QCOMPARE(int(read.skipped.size()), skipped);
+        QVERIFY(read.damaged.empty());
+        QCOMPARE(sessions.size(), 1u);
+        const SessionSummary& s = sessions[0];
+        QCOMPARE(s.logs.size(), 2u);
+        QVERIFY(QString::fromStdString(s.logs[1]).endsWith("a.csv"));
+        QCOMPARE(s.counted[2], 2L);
+        QVERIFY(s.countsAtStop && *s.countsAtStop == s.countersExpected());
+        QCOMPARE(s.bills.total().stacked, 2L);
+        QCOMPARE(s.link.polls(), std::uint64_t(6));
+        QVERIFY(s.anomalies.empty()); // the continuation row is no setting changed
+    }
+
+    // Compressed data cut short or spoiled: the rows before the damage are
+    // read, and the damage is said.
+    void aDamagedCompressedLogIsReadUpToItsDamage_data()
+    {
+        QTest::addColumn<int>("cut");   // bytes cut off the end
+        QTest::addColumn<int>("spoil"); // a byte flipped this far from the end; 0: none
+        QTest::newRow("cut short") << 20 << 0;
+        QTest::newRow("its checksum spoiled") << 0 << 6;
+    }
+
+    void aDamagedCompressedLogIsReadUpToItsDamage()
+    {
+        QFETCH(int, cut);
+        QFETCH(int, spoil);
+        QTemporaryDir dir;
+        QProcess gzip;
+        gzip.setStandardOutputFile(dir.filePath("noisy.gz"));
+        gzip.start("gzip", {"-c", QString::fromLatin1(NoisyLog)});
+        QVERIFY(gzip.waitForFinished() && gzip.exitCode() == 0);
+        QFile file(dir.filePath("noisy.gz"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray bytes = file.readAll();
+        file.close();
+        bytes.chop(cut);
+        if (spoil)
+            bytes[bytes.size() - spoil] = char(bytes[bytes.size() - spoil] ^ 0xFF);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+        file.close();
+        std::size_t sessions = 0;
+        const LogsRead read = AnalyseLogs({dir.filePath("noisy.gz").toStdString()},
+                                          [&](const SessionSummary&) { ++sessions; });
+        QCOMPARE(sessions, 1u);
+        QCOMPARE(read.damaged.size(), 1u);
+        QVERIFY2(read.damaged[0].find("the compressed data is damaged") != std::string::npos,
+                 read.damaged[0].c_str());
     }
 };
 
