@@ -3,8 +3,10 @@
 #include "record/pollreport.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace kora {
@@ -16,15 +18,22 @@ enum Field { Time, Kind, Poll, Outcome, Host, Reply, ReplyMs, Flags, Events, Fie
 const char* const FieldNames[FieldCount] = {"time",  "kind",     "poll",  "outcome", "host",
                                             "reply", "reply_ms", "flags", "events"};
 
+// Each byte's value as a hex digit, -1 for a byte that is none: looked up,
+// since every row of a log holds some forty.
+constexpr std::array<signed char, 256> HexDigits = [] {
+    std::array<signed char, 256> digits{};
+    for (int c = 0; c < 256; ++c)
+        digits[static_cast<std::size_t>(c)] =
+            static_cast<signed char>(c >= '0' && c <= '9'   ? c - '0'
+                                     : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                     : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                            : -1);
+    return digits;
+}();
+
 int hexDigit(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return HexDigits[static_cast<unsigned char>(c)];
 }
 
 // `width` decimal digits at `at`, or -1.
@@ -49,27 +58,79 @@ std::optional<double> readReplyMs(const std::string& text)
     return ms;
 }
 
+// Bytes written as HexText writes them into `bytes`, whose room is used
+// again; false unless there are `count`.
+bool readHexInto(std::string_view text, std::size_t count, std::vector<unsigned char>& bytes)
+{
+    bytes.resize(count);
+    std::size_t n = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        if (text[at] == ' ') {
+            ++at;
+            continue;
+        }
+        const int high = hexDigit(text[at]);
+        const int low = at + 1 < text.size() ? hexDigit(text[at + 1]) : -1;
+        if (high < 0 || low < 0 || n == count)
+            return false;
+        bytes[n++] = static_cast<unsigned char>(high * 16 + low);
+        at += 2;
+    }
+    return n == count;
+}
+
 bool readPoll(LogRow& row)
 {
-    const auto parts = ReadPollEvents(row.events);
-    auto host = ReadHexBytes(row.host, 8);
-    if (!parts || !host)
+    auto parts = ReadPollEvents(row.events);
+    if (!parts || !readHexInto(row.host, 8, row.hostBytes))
         return false;
     row.parts = std::move(*parts);
-    row.hostBytes = std::move(*host);
     if (row.outcome == "good") { // its reply is a good frame
-        const auto frame = ReadGoodFrame(row.reply);
-        if (frame)
-            row.replyBytes.assign(frame->raw().begin(), frame->raw().end());
-        return frame.has_value();
+        if (!readHexInto(row.reply, 11, row.replyBytes))
+            return false;
+        ReplyFrame frame;
+        std::copy(row.replyBytes.begin(), row.replyBytes.end(), frame.raw().begin());
+        return GoodFrame(frame);
     }
     // A checksum row keeps the eleven bytes that failed, if it has them.
     if (row.outcome != "checksum" || row.reply.empty())
         return row.outcome == "no-reply" || row.outcome == "checksum";
-    auto bytes = ReadHexBytes(row.reply, 11);
-    if (bytes)
-        row.replyBytes = std::move(*bytes);
-    return bytes.has_value();
+    return readHexInto(row.reply, 11, row.replyBytes);
+}
+
+// The fields of a line as views into it, the quotes around a field taken
+// off; false for a line CsvFields must read: a quote doubled inside a field,
+// a quote within one, or one left open.
+bool splitFields(std::string_view line, std::vector<std::string_view>& fields)
+{
+    fields.clear();
+    std::size_t at = 0;
+    for (;;) {
+        std::size_t end = 0;
+        if (at < line.size() && line[at] == '"') {
+            const std::size_t close = line.find('"', at + 1);
+            if (close == std::string_view::npos ||
+                (close + 1 < line.size() && line[close + 1] != ','))
+                return false;
+            fields.push_back(line.substr(at + 1, close - at - 1));
+            end = close + 1;
+        } else {
+            const auto* comma =
+                static_cast<const char*>(std::memchr(line.data() + at, ',', line.size() - at));
+            end = comma ? static_cast<std::size_t>(comma - line.data()) : line.size();
+            const std::string_view field = line.substr(at, end - at);
+            if (std::memchr(field.data(), '"', field.size()))
+                return false;
+            fields.push_back(field);
+        }
+        if (end >= line.size())
+            return true;
+        at = end + 1; // past the comma
+        if (at == line.size()) {
+            fields.emplace_back();
+            return true;
+        }
+    }
 }
 
 // Checks a row and reads what its kind of row says into it.
@@ -148,19 +209,7 @@ std::optional<std::chrono::system_clock::time_point> ReadLogTime(std::string_vie
 std::optional<std::vector<unsigned char>> ReadHexBytes(std::string_view text, std::size_t count)
 {
     std::vector<unsigned char> bytes;
-    for (std::size_t at = 0; at < text.size();) {
-        if (text[at] == ' ') {
-            ++at;
-            continue;
-        }
-        const int high = hexDigit(text[at]);
-        const int low = at + 1 < text.size() ? hexDigit(text[at + 1]) : -1;
-        if (high < 0 || low < 0 || bytes.size() == count)
-            return std::nullopt;
-        bytes.push_back(static_cast<unsigned char>(high * 16 + low));
-        at += 2;
-    }
-    return bytes.size() == count ? std::optional(std::move(bytes)) : std::nullopt;
+    return readHexInto(text, count, bytes) ? std::optional(std::move(bytes)) : std::nullopt;
 }
 
 std::string BadRowsText(std::size_t count, const std::vector<std::size_t>& lines)
@@ -192,7 +241,7 @@ LogReader::LogReader(std::istream& in) : in_(in)
     // A file whose beginning was cut off: a row, in the order the log writes them.
     const std::string why = notALog_;
     readColumns(LogColumnNames());
-    if (parse(text)) {
+    if (LogRow row; parseInto(text, row)) {
         headerless_ = true;
         firstRow_ = std::move(text);
         return;
@@ -216,6 +265,16 @@ bool LogReader::readColumns(const std::vector<std::string>& header)
     return true;
 }
 
+bool LogReader::refill()
+{
+    constexpr std::size_t BlockSize = 256 * 1024;
+    block_.resize(BlockSize);
+    const auto got = in_.rdbuf()->sgetn(block_.data(), static_cast<std::streamsize>(BlockSize));
+    blockAt_ = 0;
+    blockEnd_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+    return blockEnd_ > 0;
+}
+
 // Up to the next line feed, a carriage return before it dropped; a line
 // past LongestRow is read to its end but not kept.
 bool LogReader::readLine(std::string& text, bool& tooLong, bool toItsEnd)
@@ -224,19 +283,25 @@ bool LogReader::readLine(std::string& text, bool& tooLong, bool toItsEnd)
     tooLong = false;
     rowOffset_ = offset_;
     lastEnded_ = false;
-    std::streambuf& buffer = *in_.rdbuf();
-    for (int c; (c = buffer.sbumpc()) != std::char_traits<char>::eof();) {
-        ++offset_;
-        if (c == '\n') {
+    while (blockAt_ < blockEnd_ || refill()) {
+        const char* from = block_.data() + blockAt_;
+        const std::size_t left = blockEnd_ - blockAt_;
+        const auto* feed = static_cast<const char*>(std::memchr(from, '\n', left));
+        const std::size_t length = feed ? static_cast<std::size_t>(feed - from) : left;
+        const std::size_t room = LongestRow - std::min(text.size(), LongestRow);
+        tooLong = tooLong || length > room;
+        // A line that never ends (/dev/zero) is left after the first byte too many.
+        const std::size_t taken = tooLong && !toItsEnd ? room + 1 : length;
+        text.append(from, std::min(taken, room));
+        blockAt_ += taken;
+        offset_ += taken;
+        if (tooLong && !toItsEnd)
+            break;
+        if (feed) {
+            ++blockAt_;
+            ++offset_;
             lastEnded_ = true;
             break;
-        }
-        if (text.size() < LongestRow) {
-            text += static_cast<char>(c);
-        } else {
-            tooLong = true;
-            if (!toItsEnd)
-                break;
         }
     }
     if (!text.empty() && text.back() == '\r')
@@ -246,20 +311,52 @@ bool LogReader::readLine(std::string& text, bool& tooLong, bool toItsEnd)
     return any;
 }
 
+// The next row where it lies in the block, when it lies whole there; read
+// by readLine otherwise.
+bool LogReader::readRow(std::string_view& text, bool& tooLong)
+{
+    const char* from = block_.data() + blockAt_;
+    const std::size_t left = blockEnd_ - blockAt_;
+    const auto* feed =
+        left ? static_cast<const char*>(std::memchr(from, '\n', std::min(left, LongestRow + 1)))
+             : nullptr;
+    if (!feed) {
+        if (!readLine(text_, tooLong))
+            return false;
+        text = text_;
+        return true;
+    }
+    const auto length = static_cast<std::size_t>(feed - from);
+    tooLong = false;
+    lastEnded_ = true;
+    rowOffset_ = offset_;
+    blockAt_ += length + 1;
+    offset_ += length + 1;
+    ++line_;
+    text = std::string_view(from, length);
+    if (!text.empty() && text.back() == '\r')
+        text.remove_suffix(1);
+    return true;
+}
+
 bool LogReader::next(std::optional<LogRow>& row, std::size_t& line)
 {
-    std::string text;
+    std::string_view text;
     bool tooLong = false;
     if (firstRow_) {
-        text = std::move(*firstRow_);
+        text_ = std::move(*firstRow_);
+        text = text_;
         firstRow_.reset();
         rowOffset_ = 0;
-    } else if (!notALog_.empty() || !readLine(text, tooLong)) {
+    } else if (!notALog_.empty() || !readRow(text, tooLong)) {
         return false;
     }
     line = line_;
-    row = tooLong ? std::nullopt : parse(text);
-    if (row)
+    if (!row)
+        row.emplace();
+    if (tooLong || !parseInto(text, *row))
+        row.reset();
+    else
         row->line = line_;
     return true;
 }
@@ -267,6 +364,7 @@ bool LogReader::next(std::optional<LogRow>& row, std::size_t& line)
 void LogReader::seek(std::uint64_t offset, std::size_t line)
 {
     firstRow_.reset();
+    blockAt_ = blockEnd_ = 0;
     in_.clear();
     in_.seekg(static_cast<std::streamoff>(offset));
     offset_ = rowOffset_ = offset;
@@ -276,17 +374,29 @@ void LogReader::seek(std::uint64_t offset, std::size_t line)
 
 std::optional<LogRow> LogReader::parse(const std::string& text) const
 {
-    if (text.find('\0') != std::string::npos) // never in a log Kora232 writes
-        return std::nullopt;
-    const auto fields = CsvFields(text);
-    if (!fields || fields->size() != fields_)
-        return std::nullopt;
-    const auto field = [&](Field c) { return (*fields)[static_cast<std::size_t>(columnOf_[c])]; };
+    LogRow row;
+    return parseInto(text, row) ? std::optional(std::move(row)) : std::nullopt;
+}
+
+bool LogReader::parseInto(std::string_view text, LogRow& row) const
+{
+    if (text.find('\0') != std::string_view::npos) // never in a log Kora232 writes
+        return false;
+    std::vector<std::string_view>& fields = fieldViews_;
+    if (!splitFields(text, fields)) {
+        auto slow = CsvFields(std::string(text));
+        if (!slow)
+            return false;
+        slowFields_ = std::move(*slow);
+        fields.assign(slowFields_.begin(), slowFields_.end());
+    }
+    if (fields.size() != fields_)
+        return false;
+    const auto field = [&](Field c) { return fields[static_cast<std::size_t>(columnOf_[c])]; };
     const auto time = ReadLogTime(field(Time));
     const auto poll = ReadCount(field(Poll), std::numeric_limits<long>::max());
     if (!time || !poll)
-        return std::nullopt;
-    LogRow row;
+        return false;
     row.time = *time;
     row.kind = field(Kind);
     row.poll = *poll;
@@ -296,7 +406,15 @@ std::optional<LogRow> LogReader::parse(const std::string& text) const
     row.replyMs = field(ReplyMs);
     row.flags = field(Flags);
     row.events = field(Events);
-    return wellFormed(row) ? std::optional(std::move(row)) : std::nullopt;
+    // What the last row's kind read into it goes: this row reads its own.
+    row.replyBytes.clear();
+    row.hostBytes.clear();
+    row.replyMillis.reset();
+    row.parts = PollParts{};
+    row.start.reset();
+    row.adjustment.reset();
+    row.stopCounts.reset();
+    return wellFormed(row);
 }
 
 } // namespace kora

@@ -77,6 +77,11 @@ private:
     bool readLine(std::string& text, bool& tooLong, bool toItsEnd = true);
     bool readColumns(const std::vector<std::string>& header);
     std::optional<LogRow> parse(const std::string& text) const;
+    // Into `row`, whose strings and buffers are used again: a log of
+    // millions of rows is read without an allocation a row.
+    bool parseInto(std::string_view text, LogRow& row) const;
+    bool refill();
+    bool readRow(std::string_view& text, bool& tooLong);
 
     std::istream& in_;
     std::string notALog_;
@@ -87,6 +92,14 @@ private:
     std::optional<std::string> firstRow_; // read to tell the header from a row, not yet given
     std::uint64_t offset_ = 0, rowOffset_ = 0;
     bool lastEnded_ = true;
+    // Read from the stream a block at a time: a byte at a time costs more
+    // than all the rest of reading a row.
+    std::vector<char> block_;
+    std::size_t blockAt_ = 0, blockEnd_ = 0;
+    std::string text_; // a row that did not lie whole in the block
+    mutable std::vector<std::string_view> fieldViews_;
+    mutable std::string quoted_; // a row whose fields hold doubled quotes, unquoted
+    mutable std::vector<std::string> slowFields_;
 };
 
 // The fields of one CSV line with quotes as the log writes them (a quote
