@@ -47,7 +47,7 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("kora232"));
 
     std::unique_ptr<kora::Kora232> window;
-    const kora::Session* session = nullptr;
+    kora::Session* session = nullptr;
     kora::RunControl* control = nullptr;
     bool refused = false; // a log that cannot be written: the window never opens
     app.guard([&] {

@@ -101,6 +101,10 @@ bool SessionOptions::read(const QCommandLineParser& parser, SessionPlan& plan, Q
 Session::Session(Kora232& window, SessionPlan p) : QObject(&window), w(window), plan(std::move(p))
 {
     w.installEventFilter(this);
+    // Quitting closes every window, and a closed History lets go of its rows:
+    // the pictures are taken before that.
+    if (!plan.screenshot.isEmpty())
+        QCoreApplication::instance()->installEventFilter(this);
     // A script has nobody at the window to read the box: a port that cannot
     // be opened is said on standard error too and ends the run with status
     // 3, as in kora232-headless.
@@ -113,6 +117,9 @@ Session::Session(Kora232& window, SessionPlan p) : QObject(&window), w(window), 
 
 bool Session::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance() &&
+        pictures.empty())
+        takePictures();
     // The first paint of the window itself comes from its first expose; the
     // children are painted and the frame flushed before the queued call runs.
     if (watched == &w && event->type() == QEvent::Paint && !painted) {
@@ -158,17 +165,23 @@ void Session::showAsked()
     }
 }
 
-int Session::finish(int status) const
+void Session::takePictures()
 {
-    if (plan.screenshot.isEmpty())
-        return status;
-    std::vector<std::pair<QString, QImage>> pictures{{plan.screenshot, w.grab().toImage()}};
+    pictures = {{plan.screenshot, w.grab().toImage()}};
     for (const auto& [name, window] : opened)
         if (window)
             pictures.emplace_back(pictureBeside(plan.screenshot, name), window->grab().toImage());
     if (menu)
         pictures.emplace_back(pictureBeside(plan.screenshot, QStringLiteral("menu")),
                               popupOver(w, *menu));
+}
+
+int Session::finish(int status)
+{
+    if (plan.screenshot.isEmpty())
+        return status;
+    if (pictures.empty()) // an end that closed no window: status 3, say
+        takePictures();
     for (const auto& [path, image] : pictures)
         if (!image.save(path, "PNG")) {
             std::fprintf(stderr, "kora232: cannot write the screenshot to %s\n", qPrintable(path));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCommandLineOption>
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -77,7 +78,7 @@ public:
     // saves the screenshot if one was asked for, with a picture beside it of
     // each window --show opened, and gives the exit status, 1 when an image
     // could not be written.
-    int finish(int status) const;
+    int finish(int status);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -85,12 +86,14 @@ protected:
 private:
     void shown();
     void showAsked();
+    void takePictures();
 
     Kora232& w;
     SessionPlan plan;
     bool painted = false;
     std::vector<std::pair<QString, QPointer<QWidget>>> opened; // by --show, with their names
     QPointer<QMenu> menu;                                      // popped up by --show menu
+    std::vector<std::pair<QString, QImage>> pictures;          // taken as the program quits
 };
 
 // Milliseconds from the process's start, as the kernel recorded it (so the

@@ -171,6 +171,45 @@ private slots:
         QVERIFY2(covered > 100 * 100, qPrintable(QString::number(covered)));
     }
 
+    // The History window's picture holds the polls of the run, however the
+    // run ends: quitting closes every window, and a closed History lets go
+    // of its rows. Its rows are bands of text down the Time column.
+    void theHistoryPictureShowsThePollsOfTheRun_data()
+    {
+        QTest::addColumn<bool>("stopSignal");
+        QTest::newRow("--quit-after runs out") << false;
+        QTest::newRow("a stop signal") << true;
+    }
+
+    void theHistoryPictureShowsThePollsOfTheRun()
+    {
+        QFETCH(bool, stopSignal);
+        PinnedAcceptor pinned;
+        const QString png = pinned.dir.filePath(QStringLiteral("shot.png"));
+        QProcess program;
+        program.start(QStringLiteral(KORA232),
+                      {"--port", "1=" + pinned.device, "--start", "--screenshot", png, "--show",
+                       "history", "--quit-after", stopSignal ? "20000" : "2000"});
+        QVERIFY(program.waitForStarted());
+        if (stopSignal) {
+            QTRY_VERIFY_WITH_TIMEOUT(pinned.sim.messagesServed() >= 10, 10000);
+            ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        }
+        QVERIFY(program.waitForFinished(20000));
+        QVERIFY2(program.exitCode() == 0, program.readAllStandardError().constData());
+        const QImage history(pinned.dir.filePath(QStringLiteral("shot-history.png")));
+        QVERIFY(!history.isNull());
+        int bands = 0;
+        for (int y = 40, inText = 0; y < history.height(); ++y) {
+            bool dark = false;
+            for (int x = 15; x < 110 && !dark; ++x)
+                dark = qGray(history.pixel(x, y)) < 80;
+            bands += dark && !inText ? 1 : 0;
+            inText = dark;
+        }
+        QVERIFY2(bands >= 6, qPrintable(QString::number(bands))); // the header and five polls
+    }
+
     void withoutStartTheWindowWaitsStoppedAndNothingIsSent()
     {
         PinnedAcceptor pinned;
