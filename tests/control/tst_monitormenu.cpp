@@ -321,6 +321,38 @@ private slots:
         app.clickStartStop(); // START begins a history of its own
         QCOMPARE(rows->rowCount(), 0);
     }
+
+    // However History is opened, its table holds the run's polls, newest
+    // last: the rows, not an empty table of the right size.
+    void theHistoryWindowShowsTheRunWheneverItIsOpened_data()
+    {
+        QTest::addColumn<bool>("afterStop");
+        QTest::addColumn<bool>("closedFirst"); // opened, closed, then opened again
+        QTest::newRow("while polling") << false << false;
+        QTest::newRow("after STOP") << true << false;
+        QTest::newRow("closed while polling, opened after STOP") << true << true;
+    }
+
+    void theHistoryWindowShowsTheRunWheneverItIsOpened()
+    {
+        QFETCH(bool, afterStop);
+        QFETCH(bool, closedFirst);
+        App app;
+        app.clickStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(app.state().Idling == 1, 3000);
+        if (closedFirst)
+            menuOf(app).showHistory()->close();
+        QTest::qWait(500);
+        if (afterStop)
+            app.clickStartStop();
+        HistoryView* view = menuOf(app).showHistory();
+        QVERIFY(view->isVisible());
+        const QAbstractItemModel* rows = view->table()->model();
+        QVERIFY2(rows->rowCount() >= 3, qPrintable(QString::number(rows->rowCount())));
+        QCOMPARE(rows->columnCount(), 6);
+        QString newest = rows->index(rows->rowCount() - 1, 3).data().toString();
+        QCOMPARE(newest.remove(u' '), app.window->lbIN(0)->text().remove(u' '));
+    }
 };
 
 QTEST_MAIN(MonitorMenuTest)
