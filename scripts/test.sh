@@ -50,14 +50,15 @@ fuzz_target() {
     return "$status"
 }
 
-# Half the budget to the poll transaction, a sixth to each log reader.
+# Half the budget to the poll transaction, an eighth to each log reader.
 fuzz() {
     local seconds=${KORA_FUZZ_SECONDS:-40} status=0
-    local half=$((seconds > 1 ? seconds / 2 : 1)) sixth=$((seconds > 5 ? seconds / 6 : 1))
+    local half=$((seconds > 1 ? seconds / 2 : 1)) eighth=$((seconds > 7 ? seconds / 8 : 1))
     fuzz_target fuzz_poll "$half" "the poll transaction and the monitor" || status=1
-    fuzz_target fuzz_logreader "$sixth" "the log reader and the analysis" || status=1
-    fuzz_target fuzz_replay "$sixth" "the replay of a log" || status=1
-    fuzz_target fuzz_logtail "$sixth" "the tail of a log" || status=1
+    fuzz_target fuzz_logreader "$eighth" "the log reader and the analysis" || status=1
+    fuzz_target fuzz_replay "$eighth" "the replay of a log" || status=1
+    fuzz_target fuzz_logtail "$eighth" "the tail of a log" || status=1
+    fuzz_target fuzz_gzlog "$eighth" "a log compressed by gzip" || status=1
     return "$status"
 }
 
