@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 using namespace kora;
@@ -595,6 +596,43 @@ private slots:
         QCOMPARE(s.bills.total().stacked, 2L);
         QCOMPARE(s.link.polls(), std::uint64_t(6));
         QVERIFY(s.anomalies.empty()); // the continuation row is no setting changed
+    }
+
+    // The replay's reader takes a compressed log as it takes the plain one:
+    // the same poll rows in the same order, again after a rewind.
+    void aCompressedLogIsReplayedAsThePlainOne_data()
+    {
+        QTest::addColumn<int>("session");
+        QTest::newRow("the last session") << 0;
+        QTest::newRow("the first session") << 1;
+    }
+
+    void aCompressedLogIsReplayedAsThePlainOne()
+    {
+        QFETCH(int, session);
+        QTemporaryDir dir;
+        const QString plain = dir.filePath("two.csv"), packed = dir.filePath("two.csv.2");
+        std::ifstream noisy(NoisyLog, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(noisy)), {});
+        std::ofstream(plain.toStdString(), std::ios::binary)
+            << text << text.substr(text.find('\n') + 1);
+        QProcess gzip;
+        gzip.setStandardOutputFile(packed);
+        gzip.start("gzip", {"-c", plain});
+        QVERIFY(gzip.waitForFinished() && gzip.exitCode() == 0);
+        LogSessionFile a(plain.toStdString(), session), b(packed.toStdString(), session);
+        QCOMPARE(b.sessions(), 2);
+        QCOMPARE(b.polls(), a.polls());
+        for (int pass = 0; pass < 2; ++pass, a.rewind(), b.rewind()) {
+            std::size_t rows = 0;
+            for (auto x = a.next(), y = b.next(); x || y; x = a.next(), y = b.next(), ++rows) {
+                QVERIFY(x && y);
+                QCOMPARE(y->line, x->line);
+                QCOMPARE(y->reply, x->reply);
+            }
+            QCOMPARE(rows, a.polls());
+        }
+        QCOMPARE(QString::fromStdString(b.badRowsText()), QString());
     }
 
     // Compressed data cut short or spoiled: the rows before the damage are
