@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <utility>
 
@@ -328,20 +329,32 @@ LogsRead AnalyseLogs(const std::vector<std::string>& paths,
                      const std::function<void(const SessionSummary&)>& each)
 {
     LogsRead result;
+    const auto refused = [&result](const std::string& path, const LogInput& input,
+                                   const LogReader& reader) {
+        if (!input.isOpen())
+            result.skipped.push_back("cannot read " + path + ": " + input.openError());
+        else if (!reader.notALog().empty())
+            result.skipped.push_back(path + " is not a session log: " + reader.notALog());
+        return !input.isOpen() || !reader.notALog().empty();
+    };
     // Oldest first, by each file's first row; files without a row go last.
+    // One file alone is read once, so that a pipe reads as well as a file.
     std::vector<std::pair<LogClock::time_point, std::string>> files;
     for (const std::string& path : paths) {
-        LogInput input(path);
-        if (!input.isOpen()) {
-            result.skipped.push_back("cannot read " + path + ": " + input.openError());
-            continue;
+        std::error_code error;
+        if (paths.size() == 1) {
+            files.emplace_back(LogClock::time_point{}, path);
+        } else if (std::filesystem::exists(path, error) &&
+                   !std::filesystem::is_regular_file(path, error)) {
+            result.skipped.push_back(path + " is not a regular file: each of several logs is " +
+                                     "read twice");
+        } else {
+            LogInput input(path);
+            LogReader reader(input.stream());
+            if (!refused(path, input, reader))
+                files.emplace_back(firstRowTime(reader).value_or(LogClock::time_point::max()),
+                                   path);
         }
-        LogReader reader(input.stream());
-        if (!reader.notALog().empty()) {
-            result.skipped.push_back(path + " is not a session log: " + reader.notALog());
-            continue;
-        }
-        files.emplace_back(firstRowTime(reader).value_or(LogClock::time_point::max()), path);
     }
     std::stable_sort(files.begin(), files.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -349,10 +362,8 @@ LogsRead AnalyseLogs(const std::vector<std::string>& paths,
     for (const auto& [first, path] : files) {
         LogInput input(path);
         LogReader reader(input.stream());
-        if (!input.isOpen() || !reader.notALog().empty()) { // changed since it was first read
-            result.skipped.push_back(path + " can no longer be read as a session log");
+        if (refused(path, input, reader))
             continue;
-        }
         analysis.nextFile(path);
         std::optional<LogRow> row;
         for (std::size_t line = 0; reader.next(row, line);) {

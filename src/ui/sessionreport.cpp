@@ -416,7 +416,9 @@ ReportResult WriteSessionReport(const QStringList& logPaths, const QString& pdfP
                           .arg(sessions)
                           .arg(sessions == 1 ? "" : "s");
     if (logPaths.size() > 1)
-        message += QStringLiteral(" from %1 logs").arg(read.read.size());
+        message += QStringLiteral(" from %1 log%2")
+                       .arg(read.read.size())
+                       .arg(read.read.size() == 1 ? "" : "s");
     for (const auto* lines : {&read.skipped, &read.damaged})
         for (const std::string& line : *lines)
             message += QStringLiteral("; ") + QString::fromStdString(line);
