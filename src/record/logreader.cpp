@@ -104,24 +104,25 @@ bool readPoll(LogRow& row)
 bool splitFields(std::string_view line, std::vector<std::string_view>& fields)
 {
     fields.clear();
-    std::size_t at = 0;
-    for (;;) {
+    // The next quote from `at` on, looked for once for all the plain fields before it.
+    std::size_t quote = line.find('"');
+    for (std::size_t at = 0;;) {
         std::size_t end = 0;
-        if (at < line.size() && line[at] == '"') {
+        if (quote == at) {
             const std::size_t close = line.find('"', at + 1);
             if (close == std::string_view::npos ||
                 (close + 1 < line.size() && line[close + 1] != ','))
                 return false;
             fields.push_back(line.substr(at + 1, close - at - 1));
             end = close + 1;
+            quote = line.find('"', end);
         } else {
             const auto* comma =
                 static_cast<const char*>(std::memchr(line.data() + at, ',', line.size() - at));
             end = comma ? static_cast<std::size_t>(comma - line.data()) : line.size();
-            const std::string_view field = line.substr(at, end - at);
-            if (std::memchr(field.data(), '"', field.size()))
+            if (quote < end) // a quote within a field
                 return false;
-            fields.push_back(field);
+            fields.push_back(line.substr(at, end - at));
         }
         if (end >= line.size())
             return true;
