@@ -13,7 +13,7 @@ namespace kora {
 
 namespace {
 
-// The columns a row needs, in the order parse() reads them.
+// The columns a row needs, in the order parseInto() reads them.
 enum Field { Time, Kind, Poll, Outcome, Host, Reply, ReplyMs, Flags, Events, FieldCount };
 const char* const FieldNames[FieldCount] = {"time",  "kind",     "poll",  "outcome", "host",
                                             "reply", "reply_ms", "flags", "events"};
@@ -371,12 +371,6 @@ void LogReader::seek(std::uint64_t offset, std::size_t line)
     offset_ = rowOffset_ = offset;
     line_ = line;
     lastEnded_ = true;
-}
-
-std::optional<LogRow> LogReader::parse(const std::string& text) const
-{
-    LogRow row;
-    return parseInto(text, row) ? std::optional(std::move(row)) : std::nullopt;
 }
 
 bool LogReader::parseInto(std::string_view text, LogRow& row) const

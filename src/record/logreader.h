@@ -76,7 +76,6 @@ private:
     // not kept, or, unless `toItsEnd`, left there.
     bool readLine(std::string& text, bool& tooLong, bool toItsEnd = true);
     bool readColumns(const std::vector<std::string>& header);
-    std::optional<LogRow> parse(const std::string& text) const;
     // Into `row`, whose strings and buffers are used again: a log of
     // millions of rows is read without an allocation a row.
     bool parseInto(std::string_view text, LogRow& row) const;
