@@ -1,5 +1,6 @@
 #include "record/logreader.h"
 
+#include "protocol/reply.h"
 #include "record/pollreport.h"
 
 #include <algorithm>
