@@ -84,7 +84,8 @@ void Replay::seeWaits(const LogRow& row, int session)
     if (!waits_.lost && row.parts.endsLost())
         waits_.lost = row;
     if (options_.timing && row.replyMillis)
-        noteWait(milliseconds(static_cast<long>(*row.replyMillis)), row.line);
+        noteWait(milliseconds(static_cast<milliseconds::rep>(std::min(*row.replyMillis, 1e12))),
+                 row.line); // a reply time may be of any length: 31 years hold any real one
 }
 
 void Replay::noteWait(milliseconds wait, std::size_t line)
@@ -167,9 +168,9 @@ void Replay::play(const LogRow& row, std::uint8_t ack, ReplayStep& step)
         std::copy(row.replyBytes.begin(), row.replyBytes.end(), answer.begin());
         step.answer = withBit(answer, ack);
         if (options_.timing && row.replyMillis)
-            step.replyTime = std::min<std::chrono::microseconds>(
-                LongestWait,
-                std::chrono::microseconds(static_cast<std::int64_t>(*row.replyMillis * 1000.0)));
+            step.replyTime = std::chrono::microseconds(static_cast<std::int64_t>(
+                std::min(*row.replyMillis * 1000.0,
+                         double(std::chrono::microseconds(LongestWait).count()))));
         sendBehind(static_cast<std::uint8_t>(ack ^ 1), step);
     } else if (row.outcome == "checksum") {
         // No good frame came: whatever eleven bytes there were, or a reply

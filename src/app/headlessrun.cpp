@@ -149,11 +149,13 @@ std::optional<int> HeadlessRun::begin()
     for (int n = 1; n <= 7; ++n)
         if (plan_.bills[static_cast<std::size_t>(n - 1)])
             bills.push_back(std::to_string(n));
+    tellContinuation();
     emitEvent(withPort(eventLine("start"))
                   .number("poll_rate", plan_.pollRateMs)
                   .raw("bills", jsonArray(bills))
                   .flag("escrow", plan_.escrow)
-                  .text("escrow_action", plan_.stackEscrowed ? "stack" : "return"));
+                  .text("escrow_action", plan_.stackEscrowed ? "stack" : "return")
+                  .text("continuation", engine_.continuation()));
     if (plan_.testPlan)
         beginTestPlan();
     if (!running_)
@@ -164,6 +166,17 @@ std::optional<int> HeadlessRun::begin()
     if (plan_.durationMs)
         durationTimer_.start(*plan_.durationMs);
     return std::nullopt;
+}
+
+// A log whose frames are not gone on from leaves a bill under way to the
+// first-frame rule, which counts no stacked report it finds: said, with why.
+void HeadlessRun::tellContinuation()
+{
+    const std::string& c = engine_.continuation();
+    if (c.starts_with("not continued: "))
+        Say(Priority::Warning,
+            QStringLiteral("the log is not continued (%1): the first frame read is judged afresh")
+                .arg(QString::fromStdString(c.substr(15))));
 }
 
 // The first file says the poller is not up yet, so that one which cannot

@@ -53,6 +53,7 @@ private:
     void emitEvent(JsonObject line);
     bool outputEnded();
     JsonObject eventLine(const char* name) const;
+    void tellContinuation();
     JsonObject withPort(JsonObject line) const;
     void stopPolling();
     void beginTestPlan();

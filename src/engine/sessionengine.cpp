@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
 
 namespace kora {
 
@@ -72,6 +73,7 @@ void SessionEngine::Start()
 {
     keeper_.beginRun();
     cycles_ = {};
+    cycleClock_ = {};
     figures_ = {};
     counts_ = {};
     periodSettle_->stop();
@@ -127,7 +129,7 @@ void SessionEngine::endRun(const std::string& why)
     recordSettledPeriod();
     const BillClock::time_point at = RowNow();
     std::string stopped = why;
-    if (const std::optional<BillCycle> open = cycles_.stop(at)) {
+    if (const std::optional<BillCycle> open = cycles_.stop(cycleClock_.at(at))) {
         figures_.add(*open);
         stopped += "; " + open->text();
         emit billEnded(*open);
@@ -262,6 +264,7 @@ std::string SessionEngine::startText() const
 // start row's words for it, or nothing.
 std::string SessionEngine::continueFromLog()
 {
+    continuation_.clear();
     SessionLog& log = record_.log();
     if (s_.HaveLastFrame == 1 || !log.isOpen())
         return {};
@@ -269,11 +272,17 @@ std::string SessionEngine::continueFromLog()
     log.drain(OutputQueue::Clock::now() + std::chrono::milliseconds(200));
     const LogOwner owner{port_->deviceFor(s_.PortSelect).toStdString(),
                          port_->identityFor(s_.PortSelect).toStdString()};
-    std::string readFrom;
+    std::string readFrom, why;
     const std::optional<LogContinuation> c =
-        ContinuationForRestart(log.path(), owner, nullptr, &readFrom);
-    if (!c)
-        return {};
+        ContinuationForRestart(log.path(), owner, &why, &readFrom);
+    if (!c) {
+        // A log with frames that is not gone on from says why, so that a
+        // bill judged afresh by the first-frame rule is understood.
+        if (why == NoFrameInTail)
+            return {};
+        continuation_ = "not continued: " + why;
+        return std::string(NotContinued) + ClauseValue(why);
+    }
     s_.LastFrame = c->lastFrame;
     s_.HaveLastFrame = 1;
     s_.LastFrameFromLog = 1;
@@ -281,6 +290,7 @@ std::string SessionEngine::continueFromLog()
     s_.Toggle = c->nextBit;
     if (c->ignoresBit)
         s_.IgnoreBit = 1;
+    continuation_ = c->text;
     return ", continues from the log: " + c->text +
            (readFrom.empty() ? std::string() : ReadFromClause(readFrom));
 }
@@ -351,12 +361,16 @@ void SessionEngine::PollTick()
         PollNotes notes;
         const Byte ignoredBefore = s_.IgnoreBit;
         s_.HoldBit = logBehind() ? 1 : 0;
+        const std::optional<ReplyFrame> before =
+            s_.HaveLastFrame == 1 ? std::optional(s_.LastFrame) : std::nullopt;
         PollAcceptor(s_, *port_, escrow_ ? 1 : 0, &notes.timing);
         notes.bitEchoMissing = s_.IgnoreBit == 1 && ignoredBefore != 1;
         notes.frames = CountFramesRead(s_, escrow_ ? 1 : 0);
         countBills(notes.frames);
         notes.at = RowNow();
+        notes.clockStep = cycleClock_.poll(*notes.at, CycleClock::Steady::now());
         followBills(notes);
+        notes.idleRepeat = idleRepeat(before, notes.frames);
         emit polled(notes);
         recordPoll(notes);
     }
@@ -369,7 +383,9 @@ void SessionEngine::countBills(std::vector<FrameNote>& frames)
     bool any = false;
     for (const FrameNote& note : frames)
         if (note.count.counted()) {
-            ++counts_[static_cast<std::size_t>(note.count.bill - 1)];
+            // Past the most a log's counter holds, a count would not read back.
+            long& count = counts_[static_cast<std::size_t>(note.count.bill - 1)];
+            count = std::min(count + 1, MostCounted);
             any = true;
         }
     if (any)
@@ -387,6 +403,24 @@ bool SessionEngine::logBehind()
     return record_.polls() > 0 && !record_.log().caughtUp();
 }
 
+// A poll whose row may wait for the disk: the acceptor idles (or shows a
+// fault) with no bill in it, and said nothing new. Any other row reaches the
+// disk before the next poll sends a new bit (logBehind holds it till then),
+// so a power cut leaves the log at most one exchange short of the acceptor,
+// which repeats that exchange's reply to the bit a restart sends.
+bool SessionEngine::idleRepeat(const std::optional<ReplyFrame>& before,
+                               const std::vector<FrameNote>& frames) const
+{
+    constexpr Byte BillStates = 0xFE; // byte 4 beside Idling: a bill on its way or its end
+    if (!before || ((*before)(4) & BillStates) || cycles_.isOpen())
+        return false;
+    for (const FrameNote& note : frames)
+        for (int byte = 4; byte <= 6; ++byte)
+            if (note.frame.bytes(byte) != (*before)(byte))
+                return false;
+    return true;
+}
+
 void SessionEngine::recordPoll(PollNotes& notes)
 {
     record_.poll(s_, notes);
@@ -396,8 +430,8 @@ void SessionEngine::recordPoll(PollNotes& notes)
 void SessionEngine::followBills(PollNotes& notes)
 {
     for (const FrameNote& note : notes.frames)
-        if (const std::optional<BillCycle> ended =
-                cycles_.read(note.frame.bytes, note.count, notes.at.value_or(RowNow()))) {
+        if (const std::optional<BillCycle> ended = cycles_.read(
+                note.frame.bytes, note.count, cycleClock_.at(notes.at.value_or(RowNow())))) {
             figures_.add(*ended);
             notes.cycles.push_back(*ended);
             emit billEnded(*ended);

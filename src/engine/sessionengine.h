@@ -69,6 +69,11 @@ public:
     // is taken, with a row saying so. Changes nothing while stopped.
     void AdjustCount(int bill, long count);
 
+    // How this run took up its log, for the faces to tell: "frame 02 0B
+    // ..., bit 1" when it goes on from it, "not continued: <why>" when the
+    // log's frames were not gone on from, empty when there was nothing to.
+    const std::string& continuation() const { return continuation_; }
+
     // Acceptance figures since START.
     const BillFigures& figures() const { return figures_; }
 
@@ -119,6 +124,8 @@ private:
     void recordSetting(Setting which);
     void recordSettledPeriod();
     void keepTrying();
+    bool idleRepeat(const std::optional<ReplyFrame>& before,
+                    const std::vector<FrameNote>& frames) const;
     void recordPoll(PollNotes& notes);
     void followBills(PollNotes& notes);
     std::string escrowActionText() const;
@@ -137,8 +144,10 @@ private:
     // Each setting as the record last stated it, in the words of its row.
     std::array<std::string, static_cast<std::size_t>(Setting::Count)> onRecord_{};
     BillCycles cycles_;
+    CycleClock cycleClock_; // bills are timed on it, whatever the wall clock does
     BillFigures figures_;
     QString heldSaid_; // the refusal last said while the device is lost
+    std::string continuation_;
 };
 
 } // namespace kora

@@ -175,8 +175,35 @@ std::optional<BillCycle> BillCycles::end(BillOutcome outcome, const FrameCount& 
     open_.reset();
     cycle.outcome = outcome;
     cycle.count = count;
-    cycle.duration = std::chrono::duration_cast<std::chrono::milliseconds>(at - cycle.start);
+    // Never below 0: the clock it is timed on takes in every step it logs,
+    // and one too small to log must not make a length no reader takes.
+    cycle.duration =
+        std::max(std::chrono::milliseconds{0},
+                 std::chrono::duration_cast<std::chrono::milliseconds>(at - cycle.start));
     return cycle;
+}
+
+std::chrono::milliseconds CycleClock::poll(BillClock::time_point wall, Steady::time_point steady)
+{
+    using std::chrono::milliseconds;
+    milliseconds stepped{0};
+    if (last_) {
+        const auto expected = last_->first + (steady - last_->second);
+        const auto off = std::chrono::round<milliseconds>(wall - expected);
+        if (off >= LeastStep || off <= -LeastStep)
+            stepped = off;
+    }
+    last_ = {wall, steady};
+    step(stepped);
+    return stepped;
+}
+
+void CycleClock::step(std::chrono::milliseconds by)
+{
+    // Steps past the span of the years a log holds come from no clock; held
+    // within it, any number of them leaves a time that can be read.
+    constexpr std::chrono::milliseconds Most{std::chrono::hours(24 * 366 * 300)};
+    offset_ = std::clamp(std::clamp(by, -Most, Most) + offset_, -Most, Most);
 }
 
 void BillFigures::add(const BillCycle& c)

@@ -90,6 +90,34 @@ private:
     Byte lastState_ = 0, lastEvents_ = 0, lastHealth_ = 0;
 };
 
+// The time bills are timed on: the wall clock of the rows, less every step
+// it took since the run began, so that a cycle lasts what the steady clock
+// measured, whichever way the wall clock was set meanwhile (NTP at a kiosk's
+// boot, an operator), and the row's time alone shows the step. The session
+// finds each step against the steady clock and logs it with the poll; a
+// reader of the log applies the logged steps, and so times every bill as the
+// session did.
+class CycleClock
+{
+public:
+    using Steady = std::chrono::steady_clock;
+    // A wall clock that moves this much more or less than the steady clock
+    // between two polls was set: drift and slewing never come near it.
+    static constexpr std::chrono::milliseconds LeastStep{1000};
+
+    // The session: a poll stamped `wall` at `steady`. The step the wall clock
+    // took since the last poll, to the millisecond, or 0; taken in.
+    std::chrono::milliseconds poll(BillClock::time_point wall, Steady::time_point steady);
+    // A reader of the log: a step the session logged.
+    void step(std::chrono::milliseconds by);
+    // The time a bill is timed at, for a row stamped `wall`.
+    BillClock::time_point at(BillClock::time_point wall) const { return wall - offset_; }
+
+private:
+    std::chrono::milliseconds offset_{0};
+    std::optional<std::pair<BillClock::time_point, Steady::time_point>> last_;
+};
+
 // Acceptance figures since START, per denomination (0: none reported) and in
 // total.
 class BillFigures

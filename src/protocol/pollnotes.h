@@ -4,6 +4,7 @@
 #include "protocol/counting.h"
 #include "protocol/poll.h"
 
+#include <chrono>
 #include <vector>
 
 namespace kora {
@@ -19,8 +20,8 @@ struct FrameNote
 };
 
 // What a poll did beyond the run state: its timing, every good frame it read
-// in order of arrival, the bill cycles they ended, and whether it found that the acceptor does not echo
-// the acknowledgement bit.
+// in order of arrival, the bill cycles they ended, and whether it found that the acceptor does not
+// echo the acknowledgement bit.
 struct PollNotes
 {
     PollTiming timing;
@@ -30,6 +31,12 @@ struct PollNotes
     std::vector<FrameNote> frames;
     std::vector<BillCycle> cycles; // the bills whose cycle this poll ended
     bool bitEchoMissing = false;
+    // No bill is in the acceptor and every frame read repeats the state
+    // (bytes 4 to 6) of the frame before: nothing a restart needs is in this
+    // poll's row, which may wait for the disk's own rhythm.
+    bool idleRepeat = false;
+    // The wall clock was set by this much since the poll before (CycleClock).
+    std::chrono::milliseconds clockStep{0};
 
     // The bills counted, in order; a bill stacked twice is named twice.
     std::vector<int> countedBills() const;

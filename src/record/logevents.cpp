@@ -6,6 +6,7 @@
 #include "record/pollreport.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace kora {
 
@@ -16,7 +17,9 @@ constexpr std::string_view OtherBit = "frame with the other bit ";
 constexpr std::string_view AtStop = "frame read at the stop ";
 constexpr std::string_view Lost = "device lost: ";
 constexpr std::string_view Back = "reconnected";
+
 constexpr std::string_view NoEcho = "the acceptor does not echo";
+constexpr std::string_view ClockSet = "wall clock set by ";
 
 // How each part of a row's events begins. Parts are joined with ", ", which
 // some parts hold too ("bill 3 stacked, counted, count 1, total 1"), so a
@@ -32,6 +35,7 @@ const std::string_view PartBeginnings[] = {Before,
                                            "return order sent",
                                            Lost,
                                            Back,
+                                           ClockSet,
                                            "escrowed bills now "};
 
 std::vector<std::string_view> eventParts(std::string_view events)
@@ -98,6 +102,24 @@ bool PollParts::reconnected() const
     return std::find(link.begin(), link.end(), Back) != link.end();
 }
 
+std::string ClockStepText(std::chrono::milliseconds step)
+{
+    return std::string(ClockSet) + std::to_string(step.count()) + " ms";
+}
+
+namespace {
+// "-3600123 ms" after ClockSet: a step, never 0.
+std::optional<std::chrono::milliseconds> readClockStep(std::string_view text)
+{
+    long long ms = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
+    if (error != std::errc() || ms == 0 ||
+        std::string_view(end, text.data() + text.size()) != " ms")
+        return std::nullopt;
+    return std::chrono::milliseconds(ms);
+}
+} // namespace
+
 std::optional<PollParts> ReadPollEvents(std::string_view events)
 {
     PollParts parts;
@@ -115,6 +137,11 @@ std::optional<PollParts> ReadPollEvents(std::string_view events)
             (early ? parts.early : parts.otherBit).push_back(*frame);
         } else if (part.starts_with(Lost) || part == Back) {
             parts.link.emplace_back(part);
+        } else if (part.starts_with(ClockSet)) {
+            const auto step = readClockStep(part.substr(ClockSet.size()));
+            if (!step)
+                return std::nullopt;
+            parts.clockStep += *step;
         } else if (part.starts_with(NoEcho)) {
             parts.bitEchoMissing = true;
         } else if (isVerdict(part)) {

@@ -3,6 +3,7 @@
 #include "protocol/counting.h"
 #include "protocol/runstate.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,15 +30,19 @@ struct PollParts
     // Waiting before the host message, in order; in a row of kind read, the
     // frames a stop read, with no host message after them.
     std::vector<LoggedFrame> early;
-    std::vector<LoggedFrame> otherBit; // read in the wait with the other bit, in order
-    std::optional<FrameCount> answer;  // the answer's verdict, when it reported a stacked bill
-    std::vector<std::string> link;     // "device lost: ..." and "reconnected", in order
-    bool bitEchoMissing = false;       // the acceptor found not to echo the bit
+    std::vector<LoggedFrame> otherBit;      // read in the wait with the other bit, in order
+    std::optional<FrameCount> answer;       // the answer's verdict, when it reported a stacked bill
+    std::vector<std::string> link;          // "device lost: ..." and "reconnected", in order
+    bool bitEchoMissing = false;            // the acceptor found not to echo the bit
+    std::chrono::milliseconds clockStep{0}; // the wall clock set since the poll before
 
     // The device went away in this poll and was not back by its end.
     bool endsLost() const;
     bool reconnected() const;
 };
+
+// "wall clock set by -3600123 ms": a step of the wall clock a poll found.
+std::string ClockStepText(std::chrono::milliseconds step);
 
 // None when a part that names a frame or a verdict does not read back: a
 // frame that is not eleven good bytes, a verdict it never writes, or one that

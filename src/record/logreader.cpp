@@ -53,8 +53,7 @@ std::optional<double> readReplyMs(const std::string& text)
 {
     double ms = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
-    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(ms) || ms < 0 ||
-        ms > LogReader::LongestReplyMs)
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(ms) || ms < 0)
         return std::nullopt;
     return ms;
 }

@@ -27,7 +27,7 @@ struct LogRow
     std::vector<unsigned char> replyBytes; // the reply's 11, read once; good and checksum rows
     // Added as the log gained rows; each is set for its kind of row only.
     std::vector<unsigned char> hostBytes; // the host message's 8; poll rows
-    std::optional<double> replyMillis;    // reply_ms: finite, 0 to LongestReplyMs
+    std::optional<double> replyMillis;    // reply_ms: finite, 0 or more
     PollParts parts;                      // what a poll row's events say
     std::optional<StartText> start;       // a start row that begins a session
     std::optional<Adjustment> adjustment; // an adjust row
@@ -43,11 +43,8 @@ class LogReader
 public:
     // A row past this length is torn (a file cut mid-write, or not a log).
     static constexpr std::size_t LongestRow = 64 * 1024;
-    // Times from a log must lie within these years, so that any two differ
-    // by a span the clocks can hold.
-    static constexpr int FirstYear = 2000, LastYear = 2200;
-    // No reply is waited for longer than 0.4 s; a second is a generous bound.
-    static constexpr double LongestReplyMs = 1000.0;
+    // Times from a log lie within the years the writer keeps to.
+    static constexpr int FirstYear = FirstLogYear, LastYear = LastLogYear;
 
     explicit LogReader(std::istream& in);
 

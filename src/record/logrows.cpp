@@ -217,6 +217,7 @@ std::optional<StartText> ReadStartText(std::string_view text)
             return std::nullopt;
         text = text.substr(0, at);
     }
+    takeClause(text, NotContinued, start.notContinued);
     if (const std::size_t at = text.rfind(Continues); at != std::string_view::npos) {
         if (!readContinuation(text.substr(at + Continues.size()), start))
             return std::nullopt;
@@ -254,7 +255,7 @@ std::optional<BillCounts> ReadCountsText(std::string_view text)
         counts[static_cast<std::size_t>(bill - 1)] = *count;
         sum += *count;
     }
-    const auto total = take(text, "total=") ? ReadCount(text, 7 * MostCounted) : std::nullopt;
+    const auto total = take(text, "total=") ? ReadCount(text, MostTotal) : std::nullopt;
     return total == sum ? std::optional(counts) : std::nullopt;
 }
 

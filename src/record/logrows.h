@@ -10,11 +10,23 @@
 
 namespace kora {
 
-// The most one counter of a log's texts may hold: three hundred million,
-// more bills than an acceptor takes in its life. A count read past it makes
-// its row malformed, so that no sum of a session's seven counts can overflow,
-// even where a long has 32 bits (Windows).
-inline constexpr long MostCounted = 300'000'000;
+// The range of each number a log row holds, one definition that the
+// writer keeps to and the reader takes: every row written reads back.
+//
+// A counter: what the operator may type, three hundred million (more bills
+// than an acceptor takes in its life), and six million bills stacked on top
+// of that, where the engine's count stops. Seven of them still sum within a
+// long of 32 bits (Windows).
+inline constexpr long MostTypedCount = 300'000'000;
+inline constexpr long MostCounted = MostTypedCount + 6'000'000;
+inline constexpr long MostTotal = 7 * MostCounted;
+// A row's time: years a clock that lost its battery (1970) to long past any
+// kiosk, so that any two differ by a span the clocks can hold. A wall clock
+// outside them is written as the nearest end.
+inline constexpr int FirstLogYear = 1970, LastLogYear = 2200;
+// A reply time is any finite length from 0 up, as the steady clock measured
+// it: a poller stopped for a while (SIGSTOP, a stalled PC) waits long for a
+// reply that came in time. Figures drawn of it clamp it where they draw it.
 
 using BillCounts = std::array<long, 7>;
 
@@ -38,6 +50,10 @@ bool IsPlanRow(std::string_view events);
 // in a new file.
 inline constexpr std::string_view RotationReason = "log continues after rotation";
 
+// The start row's words for a log that was not gone on from, before why
+// as ClauseValue writes it: ", not continued from the log: <why>".
+inline constexpr std::string_view NotContinued = ", not continued from the log: ";
+
 // What the start row of a session says. A device path may hold ", " or
 // parentheses, and a row may be 64 KiB long, so the fields are found with
 // plain searches from the ends of the text.
@@ -56,6 +72,8 @@ struct StartText
     std::string continuesFrom;
     std::optional<ReplyFrame> continuesFrame;
     bool ignoresBit = false;
+    // Why a process did not go on from its log's frames; empty otherwise.
+    std::string notContinued;
     std::optional<BillCounts> countsSoFar; // "; counts so far bill 1=0 ..."
     // What tells the adapter from any other ("; adapter usb 0403:6001 serial
     // A10K2"); empty in a row that names none (1.4.0).

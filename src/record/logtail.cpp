@@ -42,17 +42,21 @@ public:
     Byte nextBit = 0;
     int escrow = 1;
     bool ignoresBit = false;
+    bool framesRead = false; // by the last row read
 
 private:
     void poll(const LogRow& row)
     {
         for (const auto* frames : {&row.parts.early, &row.parts.otherBit})
-            for (const LoggedFrame& f : *frames)
+            for (const LoggedFrame& f : *frames) {
                 CountFrame(judged, f.bytes, escrow);
+                framesRead = true;
+            }
         if (row.outcome == "good") {
             ReplyFrame answer;
             std::copy(row.replyBytes.begin(), row.replyBytes.end(), answer.raw().begin());
             CountFrame(judged, answer, escrow);
+            framesRead = true;
         }
         ignoresBit = ignoresBit || row.parts.bitEchoMissing;
         if (judged.HaveLastFrame == 1 && !row.hostBytes.empty()) // a read row sent nothing
@@ -146,12 +150,30 @@ StartBefore findStartBefore(std::istream& in, LogReader& reader, std::uint64_t f
 
 // Follows the rows from where the reader stands to the end, passing over a
 // last row with no line end: it may be torn.
-void readTail(LogReader& reader, TailFrames& tail)
+// Reads the tail's rows into `tail`; where the first row after the last good
+// frame that does not read back begins, if there is one. Such a row may have
+// been the one that moved the acceptor on: going on from the frame before it
+// could count a bill twice. A start row after it is a later process's, which
+// found it torn at the end of the file by its crash; a last row with no line
+// end may be torn, and is passed over.
+std::optional<std::uint64_t> readTail(LogReader& reader, TailFrames& tail)
 {
     std::optional<LogRow> row;
-    for (std::size_t line = 0; reader.next(row, line);)
-        if (row && reader.lastEnded())
-            tail.read(*row);
+    std::optional<std::uint64_t> unreadableAt;
+    for (std::size_t line = 0; reader.next(row, line);) {
+        if (!reader.lastEnded())
+            continue;
+        if (!row) {
+            if (tail.judged.HaveLastFrame == 1 && !unreadableAt)
+                unreadableAt = reader.rowOffset();
+            continue;
+        }
+        tail.framesRead = false;
+        tail.read(*row);
+        if (row->start || tail.framesRead)
+            unreadableAt.reset();
+    }
+    return unreadableAt;
 }
 
 } // namespace
@@ -184,7 +206,7 @@ std::optional<LogContinuation> continuation(std::istream& in, const LogOwner& ow
         reader.seek(tailFrom, 0);
     }
     TailFrames tail;
-    readTail(reader, tail);
+    std::optional<std::uint64_t> unreadableAt = readTail(reader, tail);
     if (!tail.device && tailFrom > first) {
         // Whoever wrote the tail began the session further back: its start
         // row says which adapter it was and how the frames were judged.
@@ -195,13 +217,13 @@ std::optional<LogContinuation> continuation(std::istream& in, const LogOwner& ow
             if (before.escrowChange)
                 tail.read(*before.escrowChange);
             reader.seek(tailFrom, 0);
-            readTail(reader, tail);
+            unreadableAt = readTail(reader, tail);
         }
     }
     if (tail.judged.HaveLastFrame != 1) {
         if (holdsNoFrame)
             *holdsNoFrame = tailFrom == first;
-        return fail("the end of the log holds no good frame");
+        return fail(NoFrameInTail);
     }
     if (!tail.device)
         return fail("the log holds no start row to say which adapter wrote it");
@@ -209,6 +231,9 @@ std::optional<LogContinuation> continuation(std::istream& in, const LogOwner& ow
         return fail("the log's last start row names another adapter, " + tail.adapter);
     if (tail.adapter.empty() && *tail.device != owner.device)
         return fail("the log's last start row names another device, " + *tail.device);
+    if (unreadableAt)
+        return fail("a row after the last good frame does not read back, at byte " +
+                    std::to_string(*unreadableAt));
     LogContinuation c;
     c.lastFrame = tail.judged.LastFrame;
     c.nextBit = tail.nextBit;

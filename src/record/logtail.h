@@ -40,14 +40,19 @@ struct LogOwner
     std::string identity; // "usb 0403:6001 serial A10K2" (SerialPort::identityFor)
 };
 
+// Why a tail is not continued when it holds no frame to go on from: a new
+// log, or one whose runs read none. Any other reason is worth telling.
+inline constexpr const char* NoFrameInTail = "the end of the log holds no good frame";
+
 // Reads the last `bound` bytes of the session log at `path`, its columns
 // from its first row (the header, or a row in the log's own order), passing
 // over a torn last row. The last start row, in the tail or, with none
 // there, found by reading further back, must be of `owner`: the same
 // identity, or for a row that names none (1.4.0) the same device. None, with
 // the reason in `why`, when the file cannot be read, holds no good frame in
-// its tail or no start row at all, or its last start row is of another
-// adapter.
+// its tail or no start row at all, has a row that does not read back after
+// the last good frame (that row may have moved the acceptor on), or its last
+// start row is of another adapter.
 std::optional<LogContinuation> ContinuationFromLog(const std::string& path, const LogOwner& owner,
                                                    std::string* why,
                                                    std::size_t bound = LogTailBytes);

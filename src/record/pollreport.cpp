@@ -2,8 +2,10 @@
 
 #include "protocol/statusflags.h"
 #include "record/localtime.h"
+#include "record/logevents.h"
 #include "record/logrows.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -106,7 +108,7 @@ bool countedText(std::string_view rest)
     rest.remove_prefix(Counted.size());
     const std::size_t total = rest.find(Total);
     return total != std::string_view::npos && ReadCount(rest.substr(0, total)) &&
-           ReadCount(rest.substr(total + Total.size()), 7 * MostCounted);
+           ReadCount(rest.substr(total + Total.size()), MostTotal);
 }
 
 } // namespace
@@ -155,6 +157,9 @@ std::string framesAndCycles(const PollNotes& notes)
     auto add = [&events](const std::string& part) {
         events += (events.empty() ? "" : ", ") + part;
     };
+    // First, where a reader that does not know it takes it for a part of its own.
+    if (notes.clockStep.count() != 0)
+        add(ClockStepText(notes.clockStep));
     for (const FrameNote& note : notes.frames) {
         const FrameRole role = note.frame.role;
         if (role == FrameRole::Answer) {
@@ -211,10 +216,21 @@ std::string replyMs(const PollTiming& t)
 {
     if (!t.replied)
         return {};
-    char ms[16];
-    std::snprintf(ms, sizeof ms, "%.1f",
-                  std::chrono::duration<double, std::milli>(*t.replied - t.sent).count());
-    return ms;
+    const double ms =
+        std::max(0.0, std::chrono::duration<double, std::milli>(*t.replied - t.sent).count());
+    char text[400]; // "%.1f" of the longest double
+    std::snprintf(text, sizeof text, "%.1f", ms);
+    return text;
+}
+
+// A wall clock outside the years a log holds is written as the nearest end,
+// a day inside so that no time zone takes the date out of them.
+std::chrono::system_clock::time_point withinLogYears(std::chrono::system_clock::time_point t)
+{
+    using namespace std::chrono;
+    constexpr auto first = sys_days{year{FirstLogYear} / January / 2};
+    constexpr auto last = sys_days{year{LastLogYear} / December / 30};
+    return std::clamp<system_clock::time_point>(t, first, last);
 }
 
 struct LogColumn
@@ -226,7 +242,8 @@ struct LogColumn
 // The log's columns in their order, each with its value: the header and
 // every row come from here.
 const LogColumn Columns[] = {
-    {"time", [](const RowSource& r) { return IsoLocalTime(r.at.value_or(RowNow())); }},
+    {"time",
+     [](const RowSource& r) { return IsoLocalTime(withinLogYears(r.at.value_or(RowNow()))); }},
     {"kind", [](const RowSource& r) { return std::string(r.kind); }},
     {"poll", [](const RowSource& r) { return std::to_string(r.poll); }},
     {"outcome", [](const RowSource& r) { return r.s ? OutcomeName(r.s->NRFlag) : std::string(); }},

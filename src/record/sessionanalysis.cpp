@@ -4,6 +4,7 @@
 #include "record/pollreport.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -33,6 +34,14 @@ long boundedSum(long a, long b)
 {
     constexpr long Most = std::numeric_limits<long>::max() / 2;
     return std::clamp(a, -Most, Most) + std::clamp(b, -Most, Most);
+}
+
+// "3600.1 s", the length of a step either way.
+std::string secondsText(std::chrono::milliseconds by)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f s", std::abs(static_cast<double>(by.count())) / 1000.0);
+    return text;
 }
 
 LinkStats::Clock::time_point linkTime(LogClock::time_point t)
@@ -88,6 +97,8 @@ void SessionAnalysis::add(const LogRow& row)
     }
     if (place.begins)
         begin(row, place);
+    else
+        clockStep(row);
     if (std::exchange(fileChanged_, false))
         session_->logs.push_back(file_);
     session_->last = row.time;
@@ -146,7 +157,7 @@ void SessionAnalysis::begin(const LogRow& row, const LogSessions::Place& place)
     if (!file_.empty())
         session_->logs.push_back(file_), fileChanged_ = false;
     if (!continues)
-        cycles_ = {}, eventsBefore_ = {};
+        cycles_ = {}, eventsBefore_ = {}, cycleClock_ = {};
     if (!place.startRow)
         return;
     session_->started = row.events;
@@ -190,14 +201,15 @@ void SessionAnalysis::end(LogClock::time_point at)
 void SessionAnalysis::readAtStop(const LogRow& row)
 {
     for (const LoggedFrame& f : row.parts.early)
-        readFrame(f.bytes, f.count, row.time);
+        readFrame(f.bytes, f.count, cycleClock_.at(row.time));
 }
 
 void SessionAnalysis::handOver(bool continues)
 {
     if (!held_)
         return;
-    if (const std::optional<BillCycle> open = continues ? std::nullopt : cycles_.stop(heldAt_))
+    if (const std::optional<BillCycle> open =
+            continues ? std::nullopt : cycles_.stop(cycleClock_.at(heldAt_)))
         held_->bills.add(*open);
     const AcceptorEvents& all = cycles_.events();
     held_->bills.setEvents(
@@ -219,13 +231,16 @@ void SessionAnalysis::poll(const LogRow& row)
             session_->link.deviceLost(linkTime(row.time));
         note(row.time, part);
     }
+    const LogClock::time_point at = cycleClock_.at(row.time);
     for (const auto* frames : {&row.parts.early, &row.parts.otherBit})
         for (const LoggedFrame& f : *frames)
-            readFrame(f.bytes, f.count, row.time);
+            readFrame(f.bytes, f.count, at);
     std::optional<LinkStats::Clock::duration> replyTime;
+    // A reply time may be of any length; the statistics hold up to a day of it.
+    constexpr double LongestCounted = 24 * 3600 * 1000.0;
     if (row.replyMillis)
         replyTime = std::chrono::round<LinkStats::Clock::duration>(
-            std::chrono::duration<double, std::milli>(*row.replyMillis));
+            std::chrono::duration<double, std::milli>(std::min(*row.replyMillis, LongestCounted)));
     session_->link.addPoll(outcome, replyTime, linkTime(row.time));
     if (outcome != 0) {
         failedPoll(row);
@@ -234,7 +249,28 @@ void SessionAnalysis::poll(const LogRow& row)
     lineBack(row.time);
     ReplyFrame answer;
     std::copy(row.replyBytes.begin(), row.replyBytes.end(), answer.raw().begin());
-    readFrame(answer, row.parts.answer.value_or(FrameCount{}), row.time);
+    readFrame(answer, row.parts.answer.value_or(FrameCount{}), at);
+}
+
+// A step of the wall clock the session found is taken in as it took it in,
+// so that bills are timed as it timed them; a row timed earlier than the one
+// before is a step too, said even where the session logged none (a log of an
+// earlier version), and bills are then timed as if no time passed across it.
+void SessionAnalysis::clockStep(const LogRow& row)
+{
+    const std::chrono::milliseconds logged = row.parts.clockStep;
+    cycleClock_.step(logged);
+    if (row.time < session_->last || logged.count() != 0) {
+        const auto by =
+            logged.count() != 0
+                ? logged
+                : std::chrono::duration_cast<std::chrono::milliseconds>(row.time - session_->last);
+        note(row.time, std::string("wall clock set ") + (by.count() < 0 ? "back " : "forward ") +
+                           secondsText(by) + ", line " + std::to_string(row.line));
+    }
+    if (logged.count() == 0 && row.time < session_->last)
+        cycleClock_.step(
+            std::chrono::duration_cast<std::chrono::milliseconds>(row.time - session_->last));
 }
 
 // A repeat is judged by the bytes, against the frame read before, as the

@@ -97,6 +97,7 @@ private:
     void stop(const LogRow& row);
     void end(LogClock::time_point at);
     void handOver(bool continues);
+    void clockStep(const LogRow& row);
     void readFrame(const ReplyFrame& bytes, FrameCount count, LogClock::time_point at);
     void failedPoll(const LogRow& row);
     void lineBack(LogClock::time_point at);
@@ -115,6 +116,7 @@ private:
     bool fileChanged_ = false;
     LogSessions sessions_;
     BillCycles cycles_;
+    CycleClock cycleClock_;
     std::optional<ReplyFrame> lastFrame_;
     std::size_t outside_ = 0;
     // A run of failed polls: since when, how many, how many checksum errors.

@@ -30,7 +30,10 @@ void SessionRecord::poll(const RunState& s, const PollNotes& notes)
     pending_.clear();
     const std::vector<int> counted = notes.countedBills();
     const std::vector<std::string> row = PollRow(s, t, polls_, events, notes.at);
-    write(row, {!counted.empty(), continuation(row, polls_ - 1, countsBefore(counted))});
+    // A row a restart needs reaches the disk once written; an idle repeat
+    // keeps the rhythm of SessionLog::SyncFloor.
+    const bool sync = !counted.empty() || !notes.idleRepeat;
+    write(row, {sync, continuation(row, polls_ - 1, countsBefore(counted))});
 }
 
 void SessionRecord::framesLeft(const PollNotes& notes)

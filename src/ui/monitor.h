@@ -22,11 +22,6 @@ QString HexRow(std::span<const Byte> bytes);
 // reads as the nearest end of that range instead of wrapping.
 std::int64_t ReadCount(const QString& text);
 
-// The highest count an operator may type into a counter: the most a log's
-// counter may hold, so that an adjustment reads back. No kiosk stacks three
-// hundred million bills of one kind; a longer number is a slip of the keyboard.
-inline constexpr long MostTypedCount = MostCounted;
-
 // A count typed into a counter, read as ReadCount reads it and held within
 // 0 to MostTypedCount: there is no negative count of bills.
 long TypedCount(const QString& text);

@@ -151,6 +151,22 @@ private slots:
         QTest::newRow("no good frame in the tail")
             << QStringList{Header, start(dev), poll(0, Idle0), poll(1, {}), poll(1, {})} << 2 << ""
             << -1 << "holds no good frame";
+        // A counting row that did not read back once: "after -3597.9 s".
+        const QString unreadable =
+            poll(0, Stacked0, Counted + ", bill 3 stacked and counted after -3597.9 s");
+        QTest::newRow("a row after the last good frame that does not read back")
+            << QStringList{Header, start(dev), poll(0, Idle0), poll(1, Idle1), unreadable} << 0
+            << "" << -1 << "after the last good frame does not read back";
+        QTest::newRow("a row that does not read back, torn at the end with no line end")
+            << QStringList{Header, start(dev), poll(0, Idle0), unreadable.chopped(2)} << 0
+            << "frame " + Idle0 + ", bit 1" << 1 << "";
+        QTest::newRow("a row torn by an earlier crash, a later process's start row after it")
+            << QStringList{Header, start(dev), poll(0, Idle0), poll(1, Idle1).chopped(9),
+                           start(dev)}
+            << 0 << "frame " + Idle0 + ", bit 1" << 1 << "";
+        QTest::newRow("a row that does not read back before a good frame")
+            << QStringList{Header, start(dev), poll(0, Idle0), unreadable, poll(1, Idle1)} << 0
+            << "frame " + Idle1 + ", bit 0" << 1 << "";
         QTest::newRow("no file") << QStringList{} << 0 << "" << -1 << "cannot read";
     }
 

@@ -2,15 +2,18 @@
 // header, a poll row's columns, the events of every frame read.
 #include "csvreader.h"
 #include "hexbytes.h"
+#include "record/logreader.h"
 #include "record/pollreport.h"
 #include "record/sessionrecord.h"
 #include "replyframes.h"
 #include "startedstate.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sstream>
 
 using namespace kora;
 
@@ -63,6 +66,88 @@ private slots:
                      ": bill 5 stacked, counted, count 2, total 7, frame with the other bit " +
                      replyHex(1, 0x01) +
                      ": read, bill 3 stacked, not counted: repeat, stack order sent");
+    }
+
+    // Rows the writer once wrote and its reader refused: each reads back as
+    // written, every column.
+    void everyRowTheWriterWritesReadsBackAsWritten_data()
+    {
+        using namespace std::chrono;
+        QTest::addColumn<qint64>("wallMs");     // the wall clock, ms since 1970
+        QTest::addColumn<double>("replyMs");    // -1: no reply
+        QTest::addColumn<qint64>("count");      // a bill's count in a counted verdict
+        QTest::addColumn<qint64>("stepBackMs"); // the wall clock set back mid-bill
+        QTest::addColumn<QString>("time");      // the time column read back, UTC; empty: as written
+
+        const qint64 now = 1'796'000'000'000; // December 2026
+        QTest::newRow("a reply waited for through a SIGSTOP")
+            << now << 1525.4 << qint64(3) << qint64(0) << "";
+        QTest::newRow("a reply a day late") << now << 86'400'000.0 << qint64(3) << qint64(0) << "";
+        QTest::newRow("the most typed, then a bill")
+            << now << 12.0 << qint64(MostTypedCount + 1) << qint64(0) << "";
+        QTest::newRow("the most a counter holds")
+            << now << 12.0 << qint64(MostCounted) << qint64(0) << "";
+        QTest::newRow("a clock stepped back an hour mid-bill")
+            << now << 12.0 << qint64(3) << qint64(3'600'000) << "";
+        QTest::newRow("a clock that lost its battery, before 1970")
+            << qint64(-86'400'000) << 12.0 << qint64(3) << qint64(0) << "1970-01-02T00:00:00.000";
+        QTest::newRow("a clock set past 2200") << qint64(7'500'000'000'000) << 12.0 << qint64(3)
+                                               << qint64(0) << "2200-12-30T00:00:00.000";
+    }
+    void everyRowTheWriterWritesReadsBackAsWritten()
+    {
+        using namespace std::chrono;
+        QFETCH(qint64, wallMs);
+        QFETCH(double, replyMs);
+        QFETCH(qint64, count);
+        QFETCH(qint64, stepBackMs);
+        const system_clock::time_point wall{milliseconds(wallMs)};
+        // A bill on its way 2 s before, timed across the step as the engine times it.
+        CycleClock clock;
+        const auto steady = CycleClock::Steady::now();
+        clock.poll(wall - milliseconds(2000) + milliseconds(stepBackMs), steady - seconds(2));
+        PollNotes notes;
+        notes.at = wall;
+        notes.clockStep = clock.poll(wall, steady);
+        BillCycles cycles;
+        FrameNote on = note(replyHex(0, 0x08, 3), FrameRole::Answer, CountReason::NotStacked, 0);
+        cycles.read(on.frame.bytes, on.count, clock.at(wall - milliseconds(2000)));
+        notes.frames = {note(replyHex(1, 0x10, 3), FrameRole::Answer, CountReason::Counted, 3,
+                             long(count), long(count))};
+        notes.cycles.push_back(
+            *cycles.read(notes.frames[0].frame.bytes, notes.frames[0].count, clock.at(wall)));
+        RunState s = startedState();
+        setBytes(s.HostMsg, QStringLiteral("02 08 11 7F 10 00 03 76"));
+        setBytes(s.AcceptorMsg, replyHex(1, 0x10, 3));
+        PollTiming t;
+        if (replyMs >= 0)
+            t.replied =
+                t.sent + round<steady_clock::duration>(duration<double, std::milli>(replyMs));
+        const std::vector<std::string> written = PollRow(s, t, 7, PollEvents(s, notes), wall);
+
+        std::istringstream in(SessionLog::CsvLine(SessionLog::Columns()) +
+                              SessionLog::CsvLine(written));
+        LogReader reader(in);
+        std::optional<LogRow> row;
+        std::size_t line = 0;
+        QVERIFY(reader.next(row, line));
+        QVERIFY2(row, SessionLog::CsvLine(written).c_str());
+        QCOMPARE(row->kind + row->outcome + row->host + row->reply + row->replyMs + row->flags +
+                     row->events,
+                 written[1] + written[3] + written[4] + written[5] + written[6] + written[7] +
+                     written[8]);
+        QCOMPARE(row->poll, 7);
+        QCOMPARE(IsoLocalTime(row->time), written[0]);
+        QFETCH(QString, time);
+        if (!time.isEmpty())
+            QCOMPARE(QDateTime::fromMSecsSinceEpoch(
+                         duration_cast<milliseconds>(row->time.time_since_epoch()).count(), Qt::UTC)
+                         .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")),
+                     time);
+        QCOMPARE(row->parts.answer->bill, 3);
+        QCOMPARE(row->parts.clockStep.count(), -stepBackMs);
+        QCOMPARE(notes.cycles[0].duration.count(), 2000);
+        QVERIFY2(row->events.find("after 2.0 s") != std::string::npos, row->events.c_str());
     }
 
     void aPollRowGivesEachColumnItsValue_data()
