@@ -3,6 +3,8 @@
 // it, and the bills counted must equal the acceptor's tally. The rows run
 // side by side, each pair on its own pseudo-terminal, so that the slow ones
 // cost their own time once.
+#include "record/sessionanalysis.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <fstream>
 #include <memory>
 
 namespace {
@@ -388,7 +391,119 @@ private slots:
         QVERIFY2(!logs.contains("continues from the log"), qPrintable(logs));
     }
 
+    // The poller killed at a moment of a bill's cycle and its log cut back
+    // to its size at the last sync, as a power cut leaves it (a preloaded
+    // library notes the size after each fdatasync), then started again on
+    // that log: the bill counts once, in the log, at every moment.
+    void aBillCountsOnceAcrossAPowerCutAtEachMomentOfItsCycle()
+    {
+        struct Cut
+        {
+            const char* name;
+            int pollMs;
+            const char* moment; // the flag whose state line is the moment of the cut
+        };
+        const Cut rows[] = {
+            {"accepting, 100 ms", 100, "Accepting"}, {"in escrow, 100 ms", 100, "Escrowed"},
+            {"stacking, 100 ms", 100, "Stacking"},   {"stacked, 100 ms", 100, "Stacked"},
+            {"in escrow, 800 ms", 800, "Escrowed"},  {"stacking, 800 ms", 800, "Stacking"},
+            {"stacked, 800 ms", 800, "Stacked"},
+        };
+        std::vector<std::unique_ptr<Pair>> pairs;
+        for (const Cut& c : rows)
+            pairs.push_back(std::make_unique<Pair>(
+                Scenario{c.name, "step 1s; wait 1s; insert 4", c.pollMs, true, 8}));
+        const auto start = [](Pair& p) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(KORA_SYNC_NOTE_LIBRARY));
+            env.insert(QStringLiteral("KORA_SYNC_NOTE"), p.dir.filePath(QStringLiteral("synced")));
+            p.poller.setProcessEnvironment(env);
+            return p.startPoller({"--log", p.logPath()});
+        };
+        for (auto& p : pairs)
+            QVERIFY2(start(*p), qPrintable(p->scenario.name));
+        QDeadlineTimer deadline(30000);
+        std::vector<std::optional<QDeadlineTimer>> restart(pairs.size());
+        std::size_t restarted = 0;
+        while (!deadline.hasExpired() && restarted < pairs.size()) {
+            QTest::qWait(5);
+            for (std::size_t i = 0; i < pairs.size(); ++i) {
+                Pair& p = *pairs[i];
+                p.pollerOut += p.poller.readAllStandardOutput();
+                if (restart[i] && restart[i]->hasExpired() &&
+                    p.poller.state() == QProcess::NotRunning) {
+                    start(p);
+                    ++restarted;
+                } else if (!restart[i] &&
+                           p.pollerOut.contains(QByteArray("\"") + rows[i].moment + '"')) {
+                    ::kill(pid_t(p.poller.processId()), SIGKILL);
+                    p.poller.waitForFinished(5000);
+                    QVERIFY2(cutToLastSync(p), qPrintable(p.scenario.name));
+                    restart[i] = QDeadlineTimer(1500);
+                }
+            }
+        }
+        QVERIFY(!deadline.hasExpired());
+        const QStringList wrong = judge(pairs, [](const Pair& p) { return p.countedInLog(); });
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join('\n')));
+    }
+
+    // The wall clock set back an hour mid-bill, as NTP sets a kiosk's clock
+    // at boot (libfaketime; the steady clock left alone): the bill counts
+    // once, its cycle lasts what it took, and the log read back gives the
+    // stop row's figures, with the step among its anomalies.
+    void aClockSetBackAnHourMidBillCountsTheBillOnce()
+    {
+        std::vector<std::unique_ptr<Pair>> pairs;
+        pairs.push_back(std::make_unique<Pair>(
+            Scenario{"the clock set back an hour", "step 1s; wait 1s; insert 4", 100, true, 7}));
+        Pair& p = *pairs.front();
+        const QString stamp = p.dir.filePath(QStringLiteral("faketime"));
+        const auto setClock = [&stamp](const char* offset) {
+            QFile file(stamp);
+            return file.open(QIODevice::WriteOnly) && file.write(offset) > 0;
+        };
+        QVERIFY2(QFile::exists(KORA_LIBFAKETIME), "faketime is missing (scripts/setup.sh test)");
+        QVERIFY(setClock("+0"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(KORA_LIBFAKETIME));
+        env.insert(QStringLiteral("FAKETIME_TIMESTAMP_FILE"), stamp);
+        env.insert(QStringLiteral("FAKETIME_NO_CACHE"), QStringLiteral("1"));
+        env.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+        p.poller.setProcessEnvironment(env);
+        QVERIFY(p.startPoller({"--log", p.logPath()}));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (p.pollerOut += p.poller.readAllStandardOutput()).contains("\"Escrowed\""), 8000);
+        QVERIFY(setClock("-1h"));
+        const QStringList wrong = judge(pairs, [](const Pair& p) { return p.counted(); });
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join('\n')));
+
+        std::ifstream log(p.logPath().toStdString(), std::ios::binary);
+        std::vector<kora::SessionSummary> sessions;
+        QVERIFY(
+            !kora::AnalyseLog(log, [&](const kora::SessionSummary& s) { sessions.push_back(s); }));
+        QCOMPARE(sessions.size(), std::size_t{1});
+        const kora::SessionSummary& s = sessions.front();
+        const std::string stop = s.stopped.value_or("");
+        const std::size_t bills = stop.find("; bills: ");
+        QCOMPARE(s.bills.text(), stop.substr(bills + 2, stop.find("; ", bills + 2) - bills - 2));
+        const double cycleMs = s.bills.medianCycleMs().value_or(-1);
+        QVERIFY2(cycleMs > 1000 && cycleMs < 10000, stop.c_str());
+        QVERIFY(std::any_of(s.anomalies.begin(), s.anomalies.end(), [](const kora::Anomaly& a) {
+            return a.what.starts_with("wall clock set back 36");
+        }));
+    }
+
 private:
+    // What a power cut leaves of the log: its size at the last sync.
+    static bool cutToLastSync(Pair& p)
+    {
+        QFile note(p.dir.filePath(QStringLiteral("synced")));
+        const qint64 size = note.open(QIODevice::ReadOnly) ? note.readAll().toLongLong() : 0;
+        QFile log(p.logPath());
+        return size <= log.size() && log.resize(size);
+    }
+
     // Waits for each pair's poller to end, stops its simulator and compares
     // what the poller counted with the tally; a line for each that differs.
     template <typename Counted>
