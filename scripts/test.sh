@@ -50,15 +50,17 @@ fuzz_target() {
     return "$status"
 }
 
-# Half the budget to the poll transaction, an eighth to each log reader.
+# Half the budget to the poll transaction, a tenth to each log reader and
+# to the round trip of rows.
 fuzz() {
     local seconds=${KORA_FUZZ_SECONDS:-40} status=0
-    local half=$((seconds > 1 ? seconds / 2 : 1)) eighth=$((seconds > 7 ? seconds / 8 : 1))
+    local half=$((seconds > 1 ? seconds / 2 : 1)) tenth=$((seconds > 9 ? seconds / 10 : 1))
     fuzz_target fuzz_poll "$half" "the poll transaction and the monitor" || status=1
-    fuzz_target fuzz_logreader "$eighth" "the log reader and the analysis" || status=1
-    fuzz_target fuzz_replay "$eighth" "the replay of a log" || status=1
-    fuzz_target fuzz_logtail "$eighth" "the tail of a log" || status=1
-    fuzz_target fuzz_gzlog "$eighth" "a log compressed by gzip" || status=1
+    fuzz_target fuzz_logreader "$tenth" "the log reader and the analysis" || status=1
+    fuzz_target fuzz_replay "$tenth" "the replay of a log" || status=1
+    fuzz_target fuzz_logtail "$tenth" "the tail of a log" || status=1
+    fuzz_target fuzz_gzlog "$tenth" "a log compressed by gzip" || status=1
+    fuzz_target fuzz_logroundtrip "$tenth" "rows written and read back" || status=1
     return "$status"
 }
 

@@ -200,9 +200,10 @@ std::chrono::milliseconds CycleClock::poll(BillClock::time_point wall, Steady::t
 
 void CycleClock::step(std::chrono::milliseconds by)
 {
-    // Steps past the span of the years a log holds come from no clock; held
-    // within it, any number of them leaves a time that can be read.
-    constexpr std::chrono::milliseconds Most{std::chrono::hours(24 * 366 * 300)};
+    // Sixty years of steps, a clock that lost its battery set right, keep a
+    // time of the years a log holds within what the clock's type can hold
+    // (1678-2262); more come from no real clock.
+    constexpr std::chrono::milliseconds Most{std::chrono::hours(24 * 366 * 60)};
     offset_ = std::clamp(std::clamp(by, -Most, Most) + offset_, -Most, Most);
 }
 
