@@ -146,7 +146,7 @@ void takeReplay(Options& o)
     if (o.lastBit.size() + o.lastReply.size() > 0)
         throw std::invalid_argument("--replay and --last-bit or --last-reply do not go together");
     auto replay = std::make_shared<Replay>(o.replay);
-    for (const std::string& said : {replay->badRows(), replay->waitsCut()})
+    for (const std::string& said : {replay->badRows(), replay->waitsCut(), replay->clockSteps()})
         if (!said.empty())
             std::cerr << "acceptor-sim: " << o.replay.path << ": " << said << '\n';
     o.server.replay = std::move(replay);

@@ -73,6 +73,9 @@ void Replay::seeWaits(const LogRow& row, int session)
         waits_ = Waits{};
         waits_.session = session;
     }
+    if (waits_.lastRow && row.time < *waits_.lastRow && waits_.stepsBack++ == 0)
+        waits_.stepLine = row.line;
+    waits_.lastRow = row.time;
     if (row.kind != "poll")
         return;
     waits_.lastPoll = row.time;
@@ -105,6 +108,17 @@ std::string Replay::waitsCut() const
            " wait" + (waits_.cut == 1 ? "" : "s") + " from the log (the longest " +
            seconds(waits_.longest) + ", from line " + std::to_string(waits_.line) + ") cut to " +
            std::to_string(LongestWait.count()) + " s";
+}
+
+std::string Replay::clockSteps() const
+{
+    if (waits_.stepsBack == 0)
+        return {};
+    const std::size_t n = waits_.stepsBack;
+    return "session " + std::to_string(reader_.session()) + ": " + std::to_string(n) + " row" +
+           (n == 1 ? "" : "s") + " timed earlier than the one before (from line " +
+           std::to_string(waits_.stepLine) +
+           "): the wall clock was set back; the rows are played in their order";
 }
 
 std::optional<LogRow> Replay::take()

@@ -61,6 +61,9 @@ public:
     std::string badRows() const { return reader_.badRowsText(); }
     // The waits of the session cut to LongestWait, in one line; empty for none.
     std::string waitsCut() const;
+    // The rows of the session timed earlier than the one before (the wall
+    // clock set back), in one line; empty for none.
+    std::string clockSteps() const;
     // The bills stacked in the rows played so far, each pass anew: one for
     // each stacked report the recording counted. A replayed acceptor has no
     // cassette of its own, and the recording's verdicts are the one account
@@ -77,6 +80,8 @@ private:
         std::chrono::system_clock::time_point lastPoll{};
         std::chrono::milliseconds longest{0};
         std::size_t line = 0, cut = 0;
+        std::optional<std::chrono::system_clock::time_point> lastRow;
+        std::size_t stepsBack = 0, stepLine = 0; // rows timed before the one before
     };
     void seeWaits(const LogRow& row, int session);
     void noteWait(std::chrono::milliseconds wait, std::size_t line);

@@ -105,6 +105,10 @@ inline QList<HostileLog> logs()
          around(lost),
          {},
          "1 wait from the log (the longest 2335219200.0 s, from line 4) cut to 60 s"},
+        {"a row timed an hour before the one before",
+         around(pollRow("2026-12-07T15:30:02.000+01:00", 0, replyHex(0, 0x01))),
+         {},
+         "1 row timed earlier than the one before (from line 4): the wall clock was set back"},
     };
 }
 
