@@ -398,9 +398,14 @@ void SessionEngine::countBills(std::vector<FrameNote>& frames)
 // next is never further ahead of the record than one exchange. A poll needs
 // a host message before it to hold on to; a log that has failed holds
 // nothing, having said so.
+//
+// A poll held meanwhile adds a row of its own, the acceptor's last reply
+// again; the next poll waits for the rows up to the last poll that was not
+// held, not for these, so that a disk whose syncs take longer than a poll
+// period still lets the bill on, a poll or two later.
 bool SessionEngine::logBehind()
 {
-    return record_.polls() > 0 && !record_.log().caughtUp();
+    return record_.polls() > 0 && !record_.log().outThrough(logMark_);
 }
 
 // A poll whose row may wait for the disk: the acceptor idles (or shows a
@@ -424,6 +429,8 @@ bool SessionEngine::idleRepeat(const std::optional<ReplyFrame>& before,
 void SessionEngine::recordPoll(PollNotes& notes)
 {
     record_.poll(s_, notes);
+    if (s_.HoldBit != 1)
+        logMark_ = record_.log().mark();
     emit recorded(notes);
 }
 

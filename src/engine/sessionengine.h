@@ -10,6 +10,7 @@
 #include <QString>
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 
 class QTimer;
@@ -148,6 +149,7 @@ private:
     BillFigures figures_;
     QString heldSaid_; // the refusal last said while the device is lost
     std::string continuation_;
+    std::uint64_t logMark_ = 0; // the log's rows up to the last poll not held
 };
 
 } // namespace kora

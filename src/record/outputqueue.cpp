@@ -56,6 +56,8 @@ struct OutputQueue::Shared
     std::condition_variable written; // the queue emptied, or a write failed
     Batch queued;                    // not yet taken by the writer
     bool pushed = false;             // something queued since the writer last took
+    std::uint64_t pushes = 0;        // numbered from 1
+    std::uint64_t outThrough = 0;    // every push up to this one is out
     std::size_t inFlight = 0;        // taken, not yet written
     bool writing = false;
     std::unique_ptr<Sink> sink;
@@ -81,6 +83,7 @@ void OutputQueue::Shared::writeOut()
         // All that is waiting leaves in one write: a stalled reader that
         // comes back takes it in as few wake-ups as its pipe allows.
         Batch batch = std::exchange(queued, Batch{});
+        const std::uint64_t through = pushes;
         pushed = false;
         inFlight = batch.text.size();
         writing = true;
@@ -89,6 +92,8 @@ void OutputQueue::Shared::writeOut()
         lock.lock();
         inFlight = 0;
         writing = false;
+        if (!failed)
+            outThrough = through;
         if (failed) {
             error = failed;
             queued = {};
@@ -173,9 +178,22 @@ bool OutputQueue::push(std::string_view text, RowMeta meta)
     if (!s.pushed)
         b.first = std::move(meta);
     b.text.append(text);
+    ++s.pushes;
     s.pushed = true;
     s.wake.notify_one();
     return true;
+}
+
+std::uint64_t OutputQueue::lastPushed() const
+{
+    const std::lock_guard lock(shared_->m);
+    return shared_->pushes;
+}
+
+bool OutputQueue::outThrough(std::uint64_t number) const
+{
+    const std::lock_guard lock(shared_->m);
+    return shared_->error != 0 || shared_->outThrough >= number;
 }
 
 int OutputQueue::error() const

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -73,6 +74,12 @@ public:
     int error() const;
     bool overflowed() const;
     std::size_t bound() const { return bound_; }
+
+    // Pushes are numbered from 1 in their order: the number of the last one,
+    // and whether every push up to `number` is out (written, and synced when
+    // one asked); true too once a write has failed, which holds nothing back.
+    std::uint64_t lastPushed() const;
+    bool outThrough(std::uint64_t number) const;
 
     // Waits until all text queued so far is written, a write fails or the
     // deadline passes. True when all of it is out.

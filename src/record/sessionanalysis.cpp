@@ -157,7 +157,7 @@ void SessionAnalysis::begin(const LogRow& row, const LogSessions::Place& place)
     if (!file_.empty())
         session_->logs.push_back(file_), fileChanged_ = false;
     if (!continues)
-        cycles_ = {}, eventsBefore_ = {}, cycleClock_ = {};
+        cycles_ = {}, eventsBefore_ = {}, cycleClock_ = {}, lastPoll_.reset();
     if (!place.startRow)
         return;
     session_->started = row.events;
@@ -253,24 +253,26 @@ void SessionAnalysis::poll(const LogRow& row)
 }
 
 // A step of the wall clock the session found is taken in as it took it in,
-// so that bills are timed as it timed them; a row timed earlier than the one
-// before is a step too, said even where the session logged none (a log of an
-// earlier version), and bills are then timed as if no time passed across it.
+// so that bills are timed as it timed them; a poll row timed earlier than
+// the poll before is a step too, said even where the session logged none (a
+// log of an earlier version), and bills are then timed as if no time passed
+// across it. Only polls time bills, and only they carry a step.
 void SessionAnalysis::clockStep(const LogRow& row)
 {
-    const std::chrono::milliseconds logged = row.parts.clockStep;
-    cycleClock_.step(logged);
-    if (row.time < session_->last || logged.count() != 0) {
-        const auto by =
-            logged.count() != 0
-                ? logged
-                : std::chrono::duration_cast<std::chrono::milliseconds>(row.time - session_->last);
+    using std::chrono::milliseconds;
+    if (row.kind != "poll")
+        return;
+    const milliseconds logged = row.parts.clockStep;
+    const bool back = lastPoll_ && row.time < *lastPoll_;
+    if (logged.count() != 0 || back) {
+        const milliseconds by =
+            logged.count() != 0 ? logged
+                                : std::chrono::duration_cast<milliseconds>(row.time - *lastPoll_);
+        cycleClock_.step(by);
         note(row.time, std::string("wall clock set ") + (by.count() < 0 ? "back " : "forward ") +
                            secondsText(by) + ", line " + std::to_string(row.line));
     }
-    if (logged.count() == 0 && row.time < session_->last)
-        cycleClock_.step(
-            std::chrono::duration_cast<std::chrono::milliseconds>(row.time - session_->last));
+    lastPoll_ = row.time;
 }
 
 // A repeat is judged by the bytes, against the frame read before, as the

@@ -117,6 +117,7 @@ private:
     LogSessions sessions_;
     BillCycles cycles_;
     CycleClock cycleClock_;
+    std::optional<LogClock::time_point> lastPoll_;
     std::optional<ReplyFrame> lastFrame_;
     std::size_t outside_ = 0;
     // A run of failed polls: since when, how many, how many checksum errors.

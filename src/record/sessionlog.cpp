@@ -91,9 +91,14 @@ bool SessionLog::drain(OutputQueue::Clock::time_point deadline)
     return !queue_ || queue_->drain(deadline);
 }
 
-bool SessionLog::caughtUp()
+std::uint64_t SessionLog::mark() const
 {
-    return !queue_ || queue_->error() != 0 || queue_->drain(OutputQueue::Clock::now());
+    return queue_ ? queue_->lastPushed() : 0;
+}
+
+bool SessionLog::outThrough(std::uint64_t mark)
+{
+    return !queue_ || mark > queue_->lastPushed() || queue_->outThrough(mark);
 }
 
 bool SessionLog::finish(OutputQueue::Clock::time_point deadline)

@@ -64,9 +64,12 @@ public:
     // when they are.
     bool drain(OutputQueue::Clock::time_point deadline);
 
-    // Whether every row written so far is out, asked without waiting. A log
-    // that is closed or has failed holds nothing back: true.
-    bool caughtUp();
+    // The rows written so far, as a mark; and whether every row up to a mark
+    // is out (written, and synced when it asked), asked without waiting. A
+    // log that is closed, has failed or was opened again since the mark
+    // holds nothing back: true.
+    std::uint64_t mark() const;
+    bool outThrough(std::uint64_t mark);
 
     // Waits until every row written so far is out, or the deadline, and
     // closes the log. False when some row of this log never got out, now

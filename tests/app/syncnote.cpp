@@ -1,7 +1,8 @@
 // Preloaded into a poller, notes what a power cut would leave of its log:
 // after each fdatasync of a regular file, the file's size then, written to
 // the file KORA_SYNC_NOTE names (by a rename, so that a kill at any moment
-// leaves a whole figure). A test cuts the log back to that size.
+// leaves a whole figure). A test cuts the log back to that size. With
+// KORA_SYNC_MS, each sync takes that long first: a slow disk.
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -35,6 +36,8 @@ extern "C" int fdatasync(int fd)
 {
     using Sync = int (*)(int);
     static const auto real = reinterpret_cast<Sync>(::dlsym(RTLD_NEXT, "fdatasync"));
+    if (const char* ms = std::getenv("KORA_SYNC_MS"))
+        ::usleep(static_cast<useconds_t>(std::atoi(ms)) * 1000);
     const int result = real(fd);
     if (result == 0)
         noteSize(fd);

@@ -402,26 +402,34 @@ private slots:
             const char* name;
             int pollMs;
             const char* moment; // the flag whose state line is the moment of the cut
+            int syncMs = 0;     // a slow disk: each sync takes this long
         };
         const Cut rows[] = {
-            {"accepting, 100 ms", 100, "Accepting"}, {"in escrow, 100 ms", 100, "Escrowed"},
-            {"stacking, 100 ms", 100, "Stacking"},   {"stacked, 100 ms", 100, "Stacked"},
-            {"in escrow, 800 ms", 800, "Escrowed"},  {"stacking, 800 ms", 800, "Stacking"},
+            {"accepting, 100 ms", 100, "Accepting"},
+            {"in escrow, 100 ms", 100, "Escrowed"},
+            {"stacking, 100 ms", 100, "Stacking"},
+            {"stacked, 100 ms", 100, "Stacked"},
+            {"in escrow, 800 ms", 800, "Escrowed"},
+            {"stacking, 800 ms", 800, "Stacking"},
             {"stacked, 800 ms", 800, "Stacked"},
+            {"stacking, 100 ms, each sync 250 ms", 100, "Stacking", 250},
         };
         std::vector<std::unique_ptr<Pair>> pairs;
         for (const Cut& c : rows)
             pairs.push_back(std::make_unique<Pair>(
                 Scenario{c.name, "step 1s; wait 1s; insert 4", c.pollMs, true, 8}));
-        const auto start = [](Pair& p) {
+        const auto start = [&rows, &pairs](std::size_t i) {
+            Pair& p = *pairs[i];
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            if (rows[i].syncMs)
+                env.insert(QStringLiteral("KORA_SYNC_MS"), QString::number(rows[i].syncMs));
             env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(KORA_SYNC_NOTE_LIBRARY));
             env.insert(QStringLiteral("KORA_SYNC_NOTE"), p.dir.filePath(QStringLiteral("synced")));
             p.poller.setProcessEnvironment(env);
             return p.startPoller({"--log", p.logPath()});
         };
-        for (auto& p : pairs)
-            QVERIFY2(start(*p), qPrintable(p->scenario.name));
+        for (std::size_t i = 0; i < pairs.size(); ++i)
+            QVERIFY2(start(i), qPrintable(pairs[i]->scenario.name));
         QDeadlineTimer deadline(30000);
         std::vector<std::optional<QDeadlineTimer>> restart(pairs.size());
         std::size_t restarted = 0;
@@ -432,7 +440,7 @@ private slots:
                 p.pollerOut += p.poller.readAllStandardOutput();
                 if (restart[i] && restart[i]->hasExpired() &&
                     p.poller.state() == QProcess::NotRunning) {
-                    start(p);
+                    start(i);
                     ++restarted;
                 } else if (!restart[i] &&
                            p.pollerOut.contains(QByteArray("\"") + rows[i].moment + '"')) {
