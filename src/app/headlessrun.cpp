@@ -172,11 +172,12 @@ std::optional<int> HeadlessRun::begin()
 // first-frame rule, which counts no stacked report it finds: said, with why.
 void HeadlessRun::tellContinuation()
 {
+    constexpr std::string_view NotContinued = "not continued: ";
     const std::string& c = engine_.continuation();
-    if (c.starts_with("not continued: "))
+    if (c.starts_with(NotContinued))
         Say(Priority::Warning,
             QStringLiteral("the log is not continued (%1): the first frame read is judged afresh")
-                .arg(QString::fromStdString(c.substr(15))));
+                .arg(QString::fromStdString(c.substr(NotContinued.size()))));
 }
 
 // The first file says the poller is not up yet, so that one which cannot
