@@ -164,10 +164,12 @@ struct Session
 
     void start(Input& in)
     {
-        std::string why(in.take<Byte>() % 24, 'x');
+        std::string why;
+        for (int n = in.take<Byte>() % 24; n > 0; --n)
+            why += static_cast<char>(in.take<Byte>());
         const std::string text = "logging begins mid-run: port 1 (/dev/ttyUSB0), 9600, E, 7, 1, "
                                  "poll every 100 ms, escrow mode on, kora232-headless 1.4.0" +
-                                 (why.empty() ? "" : std::string(NotContinued) + why) +
+                                 (why.empty() ? "" : std::string(NotContinued) + ClauseValue(why)) +
                                  "; counts so far " + countsText();
         const auto row = MarkRow("start", polls, text, floor<milliseconds>(wall));
         checkRow(row);
