@@ -43,7 +43,8 @@ QString describeRun()
                "     cannot be written, is in use or is refused at the start\n"
                "  3  the port cannot be opened at the start\n"
                "  4  lines or rows were lost: a write failed, a reader fell 8 MiB behind,\n"
-               "     or the last of them took more than a second to get out\n"
+               "     or the last of them took more than a second to get out; or the\n"
+               "     --metrics file could not be written at the end\n"
                "  5  the --plan ended with the verdict FAIL\n"
                "  6  the --plan ended INCOMPLETE: the run ended before its last step\n\n") +
            numberingForOneRun();

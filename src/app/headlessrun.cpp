@@ -339,12 +339,12 @@ int HeadlessRun::end()
                    .number("total", total)
                    .raw("link", link.str())
                    .raw("bills", billsJson(engine_.figures())));
-    if (metrics_)
-        metrics_->finish();
+    const bool metricsWritten = !metrics_ || metrics_->finish();
     if (faults_)
         for (const FaultWatch::Line& line : faults_->finish(std::chrono::steady_clock::now()))
             Say(line.priority, line.text);
-    return planStatus(FinishOutput(out_, engine_.record().log()));
+    const int status = FinishOutput(out_, engine_.record().log());
+    return planStatus(metricsWritten ? status : 4);
 }
 
 // Lost lines or rows say more than a verdict that rests on them.

@@ -5,11 +5,11 @@
 #include "record/outputpath.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <QTimer>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace kora {
@@ -151,44 +151,45 @@ std::string MetricsText(const MetricsSample& s)
 bool WriteAtomically(const QString& path, const std::string& text, QString* why,
                      const std::string& log)
 {
-    // The collector reads *.prom only, so the half-written file is never its.
-    const QByteArray target = QFile::encodeName(path);
-    const QByteArray temporary = target + ".tmp";
     const auto refused = [&] {
-        const std::string refusal = OutputPathRefusal(target.toStdString(), log);
+        const std::string refusal = OutputPathRefusal(QFile::encodeName(path).toStdString(), log);
         if (!refusal.empty())
             *why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(refusal.c_str()));
         return !refusal.empty();
     };
     if (refused())
         return false;
-    // One left by a run under another user (systemd's DynamicUser) could not
-    // be opened again, but can be replaced.
-    ::unlink(temporary.constData());
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    int error = fd < 0 ? errno : 0;
-    for (std::size_t done = 0; !error && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno != EINTR)
-            error = errno;
-        done += std::size_t(std::max<ssize_t>(n, 0));
+    // QSaveFile makes its temporary exclusively under a name of its own (on
+    // Linux a file with no name at all until it is complete), so it never
+    // meets a file another program keeps, and a run killed mid-write leaves
+    // nothing in the folder; the collector reads *.prom only.
+    QSaveFile file(path);
+    const auto failed = [&] {
+        *why = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    };
+    // Unbuffered: a write that fails (a full disk) must fail here, where it
+    // is seen; a buffered one fails in commit's flush, which Qt 6 passes
+    // over, renaming a cut file into place.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return failed();
+    // The node exporter reads the file under a user of its own.
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                             QFileDevice::ReadGroup | QFileDevice::ReadOther))
+        return failed();
+    if (file.write(text.data(), qint64(text.size())) != qint64(text.size()))
+        return failed();
+    // Synced before the rename, which commit() does not do on every
+    // version of Qt: else a power cut may leave the name on an empty file.
+    if (::fsync(file.handle()) != 0) {
+        *why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
     }
-    // Else a power cut after the rename may leave the name on an empty file.
-    if (!error && ::fsync(fd) != 0)
-        error = errno;
-    if (fd >= 0 && ::close(fd) != 0 && !error)
-        error = errno;
     // Asked again: what stands at the path may have changed while writing.
-    const bool refusedNow = !error && refused();
-    if (!error && !refusedNow && ::rename(temporary.constData(), target.constData()) != 0)
-        error = errno;
-    if (!error && !refusedNow)
-        return true;
-    if (fd >= 0)
-        ::unlink(temporary.constData());
-    if (error)
-        *why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
-    return false;
+    // The temporary goes with the QSaveFile.
+    if (refused())
+        return false;
+    return file.commit() || failed();
 }
 
 MetricsFile::MetricsFile(SessionEngine& engine, QString path, std::string port,
@@ -265,10 +266,19 @@ void MetricsFile::start()
     rewrite();
 }
 
-void MetricsFile::finish()
+// The file left behind would say the poller is up: a stop that looks like
+// a hang, so the run's status tells of it.
+bool MetricsFile::finish()
 {
     timer_->stop();
-    rewrite();
+    QString why;
+    if (write(false, &why))
+        return true;
+    Say(Priority::Error,
+        QStringLiteral("cannot write the metrics to %1; the file left there does not say "
+                       "the poller has stopped")
+            .arg(why));
+    return false;
 }
 
 } // namespace kora

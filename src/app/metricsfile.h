@@ -52,8 +52,8 @@ struct MetricsSample
 // The sample in the Prometheus text exposition format.
 std::string MetricsText(const MetricsSample& sample);
 
-// Writes `text` to a file beside `path` whose name does not end in .prom,
-// flushes it to the disk, then renames it to `path`: a reader (the node
+// Writes `text` to a temporary of this program's own beside `path`, flushes
+// it to the disk, then renames it to `path`, mode 0644: a reader (the node
 // exporter's textfile collector) sees the old file or the new one, never
 // part of one, and so does one after a power cut. Only a regular file that
 // is not the session log `log` is replaced (see OutputPathRefusal). False,
@@ -75,8 +75,9 @@ public:
     bool write(bool up, QString* why);
     // Polling has begun: up from now on, and rewritten at each interval.
     void start();
-    // The run is over: the last file, with up 0.
-    void finish();
+    // The run is over: the last file, with up 0; false, said, when it
+    // cannot be written.
+    bool finish();
 
 private:
     void notePoll(const PollNotes& notes);

@@ -18,6 +18,7 @@
 #include <QThread>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <sys/stat.h>
 
 using namespace std::chrono_literals;
@@ -47,8 +48,10 @@ struct Rig
 struct Poller
 {
     explicit Poller(const QStringList& arguments, const QString& errFile = {},
-                    const QString& journalStream = {})
+                    const QString& journalStream = {}, const std::function<void()>& inChild = {})
     {
+        if (inChild)
+            process.setChildProcessModifier(inChild);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QString::fromLatin1(display));
@@ -366,7 +369,8 @@ private slots:
         const QString log = rig.path("log.csv");
         words.replace(QStringLiteral("LOG"), log);
         QFile file(log);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("time,kind\n") > 0);
+        QVERIFY(file.open(QIODevice::WriteOnly) &&
+                file.write("time,kind,poll,outcome,host,reply,reply_ms,flags,events\r\n") > 0);
         file.close();
         const QString metrics = keptpaths::Make(QDir(rig.dir.path()), log, kind);
         if (metrics.isEmpty())
@@ -384,8 +388,102 @@ private slots:
         QVERIFY(!QFile::exists(metrics + ".tmp"));
     }
 
+    // The temporary the metrics go through is the poller's own: a file of
+    // that name beside it, another program's or the session log, keeps what
+    // it held, and under any umask the file is left 0644 for the node
+    // exporter, with nothing else in the folder.
+    void theMetricsLeaveEveryOtherFileAsItIs_data()
+    {
+        QTest::addColumn<QString>("neighbour"); // beside kora232.prom
+        QTest::addColumn<bool>("isTheLog");
+        QTest::newRow("another program's file") << "kora232.prom.tmp" << false;
+        QTest::newRow("the session log") << "kora232.prom.tmp" << true;
+        QTest::newRow("a file named as a temporary of Qt's") << "kora232.prom.ABCDEF" << false;
+    }
+    void theMetricsLeaveEveryOtherFileAsItIs()
+    {
+        QFETCH(QString, neighbour);
+        QFETCH(bool, isTheLog);
+        Rig rig;
+        QTemporaryDir folder;
+        const QString metrics = folder.filePath("kora232.prom");
+        const QString beside = folder.filePath(neighbour);
+        const QByteArray held = isTheLog
+                                    ? "time,kind,poll,outcome,host,reply,reply_ms,flags,events\r\n"
+                                    : "kept,by,another\n";
+        QFile file(beside);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(held) > 0);
+        file.close();
+        QStringList arguments =
+            rig.port() +
+            QStringList{"--duration", "3", "--metrics", metrics, "--metrics-interval", "1"};
+        if (isTheLog)
+            arguments << "--log" << beside;
+        Poller run(arguments, {}, {}, [] { ::umask(077); });
+        QCOMPARE(run.finish(), 0);
+        const QByteArray now = readAll(beside);
+        if (isTheLog) {
+            QVERIFY2(now.startsWith(held) && now.contains(",stop,"), now.constData());
+        } else {
+            QCOMPARE(now, held);
+        }
+        QCOMPARE(
+            QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+            QStringList({"kora232.prom", neighbour}));
+        QCOMPARE(QFile::permissions(metrics), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ReadUser | QFileDevice::WriteUser |
+                                                  QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        QVERIFY(readAll(metrics).contains("kora232_up{port="));
+    }
+
+    // A file system that fills while the run polls: the last file, which
+    // would say the poller stopped, cannot be written, and a file left
+    // saying up must not pass for a clean stop. On a small tmpfs of the
+    // test's own, in a mount namespace.
+    void metricsNotWrittenAtTheEndEndTheRunWithStatusFour_data()
+    {
+        QTest::addColumn<bool>("fill");
+        QTest::addColumn<int>("status");
+        QTest::newRow("room to the end") << false << 0;
+        QTest::newRow("full before the end") << true << 4;
+    }
+    void metricsNotWrittenAtTheEndEndTheRunWithStatusFour()
+    {
+        QFETCH(bool, fill);
+        QFETCH(int, status);
+        Rig rig;
+        const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
+        QProcess probe;
+        QDir(rig.dir.path()).mkdir(QStringLiteral("probe"));
+        probe.start(unshare, {"-rm", "sh", "-c", "mount -t tmpfs -o size=64k tmpfs \"$0\"",
+                              rig.dir.filePath(QStringLiteral("probe"))});
+        if (unshare.isEmpty() || !probe.waitForFinished(5000) || probe.exitCode() != 0)
+            QSKIP("no mount namespace with a tmpfs of its own here");
+        const QString folder = rig.dir.filePath(QStringLiteral("small"));
+        QVERIFY(QDir(rig.dir.path()).mkdir(QStringLiteral("small")));
+        // The poller rewrites the file each second; the filler takes what is
+        // left of the file system once the first files are written.
+        const QString script =
+            QStringLiteral("mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 99; "
+                           "\"$0\" --port 1=\"$2\" --duration 3 --metrics \"$1/k.prom\" "
+                           "--metrics-interval 1 >/dev/null & sleep 1.5; %1 wait $!")
+                .arg(fill ? "cat /dev/zero > \"$1/filler\" 2>/dev/null;" : "");
+        QProcess run;
+        run.start(unshare, {"-rm", "sh", "-c", script, QStringLiteral(KORA232_HEADLESS), folder,
+                            QString::fromStdString(rig.sim->symlinkPath())});
+        QVERIFY(run.waitForFinished(15000));
+        const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+        QCOMPARE(run.exitCode(), status);
+        const QString said = "kora232-headless: cannot write the metrics to " + folder +
+                             "/k.prom: No space left on device; the file left there does not "
+                             "say the poller has stopped\n";
+        QCOMPARE(err.endsWith(said), fill);
+        QVERIFY2(!err.contains("kora232-headless") || fill, qPrintable(err));
+    }
+
     // A FIFO put at the path while the run polls is refused as any later
-    // failure is: said once, and polling goes on to the end.
+    // failure is: said once, and polling goes on to the end, where the last
+    // file cannot be written either (status 4).
     void aMetricsPathThatTurnsIntoAFifoIsSaidOnceAndPollingGoesOn()
     {
         Rig rig;
@@ -401,7 +499,7 @@ private slots:
             ::rename(QFile::encodeName(fifo).constData(), QFile::encodeName(metrics).constData()),
             0);
         const auto served = rig.sim->messagesServed();
-        QCOMPARE(run.finish(), 0);
+        QCOMPARE(run.finish(), 4);
         QVERIFY(rig.sim->messagesServed() >= served + 5);
         const QString err = QString::fromLocal8Bit(run.process.readAllStandardError());
         QCOMPARE(err.count("kora232-headless: cannot write the metrics to " + metrics +
