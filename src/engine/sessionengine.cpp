@@ -79,11 +79,21 @@ void SessionEngine::Start()
     periodSettle_->stop();
     for (int i = 0; i < static_cast<int>(Setting::Count); ++i)
         onRecord_[static_cast<std::size_t>(i)] = settingText(static_cast<Setting>(i));
-    const std::string continues = continueFromLog();
-    record_.start(startText() + continues);
+    continues_ = continueFromLog();
+    startPending_ = true;
     s_.StartStop = 1;
     s_.ClearStatus();
     emit started();
+}
+
+// A run is a session from the moment its port opens: a START that never
+// had the port leaves no session behind, only the failure's row.
+void SessionEngine::recordStart()
+{
+    if (!startPending_)
+        return;
+    startPending_ = false;
+    record_.start(startText() + continues_);
 }
 
 void SessionEngine::Stop()
@@ -113,7 +123,7 @@ std::string SessionEngine::countsText() const
 void SessionEngine::AdjustCount(int bill, long count)
 {
     long& now = counts_.at(static_cast<std::size_t>(bill - 1));
-    if (s_.StartStop != 1 || count == now)
+    if (s_.StartStop != 1 || startPending_ || count == now)
         return;
     const long was = now;
     now = count;
@@ -134,7 +144,9 @@ void SessionEngine::endRun(const std::string& why)
         stopped += "; " + open->text();
         emit billEnded(*open);
     }
-    record_.stop(stopped + "; " + figures_.text(), at);
+    if (!startPending_)
+        record_.stop(stopped + "; " + figures_.text(), at);
+    startPending_ = false;
     s_.StartStop = 0;
 }
 
@@ -223,7 +235,8 @@ void SessionEngine::recordSetting(Setting which)
     if (s_.StartStop != 1 || now == said)
         return;
     said = now;
-    record_.change(now, startText());
+    if (!startPending_) // else the start row, still to come, says it
+        record_.change(now, startText());
 }
 
 // A period still settling when the run ends is its last change.
@@ -320,6 +333,11 @@ bool SessionEngine::EnsureOpen()
             emit reconnected(QString::fromStdString(RunDescription(*port_, port_->portNumber())));
         }
     } catch (const SerialError& e) {
+        if (startPending_)
+            record_.failedStart(QStringLiteral("port %1 (%2): cannot be opened: %3")
+                                    .arg(s_.PortSelect)
+                                    .arg(port_->deviceFor(s_.PortSelect), e.describe())
+                                    .toStdString());
         emit runEnding(e.describe());
         endRun(e.describe().toStdString());
         emit runEnded();
@@ -328,6 +346,7 @@ bool SessionEngine::EnsureOpen()
     }
     // Bytes of a frame cut short belong to the line before this open.
     s_.LineBytes.clear();
+    recordStart();
     return true;
 }
 
@@ -358,6 +377,7 @@ void SessionEngine::PollTick()
         pollTimer_->setInterval(period);
     emit ticked();
     if (s_.StartStop == 1 && (port_->isOpen() || EnsureOpen())) {
+        recordStart(); // a START right after STOP finds the port still open
         PollNotes notes;
         const Byte ignoredBefore = s_.IgnoreBit;
         s_.HoldBit = logBehind() ? 1 : 0;

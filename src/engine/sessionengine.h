@@ -132,6 +132,7 @@ private:
     std::string escrowActionText() const;
     std::string startText() const;
     std::string continueFromLog();
+    void recordStart();
 
     RunState s_{};
     std::unique_ptr<SerialPort> port_;
@@ -150,6 +151,10 @@ private:
     QString heldSaid_; // the refusal last said while the device is lost
     std::string continuation_;
     std::uint64_t logMark_ = 0; // the log's rows up to the last poll not held
+    // START was pressed but the port has not opened yet: no session so far,
+    // and the start row waits for the open, with what continues the log.
+    bool startPending_ = false;
+    std::string continues_;
 };
 
 } // namespace kora

@@ -162,6 +162,10 @@ bool wellFormed(LogRow& row)
     }
     if (row.kind == "plan")
         return IsPlanRow(row.events);
+    // A START whose port never opened: "port 1 (/dev/ttyUSB0): cannot be opened: ...".
+    if (row.kind == "failed")
+        return row.events.starts_with("port ") &&
+               row.events.find("): cannot be opened: ") != std::string::npos;
     return row.kind == "stop" && ReadStopCounts(row.events, row.stopCounts);
 }
 

@@ -20,7 +20,9 @@ struct LogRow
 {
     std::size_t line = 0; // in the file, from 1
     std::chrono::system_clock::time_point time{};
-    std::string kind; // start, poll, read (frames a stop read), adjust or stop
+    // start, poll, read (frames a stop read), adjust, stop or failed (a start
+    // whose port never opened)
+    std::string kind;
     long poll = 0;
     std::string outcome; // good, no-reply or checksum; poll rows only
     std::string host, reply, replyMs, flags, events;

@@ -9,6 +9,12 @@ LogSessions::Place LogSessions::place(const LogRow& row)
 {
     Place p;
     const bool fileBegins = std::exchange(fileBegins_, false);
+    // A start that never opened its port is no session, and a process that
+    // came after the one whose session is still open ended that one.
+    if (row.kind == "failed") {
+        open_ = false;
+        return p;
+    }
     if (fileBegins && open_ && row.start && row.start->reason == RotationReason) {
         p.joins = true;
     } else if (row.kind == "start" && !IsSettingChange(row.events)) {
@@ -32,7 +38,7 @@ LogSessionFile::LogSessionFile(const std::string& path, int session, const Seen&
     : in_(path), reader_(in_.stream())
 {
     if (!in_.isOpen())
-        throw std::invalid_argument("cannot read " + path);
+        throw std::invalid_argument("cannot read " + path + ": " + in_.openError());
     if (!reader_.notALog().empty())
         throw std::invalid_argument(path + " is not a session log: " + reader_.notALog());
     index(session, seen);

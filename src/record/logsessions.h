@@ -17,7 +17,8 @@ namespace kora {
 // setting mid-run (IsSettingChange). Rows before the first start row form a
 // session of their own, with no start row: a file whose beginning was cut
 // off. A stop row ends its session; rows after it, up to the next start row,
-// stand outside any session.
+// stand outside any session, and so does a failed row (a start whose port
+// never opened), which ends a session still open.
 class LogSessions
 {
 public:

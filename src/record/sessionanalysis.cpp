@@ -90,7 +90,19 @@ SessionAnalysis::SessionAnalysis(std::function<void(const SessionSummary&)> onSe
 
 void SessionAnalysis::add(const LogRow& row)
 {
+    if (failedOpen_)
+        failedStarts_.back().until = row.time;
+    failedOpen_ = false;
     const LogSessions::Place place = sessions_.place(row);
+    if (row.kind == "failed") {
+        if (failedStarts_.size() < FailedStart::Kept) {
+            failedStarts_.push_back({row.time, row.time, row.events});
+            failedOpen_ = true;
+        } else {
+            ++failedStartsLeftOut_;
+        }
+        return;
+    }
     if (place.session == 0) {
         ++outside_;
         return;
@@ -329,7 +341,7 @@ void SessionAnalysis::note(LogClock::time_point at, const std::string& what)
 
 std::optional<std::string> AnalyseLog(std::istream& in,
                                       const std::function<void(const SessionSummary&)>& each,
-                                      std::size_t* outside)
+                                      std::size_t* outside, std::vector<FailedStart>* failedStarts)
 {
     LogReader reader(in);
     if (!reader.notALog().empty())
@@ -345,6 +357,8 @@ std::optional<std::string> AnalyseLog(std::istream& in,
     analysis.finish();
     if (outside)
         *outside = analysis.outside();
+    if (failedStarts)
+        *failedStarts = analysis.failedStarts();
     return std::nullopt;
 }
 

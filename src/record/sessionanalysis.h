@@ -69,6 +69,16 @@ struct SessionSummary
     std::string badRowsText() const;
 };
 
+// A START whose port never opened: no session, only the failure, from its
+// row to the next row of the log (or its last), which a held port's tries
+// repeat without a row of their own.
+struct FailedStart
+{
+    static constexpr std::size_t Kept = 1000;
+    LogClock::time_point from{}, until{};
+    std::string what; // "port 1 (/dev/ttyUSB0): cannot be opened: ..."
+};
+
 // Reads a log's rows in order and hands over each session as it ends, so
 // that a log of any length takes the memory of one session. Bill figures
 // come from the same bill cycles the live session follows, fed the frames
@@ -88,6 +98,9 @@ public:
     // Rows outside any session: after a stop row and before the next start
     // row, and torn ones there or before the first row.
     std::size_t outside() const { return outside_; }
+    // The first FailedStart::Kept, and how many were left out.
+    const std::vector<FailedStart>& failedStarts() const { return failedStarts_; }
+    std::size_t failedStartsLeftOut() const { return failedStartsLeftOut_; }
 
 private:
     void begin(const LogRow& row, const LogSessions::Place& place);
@@ -120,6 +133,9 @@ private:
     std::optional<LogClock::time_point> lastPoll_;
     std::optional<ReplyFrame> lastFrame_;
     std::size_t outside_ = 0;
+    std::vector<FailedStart> failedStarts_;
+    std::size_t failedStartsLeftOut_ = 0;
+    bool failedOpen_ = false; // the last failed start lasts until the next row
     // A run of failed polls: since when, how many, how many checksum errors.
     std::optional<LogClock::time_point> failingSince_;
     long failed_ = 0, failedChecksum_ = 0;
@@ -145,6 +161,7 @@ LogsRead AnalyseLogs(const std::vector<std::string>& paths,
 // session log, or nothing once every session has been handed over.
 std::optional<std::string> AnalyseLog(std::istream& in,
                                       const std::function<void(const SessionSummary&)>& each,
-                                      std::size_t* outside = nullptr);
+                                      std::size_t* outside = nullptr,
+                                      std::vector<FailedStart>* failedStarts = nullptr);
 
 } // namespace kora

@@ -43,6 +43,8 @@ std::string SessionLog::Describe(int error)
 {
     if (error == EWOULDBLOCK)
         return "in use by another program (only one program may write a log)";
+    if (error == NotALog)
+        return "a file that is not a session log stands at the path; it is left as it is";
     return std::strerror(error);
 }
 
@@ -51,16 +53,20 @@ bool SessionLog::open(const std::string& path, std::string* why)
     close();
     failure_.clear();
     int error = 0;
-    std::unique_ptr<OutputQueue::Sink> file = logfile::open(path, CsvLine(Columns()), &error);
+    std::string notALog;
+    std::unique_ptr<OutputQueue::Sink> file =
+        logfile::open(path, CsvLine(Columns()), &error, &notALog);
     // This program's own writer of the file, let go a moment ago, may still
     // hold it while its last rows leave.
     if (!file && error == EWOULDBLOCK) {
         OutputQueue::Settle(OutputQueue::Clock::now() + OutputQueue::Grace);
-        file = logfile::open(path, CsvLine(Columns()), &error);
+        file = logfile::open(path, CsvLine(Columns()), &error, &notALog);
     }
     if (!file) {
         if (why)
-            *why = path + ": " + Describe(error);
+            *why = path + ": " +
+                   (error == NotALog ? "not a session log (" + notALog + "); it is left as it is"
+                                     : Describe(error));
         return false;
     }
     path_ = path;

@@ -33,6 +33,9 @@ public:
     static const std::vector<std::string>& Columns();
     // The longest that written rows wait for the disk while none asks to.
     static constexpr std::chrono::seconds SyncFloor{5};
+    // The refusal of a file that holds rows that are no session log's: not
+    // an errno.
+    static constexpr int NotALog = -1;
     // Why a log cannot be had from `error`, the errno of the refusal.
     static std::string Describe(int error);
 
@@ -44,7 +47,10 @@ public:
 
     // Opens `path` for appending, never truncating; writes the header when
     // the file is empty. False, with the reason in `why`, when it cannot,
-    // also when another program writes it.
+    // also when another program writes it or it holds something that is no
+    // session log (its first row neither a log's header nor a log's row),
+    // which is then left as it is. A file put at the path later, when the
+    // log is rotated, is refused the same way: the log fails.
     bool open(const std::string& path, std::string* why);
     // Rows already written still go out, in the background; see
     // OutputQueue::Settle.
@@ -94,9 +100,10 @@ namespace logfile {
 // never truncating, and for writes that wait for a slow reader; a FIFO that
 // nobody reads fails rather than waiting for one. `header` is what a new or
 // empty file begins with. Null, with the errno in `error`, when it cannot be
-// had.
+// had; SessionLog::NotALog, with why in `notALog`, for a file that holds
+// something other than a session log.
 std::unique_ptr<OutputQueue::Sink> open(const std::string& path, const std::string& header,
-                                        int* error);
+                                        int* error, std::string* notALog = nullptr);
 } // namespace logfile
 
 } // namespace kora

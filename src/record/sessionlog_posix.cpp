@@ -1,8 +1,10 @@
 // The session log's file on POSIX systems.
+#include "record/logreader.h"
 #include "record/sessionlog.h"
 
 #include <cerrno>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,10 +50,26 @@ int syncFolderOf(const std::string& path)
 struct Opened
 {
     int fd = -1;
-    int error = 0; // errno when fd is -1; EWOULDBLOCK: another program writes it
+    // errno when fd is -1; EWOULDBLOCK: another program writes it;
+    // SessionLog::NotALog: its first row is no session log's
+    int error = 0;
+    std::string notALog; // then why
     struct stat st = {};
     std::string lead; // what the file needs before the next row
 };
+
+// Why a file that holds something is not a session log, read from its first
+// row as every reader of the log reads it; empty when it is one. Rows
+// appended under another program's header would be lost to every reader,
+// and that file's own rows mixed with the log's.
+std::string notASessionLog(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return {}; // read apart; what cannot be read is the writer's to try
+    const LogReader reader(in);
+    return reader.notALog();
+}
 
 // Opened non-blocking, so that a FIFO nobody reads is refused rather than
 // waited for; then blocking, so that a reader that falls behind holds up the
@@ -73,6 +91,14 @@ Opened openHeld(const std::string& path, const std::string& header)
         return o;
     }
     const bool regular = S_ISREG(o.st.st_mode);
+    if (regular && o.st.st_size > 0)
+        o.notALog = notASessionLog(path);
+    if (!o.notALog.empty()) {
+        ::close(o.fd);
+        o.fd = -1;
+        o.error = SessionLog::NotALog;
+        return o;
+    }
     if (!regular || o.st.st_size == 0)
         o.lead = header;
     else if (endsMidRow(path, o.st.st_size))
@@ -178,12 +204,14 @@ private:
 } // namespace
 
 std::unique_ptr<OutputQueue::Sink> open(const std::string& path, const std::string& header,
-                                        int* error)
+                                        int* error, std::string* notALog)
 {
     const Opened o = openHeld(path, header);
     if (o.fd < 0) {
         if (error)
             *error = o.error;
+        if (notALog)
+            *notALog = o.notALog;
         return nullptr;
     }
     // A file just made: its name reaches the disk with its first rows.

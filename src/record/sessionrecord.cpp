@@ -1,8 +1,32 @@
 #include "record/sessionrecord.h"
 
+#include "record/logreader.h"
 #include "record/pollreport.h"
 
+#include <algorithm>
+#include <fstream>
+
 namespace kora {
+
+namespace {
+
+// The fields of the last whole row of the file at `path`; none when there is
+// none, or it cannot be read.
+std::optional<std::vector<std::string>> LastLogRow(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? std::streamoff(in.tellg()) : 0;
+    const std::streamoff from = std::max<std::streamoff>(0, size - LogReader::LongestRow);
+    std::string tail(std::size_t(size - from), '\0');
+    if (size <= 0 || !in.seekg(from) || !in.read(tail.data(), std::streamsize(tail.size())))
+        return std::nullopt;
+    while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r'))
+        tail.pop_back();
+    const std::size_t lineFeed = tail.rfind('\n');
+    return CsvFields(lineFeed == std::string::npos ? tail : tail.substr(lineFeed + 1));
+}
+
+} // namespace
 
 void SessionRecord::start(const std::string& what)
 {
@@ -65,9 +89,30 @@ void SessionRecord::change(const std::string& what, const std::string& startText
 
 void SessionRecord::adjust(int bill, long count, long was)
 {
-    write(MarkRow("adjust", polls_,
-                  "counter bill " + std::to_string(bill) + " set to " + std::to_string(count) +
-                      " by the operator (was " + std::to_string(was) + ")"));
+    const std::vector<std::string> row =
+        MarkRow("adjust", polls_,
+                "counter bill " + std::to_string(bill) + " set to " + std::to_string(count) +
+                    " by the operator (was " + std::to_string(was) + ")");
+    // The counter is set by now: a new file that begins before this row
+    // states it as it was, or the report would count the change twice.
+    std::array<long, 7> before = countsNow();
+    if (bill >= 1 && bill <= 7)
+        before[std::size_t(bill - 1)] = was;
+    if (log_.isOpen())
+        write(row, {false, continuation(row, polls_, before)});
+}
+
+void SessionRecord::failedStart(const std::string& what)
+{
+    if (!log_.isOpen())
+        return;
+    const std::vector<std::string> row = MarkRow("failed", 0, what);
+    // The rows of an earlier run of this process are in the file first.
+    log_.drain(OutputQueue::Clock::now() + std::chrono::milliseconds(200));
+    const std::optional<std::vector<std::string>> last = LastLogRow(log_.path());
+    if (last && std::equal(row.begin() + 1, row.end(), last->begin() + 1, last->end()))
+        return;
+    write(row, {});
 }
 
 void SessionRecord::plan(const std::string& what)

@@ -43,6 +43,11 @@ public:
     std::string runSoFar() const;
     // STOP: a stop row with the counts and the statistics.
     void stop(const std::string& counts, RowStamp at = std::nullopt);
+    // A START whose port never opened, in a row of kind failed, outside any
+    // run: "port 1 (/dev/ttyUSB0): cannot be opened: ...". Written only when
+    // the log's last row is not the same failure, so that a poller restarted
+    // against a held port does not grow the log at each try.
+    void failedStart(const std::string& what);
 
     // Logging begun or ended by the operator; a run under way gets a start
     // or stop row so that the file says where its rows begin and end, and

@@ -692,6 +692,69 @@ private slots:
         QCOMPARE(rig.sim->messagesServed(), 0u);
     }
 
+    // A START whose port never opens is no session: one row of its own, not
+    // repeated while the same failure repeats (a unit restarting every 5 s
+    // against a held port), and the report counts only the runs that polled.
+    void aStartWhosePortNeverOpenedIsOneRowOfItsOwn_data()
+    {
+        QTest::addColumn<QStringList>("runs");  // held, missing or polled
+        QTest::addColumn<QStringList>("kinds"); // the log's rows, runs of polls as one
+        QTest::newRow("three tries at a held port")
+            << QStringList{"held", "held", "held"} << QStringList{"failed"};
+        QTest::newRow("held, then polled, then held again")
+            << QStringList{"held", "held", "polled", "held"}
+            << QStringList{"failed", "start", "poll", "stop", "failed"};
+        QTest::newRow("two failures of their own")
+            << QStringList{"held", "missing", "missing", "held"}
+            << QStringList{"failed", "failed", "failed"};
+    }
+    void aStartWhosePortNeverOpenedIsOneRowOfItsOwn()
+    {
+        QFETCH(QStringList, runs);
+        QFETCH(QStringList, kinds);
+        Rig rig;
+        kora::PortMap ports;
+        ports.pin(1, rig.link());
+        kora::MSComm holder(ports);
+        const QString log = rig.dir.filePath(QStringLiteral("log.csv"));
+        const QString missing = rig.dir.filePath(QStringLiteral("missing"));
+        for (const QString& how : runs) {
+            if (how == "held" && !holder.isOpen())
+                holder.open();
+            else if (how != "held" && holder.isOpen())
+                holder.close();
+            const QString device = how == "missing" ? missing : rig.link();
+            Headless run({"--duration", "1", "--log", log, "--port", "1=" + device});
+            QCOMPARE(run.finish(), how == "polled" ? 0 : 3);
+        }
+        QStringList found;
+        const QList<QStringList> rows = readCsvFile(log);
+        for (const QStringList& row : rows.mid(1)) {
+            if (row.value(1) != "poll" || found.value(found.size() - 1) != "poll")
+                found << row.value(1);
+            if (row.value(1) != "failed")
+                continue;
+            const QString device = row.value(8).contains(missing) ? missing : rig.link();
+            QVERIFY2(row.value(8).startsWith("port 1 (" + device +
+                                             "): cannot be opened: Error "
+                                             "8010: Port 1 (" +
+                                             device + ")"),
+                     qPrintable(row.value(8)));
+        }
+        QCOMPARE(found, kinds);
+        QProcess report;
+        report.start(QStringLiteral(KORA232),
+                     {"--report", log, rig.dir.filePath(QStringLiteral("out.pdf"))});
+        QVERIFY(report.waitForFinished(20000));
+        const qsizetype sessions = runs.count("polled");
+        QCOMPARE(report.exitCode(), 0);
+        QVERIFY2(report.readAllStandardOutput().contains(QStringLiteral("a report of %1 session%2")
+                                                             .arg(sessions)
+                                                             .arg(sessions == 1 ? "" : "s")
+                                                             .toUtf8()),
+                 qPrintable(report.readAllStandardError()));
+    }
+
     void helpAndVersion_data()
     {
         QTest::addColumn<QString>("option");

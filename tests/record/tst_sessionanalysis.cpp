@@ -51,6 +51,9 @@ const std::string StartRow = "port 1 (/dev/ttyUSB0), 9600, E, 7, 1, poll every 2
                              "mode on, bills 1 2 3 4 5 6 7 enabled, escrowed bills stacked, "
                              "kora232 1.4.0";
 
+const std::string Refused = "port 1 (/dev/ttyUSB0): cannot be opened: Error 8010: Port 1 "
+                            "(/dev/ttyUSB0) is in use by another program";
+
 std::string counts(int bill3)
 {
     return "bill 1=0 bill 2=0 bill 3=" + std::to_string(bill3) +
@@ -436,6 +439,61 @@ private slots:
         QTest::newRow("rows after a stop row stand outside")
             << QString::fromStdString(Header + start + poll + stop + poll + poll + start + poll)
             << QList<int>{1, 1} << "++";
+        const std::string failed = mark(3, "failed", Refused);
+        QTest::newRow("failed starts are no sessions")
+            << QString::fromStdString(Header + failed + failed + start + poll + stop + failed)
+            << QList<int>{1} << "+";
+        QTest::newRow("a failed start ends a session a killed poller left open")
+            << QString::fromStdString(Header + start + poll + failed + poll + start + poll)
+            << QList<int>{1, 1} << "++";
+    }
+
+    // A start whose port never opened is listed from its row to the next
+    // one, which a held port's later tries do not add to; it takes nothing
+    // from the sessions around it.
+    void aFailedStartLastsUntilTheNextRow_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<int>>("spans"); // from and until, in seconds, of each
+        QTest::addColumn<QList<int>>("polls"); // of each session
+        const std::string start = mark(10, "start", StartRow);
+        const std::string poll = answered(11, replyHex(0, 1));
+        QTest::newRow("one at the end of the log")
+            << QString::fromStdString(Header + mark(4, "failed", Refused)) << QList<int>{4, 4}
+            << QList<int>{};
+        QTest::newRow("tries until the port opened")
+            << QString::fromStdString(Header + mark(2, "failed", Refused) + start + poll)
+            << QList<int>{2, 10} << QList<int>{1};
+        QTest::newRow("two failures between two sessions")
+            << QString::fromStdString(Header + start + poll + mark(12, "stop", counts(0)) +
+                                      mark(20, "failed", Refused) + mark(30, "failed", Refused) +
+                                      mark(40, "start", StartRow) + answered(41, replyHex(0, 1)))
+            << QList<int>{20, 30, 30, 40} << QList<int>{1, 1};
+    }
+    void aFailedStartLastsUntilTheNextRow()
+    {
+        QFETCH(QString, text);
+        QFETCH(QList<int>, spans);
+        QFETCH(QList<int>, polls);
+        std::istringstream in(text.toStdString());
+        QList<int> analysed, found;
+        std::vector<FailedStart> failed;
+        std::size_t outside = 0;
+        QVERIFY(!AnalyseLog(
+            in, [&](const SessionSummary& s) { analysed << int(s.link.polls()); }, &outside,
+            &failed));
+        const auto second = [](LogClock::time_point t) {
+            return int(
+                std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count() %
+                60);
+        };
+        for (const FailedStart& f : failed) {
+            found << second(f.from) << second(f.until);
+            QCOMPARE(f.what, Refused);
+        }
+        QCOMPARE(found, spans);
+        QCOMPARE(analysed, polls);
+        QCOMPARE(outside, std::size_t(0));
     }
 
     void oddLogsAreNumberedAlikeByEveryReader()

@@ -1,11 +1,16 @@
 // The session log's file and the link statistics, without a window.
 #include "csvreader.h"
 #include "record/linkstats.h"
+#include "record/pollreport.h"
+#include "record/sessionanalysis.h"
 #include "record/sessionlog.h"
+#include "record/sessionrecord.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,8 +112,9 @@ private slots:
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<int>("records");
         QTest::newRow("empty file: header first") << QByteArray() << 2;
-        QTest::newRow("a finished log") << QByteArray("time,kind\r\nt,start\r\n") << 3;
-        QTest::newRow("a torn last row") << QByteArray("time,kind\r\nt,po") << 3;
+        const QByteArray header = Header.join(',').toUtf8() + "\r\n";
+        QTest::newRow("a finished log") << header + "t,start\r\n" << 3;
+        QTest::newRow("a torn last row") << header + "t,po" << 3;
     }
     void anExistingLogIsAppendedToAndATornRowEndsItsLine()
     {
@@ -200,6 +206,129 @@ private slots:
             readCsvFile(path),
             (QList<QStringList>{
                 Header, {"t2", "start", "1", "c2"}, {"t2", "poll", "2"}, {"t3", "poll", "3"}}));
+    }
+
+    // Rows appended under another program's header are lost to every
+    // reader: a file that holds no session log is refused at the start, or
+    // fails the log when it stands at the path after a rotation, and keeps
+    // what it held. A log of any version, or one whose header a copytruncate
+    // took, is appended to.
+    void aFileThatIsNoSessionLogIsLeftAsItIs_data()
+    {
+        QTest::addColumn<QByteArray>("held");
+        QTest::addColumn<QString>("reason"); // empty: a log, appended to
+        QTest::addColumn<bool>("rotated");   // found at the path after a rotation
+        const QByteArray startRow = "2026-12-07T16:30:01.123+01:00,start,0,,,,,,\"port 1 "
+                                    "(/dev/ttyUSB0), 9600, E, 7, 1\"\r\n";
+        const struct
+        {
+            const char* name;
+            QByteArray held;
+            QString reason;
+        } files[] = {
+            {"a blank line", "\r\n", "its first row has no time column"},
+            {"another program's CSV", "name,amount\r\nx,5\r\n", "its first row has no time column"},
+            {"an open quote", "\"time,kind\r\n",
+             "its first row is not the header of a session log"},
+            {"the log's header", Header.join(',').toUtf8() + "\r\n", {}},
+            {"another version's columns in another order",
+             "events,kind,time,poll,outcome,host,reply,reply_ms,flags,more\r\n",
+             {}},
+            {"a log whose header a copytruncate took", startRow, {}},
+        };
+        for (const auto& f : files)
+            for (const bool rotated : {false, true})
+                QTest::addRow("%s%s", f.name, rotated ? ", after a rotation" : "")
+                    << f.held << f.reason << rotated;
+    }
+    void aFileThatIsNoSessionLogIsLeftAsItIs()
+    {
+        QFETCH(QByteArray, held);
+        QFETCH(QString, reason);
+        QFETCH(bool, rotated);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("log.csv");
+        SessionLog log;
+        std::string why;
+        if (rotated) {
+            QVERIFY(log.open(path.toStdString(), &why));
+            QVERIFY(log.write(row({"t1", "poll", "1"})));
+            QVERIFY(log.drain(soon()));
+            QVERIFY(QFile::rename(path, path + ".1"));
+        }
+        writeFile(path, held);
+        const bool opened = rotated || log.open(path.toStdString(), &why);
+        QVERIFY(log.write(row({"t2", "poll", "2"}), {false, "t2,start,1,c\r\n"}) || !opened);
+        const bool out = log.finish(soon());
+        if (reason.isEmpty()) {
+            QVERIFY2(opened && out, log.failure().c_str());
+            QVERIFY(readCsvFile(path).size() > 1);
+            QCOMPARE(readCsvFile(path).last(), (QStringList{"t2", "poll", "2"}));
+            return;
+        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), held);
+        if (rotated) {
+            QVERIFY(!out);
+            QCOMPARE(QString::fromStdString(log.failure()),
+                     path + ": a file that is not a session log stands at the path; it is left "
+                            "as it is");
+        } else {
+            QVERIFY(!opened);
+            QCOMPARE(QString::fromStdString(why),
+                     path + ": not a session log (" + reason + "); it is left as it is");
+        }
+    }
+
+    // A new file begins with the counts as they stood before the row that
+    // follows its continuation, so that what the report finds counted plus
+    // adjusted is what the counters say at STOP, however rotations and the
+    // operator's adjustments fall. Ops: "A3=25" sets bill 3 to 25, "R"
+    // rotates the log (by rename), "S" stops.
+    void theLastFileOfARotatedRunAddsUpToTheCountersAtStop_data()
+    {
+        QTest::addColumn<QString>("ops");
+        QTest::newRow("a rotation just before an adjustment") << "A3=2 R A3=25 S";
+        QTest::newRow("a rotation just after an adjustment") << "A3=25 R S";
+        QTest::newRow("adjustments of two bills around a rotation") << "A1=4 R A1=9 A2=3 S";
+        QTest::newRow("two rotations, each before an adjustment") << "R A5=7 R A5=1 S";
+        QTest::newRow("an adjustment alone in its file") << "A6=3 R A6=8 R S";
+    }
+    void theLastFileOfARotatedRunAddsUpToTheCountersAtStop()
+    {
+        QFETCH(QString, ops);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("log.csv");
+        BillCounts counts{};
+        SessionRecord record;
+        record.countsSoFar = [&counts] { return counts; };
+        std::string why;
+        QVERIFY2(record.openLog(path.toStdString(), &why), why.c_str());
+        record.start("port 1 (/dev/ttyUSB0), 9600, E, 7, 1, kora232 1.4.0");
+        int rotations = 0;
+        static const QRegularExpression set(QStringLiteral("^A(\\d)=(\\d+)$"));
+        for (const QString& op : ops.split(' ')) {
+            QVERIFY(record.log().drain(soon())); // each row is a batch of its own
+            if (const auto m = set.match(op); m.hasMatch()) {
+                const int bill = m.captured(1).toInt();
+                const long was =
+                    std::exchange(counts[std::size_t(bill - 1)], m.captured(2).toLong());
+                record.adjust(bill, counts[std::size_t(bill - 1)], was);
+            } else if (op == "R") {
+                QVERIFY(QFile::rename(path, path + '.' + QString::number(++rotations)));
+            } else {
+                record.stop(CountsText(counts));
+            }
+        }
+        QVERIFY(record.log().finish(soon()));
+        std::ifstream in(path.toStdString(), std::ios::binary);
+        std::vector<SessionSummary> sessions;
+        QVERIFY(!AnalyseLog(in, [&](const SessionSummary& s) { sessions.push_back(s); }));
+        QCOMPARE(sessions.size(), std::size_t(1));
+        QVERIFY(sessions[0].countsAtStop);
+        QCOMPARE(sessions[0].countersExpected(), *sessions[0].countsAtStop);
+        QCOMPARE(*sessions[0].countsAtStop, counts);
     }
 
     void aFailedWriteClosesTheLogAndSaysWhyOnce_data()
