@@ -8,6 +8,7 @@
 #include <charconv>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -104,7 +105,7 @@ void readScenario(const std::string& path, std::vector<std::string>& lines)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw std::invalid_argument("cannot read " + path);
+        throw std::invalid_argument("cannot read " + path + ": " + std::strerror(errno));
     LineSplitter splitter;
     const auto keep = [&](const LineSplitter::Line& line) {
         const std::string where = path + " line " + std::to_string(line.number) + ": ";
@@ -121,7 +122,7 @@ void readScenario(const std::string& path, std::vector<std::string>& lines)
             throw std::invalid_argument(path + " is not text");
     }
     if (in.bad())
-        throw std::invalid_argument("cannot read " + path);
+        throw std::invalid_argument("cannot read " + path + ": " + std::strerror(errno));
     splitter.finish(keep);
 }
 

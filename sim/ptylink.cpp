@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <pty.h>
 #include <random>
@@ -80,9 +81,10 @@ std::string symlinkUnderFreshName(const std::string& target, const std::string& 
         if (::symlink(target.c_str(), name.c_str()) == 0)
             return name;
         if (errno != EEXIST)
-            throwErrno("symlink " + name);
+            throw std::invalid_argument("cannot make the link " + near + ": " +
+                                        std::strerror(errno));
     }
-    throwErrno("symlink " + near);
+    throw std::invalid_argument("cannot make the link " + near + ": " + std::strerror(EEXIST));
 }
 
 } // namespace
@@ -179,8 +181,8 @@ void PtyLink::pointSymlink()
     if (::rename(fresh.c_str(), symlink_.c_str()) < 0) {
         const int error = errno;
         ::unlink(fresh.c_str());
-        errno = error;
-        throwErrno("rename " + fresh);
+        throw std::invalid_argument("cannot make the link " + symlink_ + ": " +
+                                    std::strerror(error));
     }
 }
 

@@ -42,6 +42,7 @@ int main(int argc, char** argv)
     if (const std::optional<int> status = kora::ReadWindowCommandLine(argc, argv, plan))
         return *status;
 
+    qInstallMessageHandler(kora::WriteToolkitMessages);
     kora::TopLevel app(argc, argv);
     new kora::StopSignals(&app);
     QGuiApplication::setDesktopFileName(QStringLiteral("kora232"));

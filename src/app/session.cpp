@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QTimer>
 #include <cstdio>
 #include <ctime>
@@ -182,11 +183,15 @@ int Session::finish(int status)
         return status;
     if (pictures.empty()) // an end that closed no window: status 3, say
         takePictures();
-    for (const auto& [path, image] : pictures)
-        if (!image.save(path, "PNG")) {
-            std::fprintf(stderr, "kora232: cannot write the screenshot to %s\n", qPrintable(path));
+    for (const auto& [path, image] : pictures) {
+        // Whole or not at all, and with the system's reason when not.
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
+            std::fprintf(stderr, "kora232: cannot write the screenshot to %s: %s\n",
+                         qPrintable(path), qPrintable(file.errorString()));
             return 1;
         }
+    }
     return status;
 }
 

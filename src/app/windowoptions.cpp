@@ -168,17 +168,33 @@ int mistake(const QString& why)
     return 2;
 }
 
+} // namespace
+
 // Run as root from a script or a service, XDG_RUNTIME_DIR is often unset,
 // and Qt says so when the offscreen platform looks for the runtime folder,
-// which neither the report nor the help uses: the only line on standard
-// error would be about nothing the user need do. Every other message is
-// written as Qt writes it.
-void writeAllButRuntimeDir(QtMsgType type, const QMessageLogContext& context,
-                           const QString& message)
+// which nothing here uses. A platform plugin without a window manager (the
+// offscreen one, a bare X server) says so of each call it cannot carry out
+// on a window: raising, grabbing, size hints. Neither asks anything of the
+// user, and both would fill a kiosk's journal; the texts are Qt's exact
+// ones, so that any other message is still written as Qt writes it.
+void WriteToolkitMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    if (!message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
-        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    static const char* const Chatter[] = {"This plugin does not support propagateSizeHints()",
+                                          "This plugin does not support raise()",
+                                          "This plugin does not support lower()",
+                                          "This plugin does not support grabbing the keyboard",
+                                          "This plugin does not support grabbing the mouse",
+                                          "This plugin does not support setting window opacity",
+                                          "This plugin does not support setting window masks"};
+    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    for (const char* text : Chatter)
+        if (message == QLatin1String(text))
+            return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
+
+namespace {
 
 // An application of its own on the offscreen platform, for what needs one
 // but no display: the report's painting, the toolkit's options in the help.
@@ -187,7 +203,7 @@ class OffscreenApplication
 public:
     OffscreenApplication()
     {
-        qInstallMessageHandler(writeAllButRuntimeDir);
+        qInstallMessageHandler(WriteToolkitMessages);
         app = std::make_unique<QApplication>(argc, argv.data());
     }
     ~OffscreenApplication() { app.reset(), qInstallMessageHandler(nullptr); }

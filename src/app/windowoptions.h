@@ -26,4 +26,10 @@ struct WindowPlan
 // error) or a report refused.
 std::optional<int> ReadWindowCommandLine(int argc, char** argv, WindowPlan& plan);
 
+// Writes Qt's messages to standard error as Qt does, all but the toolkit's
+// own chatter that asks nothing of the user (see windowoptions.cpp), so that
+// a kiosk's journal or a rig's log carries only what matters.
+void WriteToolkitMessages(QtMsgType type, const QMessageLogContext& context,
+                          const QString& message);
+
 } // namespace kora

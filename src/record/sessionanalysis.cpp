@@ -430,6 +430,7 @@ LogsRead AnalyseLogs(const std::vector<std::string>& paths,
     }
     analysis.finish();
     result.outside = analysis.outside();
+    result.failedStarts = analysis.failedStarts();
     return result;
 }
 

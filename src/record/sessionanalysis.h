@@ -144,10 +144,11 @@ private:
 // What AnalyseLogs read and left out, each in a line for the operator.
 struct LogsRead
 {
-    std::vector<std::string> read;    // the files read, oldest first
-    std::vector<std::string> skipped; // "notes.csv is not a session log: ..."
-    std::vector<std::string> damaged; // "a.csv.2.gz: the compressed data is damaged: ..."
-    std::size_t outside = 0;          // rows outside any session, in all of them
+    std::vector<std::string> read;         // the files read, oldest first
+    std::vector<std::string> skipped;      // "notes.csv is not a session log: ..."
+    std::vector<std::string> damaged;      // "a.csv.2.gz: the compressed data is damaged: ..."
+    std::size_t outside = 0;               // rows outside any session, in all of them
+    std::vector<FailedStart> failedStarts; // the first FailedStart::Kept, in all of them
 };
 
 // Reads several files of a log, the live one and its rotations, plain or

@@ -215,6 +215,20 @@ QString anomaliesHtml(const SessionSummary& s)
     return html;
 }
 
+// Starts that never opened their port, outside the sessions and their rates.
+QString failedStartsHtml(const std::vector<FailedStart>& failed)
+{
+    QString rows;
+    for (const FailedStart& f : failed)
+        rows += QStringLiteral("<tr>%1%2%3</tr>")
+                    .arg(cell(when(f.from)), cell(when(f.until)), cell(text(f.what)));
+    return QStringLiteral("<h2>Failed starts</h2><p>%1 start%2 whose port never opened, "
+                          "each until the next row of the log; none is a session.</p>")
+               .arg(failed.size())
+               .arg(failed.size() == 1 ? "" : "s") +
+           table({"From", "Until", "What"}, rows);
+}
+
 void section(Pages& pages, const SessionSummary& s, const QString& logName, const QString& title)
 {
     pages.newPage();
@@ -398,6 +412,8 @@ ReportResult WriteSessionReport(const QStringList& logPaths, const QString& pdfP
                                 .toHtmlEscaped()));
     else if (logPaths.size() > 1 && which == ReportSessions::All)
         pages.flow(totals.html(read));
+    if (!read.failedStarts.empty())
+        pages.flow(failedStartsHtml(read.failedStarts));
     if (const QString notes = notesHtml(read); !notes.isEmpty())
         pages.flow(notes);
     if (!pages.ok() || !pages.end())

@@ -21,12 +21,12 @@ private slots:
         const QString missing = QStringLiteral("/nonexistent-kora232/");
         const QString notThere = QStringLiteral(": No such file or directory\n");
         QTest::newRow("a screenshot into a missing folder")
-            << KORA232 << QStringList{"--quit-after", "100", "--screenshot", missing + "s.png"}
-            << 1 << "kora232: cannot write the screenshot to " + missing + "s.png" + notThere;
+            << KORA232 << QStringList{"--quit-after", "100", "--screenshot", missing + "s.png"} << 1
+            << "kora232: cannot write the screenshot to " + missing + "s.png" + notThere;
         QTest::newRow("windows shown offscreen, the toolkit's chatter left out")
             << KORA232
-            << QStringList{"--quit-after", "600",   "--show", "statistics", "--show",
-                           "history",      "--show", "menu",  "--screenshot", "DIR/s.png"}
+            << QStringList{"--quit-after", "600",    "--show", "statistics",   "--show",
+                           "history",      "--show", "menu",   "--screenshot", "DIR/s.png"}
             << 0 << QString();
         QTest::newRow("a report of a missing log")
             << KORA232 << QStringList{"--report", missing + "in.csv", "DIR/out.pdf"} << 2
