@@ -96,6 +96,12 @@ private slots:
             << QStringList{Header, start(dev), poll(0, Idle0),
                            poll(1, {}, "frame with the other bit " + Stacked0 + ": " + Counted)}
             << 0 << "frame " + Stacked0 + ", bit 1" << 1 << "";
+        QTest::newRow("failed starts after the last run are passed over")
+            << QStringList{Header, start(dev), poll(0, Idle0), poll(1, Idle1),
+                           "2026-12-08T10:00:09.000+01:00,failed,0,,,,,,\"port 1 (" + dev +
+                               "): cannot be opened: Error 8010: Port 1 (" + dev +
+                               ") is in use by another program\""}
+            << 0 << "frame " + Idle1 + ", bit 0" << 1 << "";
         QTest::newRow("a torn last row is passed over")
             << QStringList{Header, start(dev), poll(0, Idle0), poll(1, Idle1).chopped(2)} << 0
             << "frame " + Idle0 + ", bit 1" << 1 << "";
