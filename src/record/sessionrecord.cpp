@@ -12,7 +12,7 @@ namespace {
 
 // The fields of the last whole row of the file at `path`; none when there is
 // none, or it cannot be read.
-std::optional<std::vector<std::string>> LastLogRow(const std::string& path)
+std::optional<std::vector<std::string>> lastLogRow(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     const std::streamoff size = in ? std::streamoff(in.tellg()) : 0;
@@ -109,7 +109,7 @@ void SessionRecord::failedStart(const std::string& what)
     const std::vector<std::string> row = MarkRow("failed", 0, what);
     // The rows of an earlier run of this process are in the file first.
     log_.drain(OutputQueue::Clock::now() + std::chrono::milliseconds(200));
-    const std::optional<std::vector<std::string>> last = LastLogRow(log_.path());
+    const std::optional<std::vector<std::string>> last = lastLogRow(log_.path());
     if (last && std::equal(row.begin() + 1, row.end(), last->begin() + 1, last->end()))
         return;
     write(row, {});
