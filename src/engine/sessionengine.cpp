@@ -81,6 +81,7 @@ void SessionEngine::Start()
         onRecord_[static_cast<std::size_t>(i)] = settingText(static_cast<Setting>(i));
     continues_ = continueFromLog();
     startPending_ = true;
+    record_.awaitOpen();
     s_.StartStop = 1;
     s_.ClearStatus();
     emit started();
@@ -144,7 +145,9 @@ void SessionEngine::endRun(const std::string& why)
         stopped += "; " + open->text();
         emit billEnded(*open);
     }
-    if (!startPending_)
+    if (startPending_)
+        record_.abandonStart();
+    else
         record_.stop(stopped + "; " + figures_.text(), at);
     startPending_ = false;
     s_.StartStop = 0;

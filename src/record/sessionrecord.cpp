@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <utility>
 
 namespace kora {
 
@@ -28,14 +29,33 @@ std::optional<std::vector<std::string>> lastLogRow(const std::string& path)
 
 } // namespace
 
+void SessionRecord::awaitOpen()
+{
+    awaitingOpen_ = true;
+    held_.clear();
+}
+
+void SessionRecord::abandonStart()
+{
+    awaitingOpen_ = false;
+    held_.clear();
+}
+
 void SessionRecord::start(const std::string& what)
 {
+    awaitingOpen_ = false;
     stats_.start(LinkStats::Clock::now());
     polls_ = 0;
     pending_.clear();
     running_ = true;
     what_ = what;
-    write(MarkRow("start", 0, what), {}); // it begins the run: nothing to continue
+    const std::vector<std::string> row = MarkRow("start", 0, what);
+    write(row, {}); // it begins the run: nothing to continue
+    // Stamped as the start row, so that no row of the run comes before it.
+    for (std::vector<std::string> waited : std::exchange(held_, {})) {
+        waited.front() = row.front();
+        write(waited);
+    }
 }
 
 void SessionRecord::poll(const RunState& s, const PollNotes& notes)
@@ -104,6 +124,7 @@ void SessionRecord::adjust(int bill, long count, long was)
 
 void SessionRecord::failedStart(const std::string& what)
 {
+    abandonStart();
     if (!log_.isOpen())
         return;
     const std::vector<std::string> row = MarkRow("failed", 0, what);
@@ -187,7 +208,9 @@ std::string SessionRecord::continuation(const std::vector<std::string>& row, lon
 
 void SessionRecord::write(const std::vector<std::string>& row)
 {
-    if (log_.isOpen())
+    if (awaitingOpen_)
+        held_.push_back(row);
+    else if (log_.isOpen())
         write(row, {false, continuation(row, polls_, countsNow())});
 }
 

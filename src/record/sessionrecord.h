@@ -17,8 +17,13 @@ namespace kora {
 class SessionRecord
 {
 public:
-    // START: the statistics begin again and the log gets a start row with
-    // what the run polls (port number, device, settings).
+    // START pressed: until its port opens the run is no session, and a row
+    // written meanwhile (a bench plan begun at START) waits for the start
+    // row, or goes with a start that never opens.
+    void awaitOpen();
+    // The port opened: the statistics begin again and the log gets a start
+    // row with what the run polls (port number, device, settings), then the
+    // rows that waited for it.
     void start(const std::string& what);
     // A poll that just ended, with what it read and counted.
     void poll(const RunState& s, const PollNotes& notes);
@@ -48,6 +53,8 @@ public:
     // the log's last row is not the same failure, so that a poller restarted
     // against a held port does not grow the log at each try.
     void failedStart(const std::string& what);
+    // STOP before the port opened: the rows that waited go with it.
+    void abandonStart();
 
     // Logging begun or ended by the operator; a run under way gets a start
     // or stop row so that the file says where its rows begin and end, and
@@ -84,6 +91,8 @@ private:
     bool running_ = false;
     std::string what_;    // what the run polls, as of its last change
     std::string pending_; // link events for the next poll's row
+    bool awaitingOpen_ = false;
+    std::vector<std::vector<std::string>> held_; // rows written while awaiting the open
 };
 
 } // namespace kora

@@ -318,6 +318,44 @@ private slots:
         QCOMPARE(*sessions[0].countsAtStop, counts);
     }
 
+    // A row written between START and the port's open (a bench plan begun
+    // at START) follows the start row, stamped as it is, or goes with a
+    // start that never opened.
+    void aRowWrittenBeforeThePortOpensWaitsForTheStartRow_data()
+    {
+        QTest::addColumn<QString>("end"); // how the wait ends
+        QTest::addColumn<QStringList>("kinds");
+        QTest::newRow("the port opens") << "opened" << QStringList{"start", "plan"};
+        QTest::newRow("the port cannot be opened") << "failed" << QStringList{"failed"};
+        QTest::newRow("STOP first") << "stopped" << QStringList{};
+    }
+    void aRowWrittenBeforeThePortOpensWaitsForTheStartRow()
+    {
+        QFETCH(QString, end);
+        QFETCH(QStringList, kinds);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("log.csv");
+        SessionRecord record;
+        QVERIFY(record.openLog(path.toStdString(), nullptr));
+        record.awaitOpen();
+        record.plan("plan begins: {}");
+        QTest::qWait(20); // a later moment for the start row
+        if (end == "opened")
+            record.start("port 1 (/dev/ttyUSB0), 9600, E, 7, 1");
+        else if (end == "failed")
+            record.failedStart("port 1 (/dev/ttyUSB0): cannot be opened: Error 8010: gone");
+        else
+            record.abandonStart();
+        QVERIFY(record.log().finish(soon()));
+        const QList<QStringList> rows = readCsvFile(path).mid(1);
+        QStringList found;
+        for (const QStringList& r : rows) {
+            found << r.value(1);
+            QCOMPARE(r.value(0), rows.first().value(0));
+        }
+        QCOMPARE(found, kinds);
+    }
+
     void aFailedWriteClosesTheLogAndSaysWhyOnce_data()
     {
         QTest::addColumn<bool>("full"); // else a pipe whose reader went away
