@@ -86,16 +86,21 @@ else
     [ "$release" = "$version" ] || fail "the metainfo's newest release is '$release', not $version"
 fi
 
-# The README is read where it is installed: every picture it shows lies
-# beside it at the same relative path.
-pictures=$(grep -oP '!\[[^]]*\]\(\K[^)]+' "$source/README.md" | sort -u)
-[ -n "$pictures" ] || fail "found no pictures in $source/README.md"
-for picture in $pictures; do
-    grep -q " \./usr/share/doc/kora232/$picture\$" <<<"$contents" ||
-        fail "the README shows $picture, which the package does not carry beside it"
+# The README and its guides are read where they are installed: every
+# picture they show and every guide they link to lies beside them at the
+# same relative path.
+for page in README.md $(grep -oP '\]\(\Kdocs/[^)#]+\.md' "$source/README.md" | sort -u); do
+    folder=$(dirname "$page")
+    [ "$folder" = . ] && folder= || folder=$folder/
+    links=$(grep -oP '\]\(\K[^)#]+(?=[)#])' "$source/$page" | grep -v '^https\?:' | grep -v '^\.\./' | sort -u)
+    for link in $links; do
+        grep -q " \./usr/share/doc/kora232/$folder$link\$" <<<"$contents" ||
+            fail "$page links to $link, which the package does not carry beside it"
+    done
 done
+grep -qP '!\[[^]]*\]\(docs/' "$source/README.md" || fail "found no pictures in $source/README.md"
 
-# The README's kiosk section installs the package by name, from the folder
+# The README installs the package by name, from the folder
 # the package preset leaves it in: the name is the one this build makes.
 named=$(grep -oP 'apt-get install \./\K[^ `]+\.deb' "$source/README.md" | sort -u)
 if [ "$(wc -l <<<"$named")" -ne 1 ] || [ -z "$named" ]; then
