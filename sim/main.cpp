@@ -52,7 +52,7 @@ Options:
   --replay-loop      start the session again at its end (else: idle replies)
   --replay-timing    keep each reply's recorded delay (else: at once)
   --verbose          log every exchange on standard error
-  --version          print the version
+  -v, --version      print the version
   -h, --help         this text
 
 Exit status:
@@ -182,7 +182,7 @@ int parseArguments(int argc, char** argv, Options& o)
             std::cout << kUsage << commandHelp();
             return 0;
         }
-        if (a == "--version") {
+        if (a == "--version" || a == "-v") {
             std::cout << "acceptor-sim " KORA_VERSION "\n";
             return 0;
         }

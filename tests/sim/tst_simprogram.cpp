@@ -162,10 +162,18 @@ private slots:
         QVERIFY(log.contains("idling"));
     }
 
-    void printsItsVersion()
+    void printsItsVersionUnderEitherSpelling_data()
     {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("long") << "--version";
+        QTest::newRow("short, as the other two programs take it") << "-v";
+    }
+
+    void printsItsVersionUnderEitherSpelling()
+    {
+        QFETCH(QString, option);
         QProcess sim;
-        sim.start(ACCEPTOR_SIM, {"--version"});
+        sim.start(ACCEPTOR_SIM, {option});
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitCode(), 0);
         QCOMPARE(sim.readAllStandardOutput(), QByteArray("acceptor-sim " KORA_VERSION "\n"));
