@@ -5,6 +5,7 @@
 #include "record/pollreport.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <chrono>
 #include <cmath>
 
@@ -95,16 +96,18 @@ void HeadlessRun::connectEngine()
             note.count.counted() ? reportCounted(note) : reportFrame(note);
     });
     connect(&engine_, &SessionEngine::deviceLost, this, [this](const QString& reason) {
-        Say(Priority::Warning,
-            QStringLiteral("%1; trying the same device again at each poll").arg(reason));
+        Say(Priority::Warning, portLine(reason + QStringLiteral("; trying it again at each poll")));
         emitEvent(eventLine("lost"));
     });
     connect(&engine_, &SessionEngine::reconnected, this, [this](const QString& device) {
-        Say(Priority::Info, QStringLiteral("reconnected to %1").arg(device));
+        QString settings = device; // "port 1 (/dev/ttyUSB0), 9600, E, 7, 1"
+        if (settings.startsWith(portHead_))
+            settings.remove(0, portHead_.size());
+        Say(Priority::Info, portLine(QStringLiteral("reconnected") + settings));
         emitEvent(eventLine("reconnected"));
     });
     connect(&engine_, &SessionEngine::heldByOther, this, [this](const QString& message) {
-        Say(Priority::Warning, message);
+        Say(Priority::Warning, portLine(message));
         emitEvent(eventLine("refused").text("reason", message.toStdString()));
     });
     // Polling goes on; the run's exit status tells of the rows lost.
@@ -123,8 +126,8 @@ std::optional<int> HeadlessRun::begin()
         return 2;
     }
     device_ = engine_.port().deviceFor(plan_.portNumber);
-    faults_.emplace(
-        QStringLiteral("port %1 (%2)").arg(plan_.portNumber).arg(device_).toStdString());
+    portHead_ = QStringLiteral("port %1 (%2)").arg(plan_.portNumber).arg(device_);
+    faults_.emplace(portHead_.toStdString());
     if (!plan_.metricsPath.isEmpty() && !openMetrics(device_))
         return 2;
     // START, as the button does it; the first open is at once rather than at
@@ -136,7 +139,7 @@ std::optional<int> HeadlessRun::begin()
     const bool opened = engine_.EnsureOpen();
     disconnect(refused);
     if (!opened) {
-        Say(Priority::Error, refusal);
+        Say(Priority::Error, portLine(refusal));
         return 3;
     }
     running_ = true;
@@ -440,6 +443,31 @@ void HeadlessRun::reportVerdict()
         line.text("why", testPlan_->incompleteWhy());
     emitEvent(line.raw("criteria", jsonArray(criteria)).raw("steps", jsonArray(steps)));
     stopPolling();
+}
+
+// The port's own texts are the window's notices too, worded as sentences:
+// "Port 1 (/dev/ttyUSB0) is in use by another program", "Port 1
+// (/dev/ttyUSB0): the device has gone away". The journal has them after
+// the port's head, as the acceptor's faults are, so that one prefix finds
+// every line of a port.
+QString HeadlessRun::portLine(QString text) const
+{
+    static const QRegularExpression errorNumber(QStringLiteral("^Error (\\d+): "));
+    const QRegularExpressionMatch error = errorNumber.match(text);
+    if (error.hasMatch())
+        text.remove(0, error.capturedLength());
+    if (text.startsWith(portHead_, Qt::CaseInsensitive)) {
+        text.remove(0, portHead_.size());
+        for (const QLatin1String lead : {QLatin1String(": "), QLatin1String(" is "),
+                                         QLatin1String(", "), QLatin1String(" ")})
+            if (text.startsWith(lead)) {
+                text.remove(0, lead.size());
+                break;
+            }
+    }
+    if (error.hasMatch())
+        text += QStringLiteral(" (error %1)").arg(error.captured(1));
+    return portHead_ + QStringLiteral(": ") + text;
 }
 
 } // namespace kora

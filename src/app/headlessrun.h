@@ -42,6 +42,9 @@ public:
     int end();
 
 private:
+    // A line of the journal about the port, in the one wording every such
+    // line has: "port N (DEVICE): ...".
+    QString portLine(QString text) const;
     void connectEngine();
     bool openMetrics(const QString& device);
     void showPoll(const PollNotes& notes);
@@ -74,6 +77,7 @@ private:
     MetricsFile* metrics_ = nullptr;   // with --metrics
     std::optional<FaultWatch> faults_; // from begin(), named by the port
     QString device_;                   // what the port number reached at the start
+    QString portHead_;                 // "port 1 (/dev/ttyUSB0)", from begin()
     bool running_ = false;
     bool ended_ = false;
     PlanRun* testPlan_ = nullptr; // with --plan, from begin()

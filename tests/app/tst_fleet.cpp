@@ -556,6 +556,55 @@ private slots:
         QCOMPARE(countedIn(oldRows), before);
     }
 
+    // The kiosk guide's journal is what a poller says: each line of its
+    // sample, the numbers and the device aside, is a line of a run through the
+    // same faults. The lines that end a fault wait out the ten seconds after
+    // the one that began it, as they would on a kiosk.
+    void theKioskGuidesJournalIsWhatAPollerSays()
+    {
+        Rig rig;
+        const QString err = rig.path("stderr");
+        Poller run(rig.port() + QStringList{"--duration", "40"}, err);
+        QString said;
+        const auto read = [&](const char* awaited) {
+            QFile file(err);
+            said = file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : "";
+            return said.contains(QLatin1String(awaited));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sim->messagesServed() >= 3, 8000);
+        rig.sim->command("silent 2500ms");
+        QTRY_VERIFY_WITH_TIMEOUT(read("no good reply"), 8000);
+        QTest::qWait(1500);
+        for (const char* fault : {"jam", "full on", "failure", "cassette off", "cheat"})
+            rig.sim->command(fault);
+        QTRY_VERIFY_WITH_TIMEOUT(read("cassette out"), 8000);
+        QTest::qWait(10500);
+        for (const char* end : {"clear", "full off", "cassette on"})
+            rig.sim->command(end);
+        QTRY_VERIFY_WITH_TIMEOUT(read("cassette back in"), 8000);
+        rig.sim->unplugFor(600ms);
+        QTRY_VERIFY_WITH_TIMEOUT(read("reconnected"), 8000);
+        ::kill(pid_t(run.process.processId()), SIGTERM);
+        QCOMPARE(run.finish(), 0);
+        read("");
+
+        static const QRegularExpression port(QStringLiteral("port \\d+ \\([^)]*\\)")),
+            number(QStringLiteral("\\d+"));
+        const auto shape = [](QString line) {
+            return line.replace(port, QStringLiteral("port N (DEVICE)")).replace(number, "#");
+        };
+        QStringList lines;
+        for (const QString& line : said.split('\n', Qt::SkipEmptyParts))
+            lines << shape(line);
+        const QString guide = QString::fromUtf8(readAll(QStringLiteral(KORA_KIOSK_GUIDE)));
+        const QString journal = guide.section(QStringLiteral("## The journal"), 1);
+        const QStringList sample =
+            journal.section(QStringLiteral("```\n"), 1, 1).split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(sample.size() >= 10, qPrintable(journal.left(400)));
+        for (const QString& line : sample)
+            QVERIFY2(lines.contains(shape(line)), qPrintable(line + "\nnot in:\n" + said));
+    }
+
     void standardErrorCarriesPrioritiesUnderTheJournal_data()
     {
         QTest::addColumn<bool>("journal"); // JOURNAL_STREAM names the stderr file
@@ -565,8 +614,8 @@ private slots:
             << true << false << QStringList{"^<3>kora232-headless: --poll-rate 50: must be"};
         QTest::newRow("a lost device and back, to the journal")
             << true << true
-            << QStringList{"^<4>kora232-headless: .*trying the same device again",
-                           "^<6>kora232-headless: reconnected to "};
+            << QStringList{"^<4>kora232-headless: port 1 \\(.*\\): the device has gone away; trying",
+                           "^<6>kora232-headless: port 1 \\(.*\\): reconnected, 9600, E, 7, 1$"};
         QTest::newRow("JOURNAL_STREAM of another stream")
             << false << false << QStringList{"^kora232-headless: --poll-rate 50: must be"};
     }

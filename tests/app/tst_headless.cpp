@@ -662,10 +662,10 @@ private slots:
               "cannot write the metrics to /nonexistent-kora232/x.prom: No such file or directory");
         usage("metrics interval alone", {"--metrics-interval", "5"}, "needs --metrics FILE");
         QTest::newRow("no such device") << QStringList{"--port", "1=/nonexistent-kora232"} << 3
-                                        << "Error 8010: Port 1 (/nonexistent-kora232) cannot";
+                                        << "port 1 (/nonexistent-kora232): cannot";
         QTest::newRow("not a serial port") << QStringList{"--port", "1=/dev/null"} << 3
-                                           << "Error 8006: Port 1 (/dev/null) is not a serial port";
-        QTest::newRow("in use") << QStringList{} << 3 << "is in use by another program";
+                                           << "port 1 (/dev/null): not a serial port (error 8006)";
+        QTest::newRow("in use") << QStringList{} << 3 << "): in use by another program (error 8010)";
     }
     void aRunThatCannotStartEndsWithItsStatus()
     {
