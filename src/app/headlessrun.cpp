@@ -93,7 +93,7 @@ void HeadlessRun::connectEngine()
     connect(&engine_, &SessionEngine::readAtStop, this, [this](const PollNotes& notes) {
         reportFlags();
         for (const FrameNote& note : notes.frames)
-            note.count.counted() ? reportCounted(note) : reportFrame(note);
+            note.count.counted() ? reportCounted(note) : reportFrame(note, notes.cycles);
     });
     connect(&engine_, &SessionEngine::deviceLost, this, [this](const QString& reason) {
         Say(Priority::Warning, portLine(reason + QStringLiteral("; trying it again at each poll")));
@@ -210,7 +210,7 @@ void HeadlessRun::showPoll(const PollNotes& notes)
         if (note.count.counted())
             reportCounted(note);
         else
-            reportFrame(note);
+            reportFrame(note, notes.cycles);
     }
 }
 
@@ -236,12 +236,18 @@ void HeadlessRun::reportBill(const BillCycle& cycle)
                   .number("ms", cycle.duration.count()));
 }
 
-void HeadlessRun::reportFrame(const FrameNote& note)
+// A report that names no bill (one returned as well, or with no credit) may
+// still end the cycle of a bill the acceptor named before: the line names it.
+void HeadlessRun::reportFrame(const FrameNote& note, const std::vector<BillCycle>& ended)
 {
     const FrameCount& c = note.count;
     if (c.reason == CountReason::NotStacked)
         return;
-    emitEvent(withBill(eventLine("not-counted"), c.bill).text("reason", ReasonName(c.reason)));
+    int bill = c.bill;
+    for (const BillCycle& cycle : ended)
+        if (bill == 0 && cycle.count.reason == c.reason)
+            bill = cycle.bill;
+    emitEvent(withBill(eventLine("not-counted"), bill).text("reason", ReasonName(c.reason)));
 }
 
 void HeadlessRun::reportOutcome()

@@ -49,7 +49,7 @@ private:
     bool openMetrics(const QString& device);
     void showPoll(const PollNotes& notes);
     void reportCounted(const FrameNote& note);
-    void reportFrame(const FrameNote& note);
+    void reportFrame(const FrameNote& note, const std::vector<BillCycle>& ended);
     void reportBill(const BillCycle& cycle);
     void reportOutcome();
     void reportFlags();

@@ -4,6 +4,7 @@
 #include "protocol/counting.h"
 #include "replyframes.h"
 
+#include <QFile>
 #include <QTest>
 
 using namespace kora;
@@ -148,6 +149,25 @@ private slots:
         s.Delay = Byte(before);
         AdvanceDelay(s);
         QCOMPARE(int(s.Delay), after);
+    }
+
+    // A script reads the reasons off the poller's lines: each one the rule
+    // can give is in the test rig guide's table and the manual page.
+    void everyReasonTheRuleGivesIsDocumented()
+    {
+        QFile guide(QStringLiteral(KORA_RIG_GUIDE)), page(QStringLiteral(KORA_HEADLESS_PAGE));
+        QVERIFY(guide.open(QIODevice::ReadOnly) && page.open(QIODevice::ReadOnly));
+        const QByteArray table = guide.readAll(), manual = page.readAll();
+        int reasons = 0;
+        for (int r = 0; r < 64; ++r) {
+            const QByteArray name = ReasonName(static_cast<CountReason>(r));
+            if (name.isEmpty())
+                continue;
+            ++reasons;
+            QVERIFY2(table.contains("| `" + name + "` |"), name.constData());
+            QVERIFY2(manual.contains('"' + name + '"'), name.constData());
+        }
+        QCOMPARE(reasons, 5);
     }
 };
 
