@@ -234,9 +234,12 @@ void section(Pages& pages, const SessionSummary& s, const QString& logName, cons
     pages.newPage();
     pages.flow(QStringLiteral("<h1>Kora232 session report</h1><h2>%1</h2>%2"
                               "<h3>Bills counted</h3>%3"
+                              // A heading's own top margin is lost at the top of a
+                              // table's cell: the cells keep the room from the table above.
                               "<table cellpadding=\"0\" cellspacing=\"0\"><tr>"
-                              "<td><h3>Acceptance</h3>%4</td><td width=\"24\"></td>"
-                              "<td><h3>Link</h3>%5</td></tr></table>")
+                              "<td style=\"padding-top: 12px\"><h3>Acceptance</h3>%4</td>"
+                              "<td width=\"24\"></td>"
+                              "<td style=\"padding-top: 12px\"><h3>Link</h3>%5</td></tr></table>")
                    .arg(title, headerRows(s, logName), countsTable(s), billsTable(s.bills),
                         linkTable(s.link)));
     pages.plot(

@@ -190,6 +190,34 @@ private slots:
                      qPrintable(QString::number(colour, 16) + " missing"));
     }
 
+    // The headings over the two tables side by side keep the room from the
+    // table above that the first heading has: at the top of a table's cell a
+    // heading loses its own margin.
+    void everyHeadingKeepsItsRoomFromWhatIsAboveIt()
+    {
+        const QString boxes = run(QStringLiteral("pdftotext"),
+                                  {"-bbox", "-f", "1", "-l", "1", noisyPdf, "-"})
+                                  .out;
+        static const QRegularExpression word(
+            QStringLiteral("yMin=\"([\\d.]+)\" xMax=\"[\\d.]+\" yMax=\"([\\d.]+)\">([^<]*)<"));
+        QList<std::pair<double, double>> spans; // top and bottom of each word
+        QStringList words;
+        for (auto m = word.globalMatch(boxes); m.hasNext();) {
+            const auto w = m.next();
+            spans.append({w.captured(1).toDouble(), w.captured(2).toDouble()});
+            words.append(w.captured(3));
+        }
+        const auto roomAbove = [&](const QString& heading) {
+            const qsizetype at = words.indexOf(heading);
+            return at > 0 ? spans[at].first - spans[at - 1].second : -1.0;
+        };
+        const double first = roomAbove(QStringLiteral("Bills"));
+        QVERIFY2(first > 5, qPrintable(boxes.left(2000)));
+        const double underTable = roomAbove(QStringLiteral("Acceptance"));
+        QVERIFY2(underTable > 0.8 * first,
+                 qPrintable(QStringLiteral("%1 against %2").arg(underTable).arg(first)));
+    }
+
     void badInputIsRefusedWithAClearMessage_data()
     {
         QTest::addColumn<QString>("log");
