@@ -61,6 +61,18 @@ std::string failureText(std::chrono::milliseconds lasted, long polls, long check
     return text;
 }
 
+// Every row the reader reads, a torn or malformed one by its line.
+void AddRows(LogReader& reader, SessionAnalysis& analysis)
+{
+    std::optional<LogRow> row;
+    for (std::size_t line = 0; reader.next(row, line);) {
+        if (row)
+            analysis.add(*row);
+        else
+            analysis.addBad(line);
+    }
+}
+
 } // namespace
 
 long SessionSummary::countedTotal() const
@@ -347,13 +359,7 @@ std::optional<std::string> AnalyseLog(std::istream& in,
     if (!reader.notALog().empty())
         return reader.notALog();
     SessionAnalysis analysis(each);
-    std::optional<LogRow> row;
-    for (std::size_t line = 0; reader.next(row, line);) {
-        if (row)
-            analysis.add(*row);
-        else
-            analysis.addBad(line);
-    }
+    AddRows(reader, analysis);
     analysis.finish();
     if (outside)
         *outside = analysis.outside();
@@ -417,13 +423,7 @@ LogsRead AnalyseLogs(const std::vector<std::string>& paths,
         if (refused(path, input, reader))
             continue;
         analysis.nextFile(path);
-        std::optional<LogRow> row;
-        for (std::size_t line = 0; reader.next(row, line);) {
-            if (row)
-                analysis.add(*row);
-            else
-                analysis.addBad(line);
-        }
+        AddRows(reader, analysis);
         result.read.push_back(path);
         if (const std::string damage = input.damage(); !damage.empty())
             result.damaged.push_back(path + ": " + damage);
