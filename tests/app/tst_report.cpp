@@ -3,6 +3,7 @@
 #include "csvreader.h"
 #include "hostilelogs.h"
 #include "keptpaths.h"
+#include "programrun.h"
 #include "ui/plots.h"
 
 #include <QDateTime>
@@ -17,29 +18,14 @@ namespace {
 
 const QString NoisyLog = QStringLiteral(KORA_TEST_DATA "/noisy-session.csv");
 
-struct Run
-{
-    int status = -1;
-    QString out, err;
-};
+using Run = ProgramRun;
 
 Run run(const QString& program, const QStringList& arguments, bool noDisplay = false)
 {
-    QProcess p;
-    if (noDisplay) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name :
-             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"})
-            env.remove(QLatin1String(name));
-        p.setProcessEnvironment(env);
-    }
-    p.start(program, arguments);
-    Run r;
-    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
-        r.status = p.exitCode();
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
+    return RunProgram(program, arguments,
+                      noDisplay ? QStringList{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                                              "XDG_RUNTIME_DIR"}
+                                : QStringList{});
 }
 
 Run report(const QString& log, const QString& pdf)

@@ -1,6 +1,8 @@
 // kora232 --report over a log and its rotations, plain or compressed, as a
 // kiosk's week is reported: one session for a run a rotation split, totals
 // of the bills counted, and the outputs refused so that no log is lost.
+#include "programrun.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -13,26 +15,11 @@ namespace {
 
 const QString NoisyLog = QStringLiteral(KORA_TEST_DATA "/noisy-session.csv");
 
-struct Run
-{
-    int status = -1;
-    QString out, err;
-};
+using Run = ProgramRun;
 
 Run run(const QString& program, const QStringList& arguments)
 {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QLatin1String(name));
-    p.setProcessEnvironment(env);
-    p.start(program, arguments);
-    Run r;
-    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
-        r.status = p.exitCode();
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
+    return RunProgram(program, arguments, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
 }
 
 QByteArray contents(const QString& path)
